@@ -1,0 +1,97 @@
+// The one document of the editor: its text, its DOM, the flags that keep the
+// two views in step, and load, store, New and Parse.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "doc/core/FileCodec.h"
+#include "doc/core/MessageSink.h"
+#include "doc/core/XmlDom.h"
+
+namespace quorrel {
+
+// A view of the document. The source view is created first, so it is the first view.
+class CDocView {
+public:
+    virtual ~CDocView() = default;
+    // sender: the view that changed the document, or null for the initial update.
+    virtual void OnUpdate(CDocView* sender) = 0;
+};
+
+struct LoadResult {
+    bool opened = false;              // false: the file could not be read; nothing changed
+    std::string error;                // the system's reason when not opened
+    bool parsed = false;              // the text parsed (well-formed, and valid when validating)
+    std::optional<std::size_t> nulOffset;  // the file's byte offset where the text was cut at a NUL
+};
+
+class CDoc {
+public:
+    explicit CDoc(MessageSink& sink);
+    ~CDoc();
+    CDoc(const CDoc&) = delete;
+    CDoc& operator=(const CDoc&) = delete;
+
+    // File > New: empty text, last URL "http://", validation on, no DOM.
+    bool OnNewDocument();
+    // File > Open: reads, decodes and parses the file. A parse error is shown
+    // but still opens the document; a file that cannot be read changes nothing.
+    LoadResult OnOpenDocument(const std::string& path);
+    // Save / Save As: writes the view's text in the file's encoding; returns
+    // an empty string on success, else the message to show. The file is
+    // untouched on failure.
+    std::string OnSaveDocument(const std::string& path, std::string_view viewText);
+
+    void OnValidateYes() { m_bValidateOnParse = true; }
+    void OnValidateNo() { m_bValidateOnParse = false; }
+    bool CanValidateYes() const { return !m_bValidateOnParse; }
+    bool CanValidateNo() const { return m_bValidateOnParse; }
+    // Xml > Parse: the tree view re-parses the text.
+    void OnParse() { UpdateAllViews(GetFirstView()); }
+
+    // Replaces the DOM with a fresh parse of the document text and shows the
+    // parse-error message (with lastHintLine) on failure. An empty text leaves an empty DOM.
+    bool ReparseDocument(std::string_view lastHintLine = kParseHint);
+
+    // The source view's change handler: the text changed.
+    void OnTextChanged(std::string text);
+
+    // Views, in creation order.
+    void AddView(CDocView* view);
+    void RemoveView(CDocView* view);
+    CDocView* GetFirstView() const { return m_views.empty() ? nullptr : m_views.front(); }
+    void UpdateAllViews(CDocView* sender);
+
+    bool IsModified() const { return m_bModified; }
+    void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
+    const std::string& GetPathName() const { return m_strPathName; }
+    void SetPathName(std::string path) { m_strPathName = std::move(path); }
+    MessageSink& Messages() { return m_sink; }
+
+    static constexpr std::string_view kParseHint =
+        "\n Then click on the Parse button - P - to retry this operation.";
+    // "XML DOM Parse Error:\n" + reason + the two hint lines.
+    static std::string ParseErrorMessage(std::string_view reason, std::string_view lastHintLine = kParseHint);
+
+    // Document state.
+    std::string m_strText;               // the document text, UTF-8
+    std::string m_strLastUrl = "http://";
+    bool m_bTextChanged = false;
+    bool m_bValidateOnParse = true;
+    std::unique_ptr<XmlDocument> m_pDomDoc;  // null when there is no DOM
+    TextCodec m_codec;                       // how the file was encoded
+
+private:
+    LoadOptions ParseOptions(const std::string& path) const;
+
+    MessageSink& m_sink;
+    std::vector<CDocView*> m_views;
+    std::string m_strPathName;
+    bool m_bModified = false;
+};
+
+}  // namespace quorrel

@@ -1,0 +1,67 @@
+// Turns a file's bytes into the editor's UTF-8 document text and back, so that
+// an unedited document saves byte for byte as it was read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorrel {
+
+enum class LineEnds {
+    Lf,    // every line end is LF (or the text has none)
+    CrLf,  // every line end is CR LF
+    Mixed  // anything else: written exactly as the text holds them
+};
+
+// How a file was encoded, learnt on load and used again on store.
+struct TextCodec {
+    std::string encoding = "UTF-8";  // iconv name actually used: "UTF-8", "UTF-16LE", "ISO-8859-1", ...
+    std::string declared;            // encoding named in the XML declaration, empty if none
+    bool bom = false;                // the file began with a byte-order mark
+    LineEnds lineEnds = LineEnds::Lf;
+
+    // Set when decoding was not exact (bytes invalid in the encoding): the
+    // original bytes are kept and written back while the text is unchanged.
+    std::optional<std::string> originalBytes;
+    std::uint64_t decodedHash = 0;  // hash of the decoded text, to recognise "unchanged"
+    std::size_t decodedSize = 0;
+};
+
+struct DecodedFile {
+    std::string text;  // UTF-8, cut at the first NUL character
+    TextCodec codec;
+    // Byte offset in the file of the first NUL character, if the text was cut there.
+    std::optional<std::size_t> nulOffset;
+};
+
+// Detects the encoding as XML does (BOM, then the encoding declaration,
+// default UTF-8) and decodes. Never fails: undecodable bytes become U+FFFD.
+DecodedFile DecodeFileBytes(std::string_view bytes);
+
+struct EncodeResult {
+    std::string bytes;  // valid when error is empty
+    std::string error;  // e.g. "Line 12: the character U+20AC cannot be written in ISO-8859-1 inside a comment."
+    bool ok() const { return error.empty(); }
+};
+
+// Encodes the UTF-8 text for the file, with the codec's encoding, BOM and
+// line-end style. A character the encoding cannot hold becomes a character
+// reference where XML allows one (text, attribute values); elsewhere the
+// encode fails with a message naming the line.
+EncodeResult EncodeText(std::string_view text, const TextCodec& codec);
+
+// Converts LF line ends to the codec's style (CrLf only; Lf and Mixed leave the text alone).
+std::string ApplyLineEnds(std::string_view text, LineEnds style);
+
+// Writes bytes to a temporary file in the target's folder and renames it over
+// the target; on failure the old file is intact. Returns an empty string on
+// success, else a message with the system's reason.
+std::string WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// Reads a whole regular file. Returns an empty error on success, else the system's reason.
+std::string ReadWholeFile(const std::string& path, std::string& bytes);
+
+}  // namespace quorrel

@@ -1,0 +1,479 @@
+// Loading: parse, DTD and XML Schema validation, the entity loader, and the
+// whitespace pass that gives the tree the shape the editor expects.
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/uri.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlschemas.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include "doc/core/XmlDom.h"
+#include "doc/core/XmlDomInternal.h"
+
+namespace quorrel {
+
+using detail::str;
+using detail::xstr;
+
+namespace {
+
+constexpr const char* kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
+constexpr off_t kMaxExternalResource = 256L * 1024 * 1024;
+
+// What one parse needs to know inside libxml2's callbacks.
+struct ParseSession {
+    const LoadOptions* options = nullptr;
+    std::string baseUrl;
+    std::optional<ParseError> firstError;
+
+    void recordError(long line, long column, std::string reason, int code) {
+        if (!firstError) {
+            firstError = ParseError{line, column, std::move(reason), code};
+        }
+    }
+};
+
+thread_local ParseSession* t_session = nullptr;
+
+std::string trimmed(const char* message) {
+    std::string s = message ? message : "";
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) {
+        s.pop_back();
+    }
+    return s;
+}
+
+void onStructuredError(void*, xmlErrorPtr e) {
+    ParseSession* session = t_session;
+    if (session == nullptr || e == nullptr || e->level < XML_ERR_ERROR) {
+        return;  // warnings are not failures
+    }
+    if (e->code == XML_DTD_NO_DTD) {
+        return;  // nothing to validate against
+    }
+    std::string reason = trimmed(e->message);
+    if (e->file != nullptr && session->baseUrl != e->file) {
+        reason += " [in " + std::string(e->file) + "]";
+    }
+    session->recordError(e->line, e->int2, std::move(reason), e->code);
+}
+
+// Installs the error handlers for one parse and restores them afterwards.
+class SessionScope {
+public:
+    explicit SessionScope(ParseSession* session) : m_previous(t_session) {
+        t_session = session;
+        xmlSetStructuredErrorFunc(nullptr, onStructuredError);
+    }
+    ~SessionScope() {
+        t_session = m_previous;
+        xmlSetStructuredErrorFunc(nullptr, nullptr);
+    }
+    SessionScope(const SessionScope&) = delete;
+    SessionScope& operator=(const SessionScope&) = delete;
+
+private:
+    ParseSession* m_previous;
+};
+
+long currentLine(xmlParserCtxtPtr ctxt) {
+    return (ctxt != nullptr && ctxt->input != nullptr) ? ctxt->input->line : 0;
+}
+
+xmlParserInputPtr refuse(xmlParserCtxtPtr ctxt, const std::string& reason) {
+    if (t_session != nullptr) {
+        t_session->recordError(currentLine(ctxt), 0, reason, XML_IO_LOAD_ERROR);
+    }
+    return nullptr;
+}
+
+bool hasScheme(std::string_view url, std::string_view scheme) {
+    if (url.size() <= scheme.size() || url[scheme.size()] != ':') {
+        return false;
+    }
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string unescapeUri(const std::string& s) {
+    char* raw = xmlURIUnescapeString(s.c_str(), 0, nullptr);
+    std::string out = raw ? raw : s;
+    xmlFree(raw);
+    return out;
+}
+
+xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url, const std::string& body) {
+    xmlParserInputBufferPtr buffer =
+        xmlParserInputBufferCreateMem(body.data(), int(body.size()), XML_CHAR_ENCODING_NONE);
+    if (buffer == nullptr) {
+        return nullptr;
+    }
+    xmlParserInputPtr input = xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE);
+    if (input == nullptr) {
+        xmlFreeParserInputBuffer(buffer);
+        return nullptr;
+    }
+    input->filename = reinterpret_cast<const char*>(xmlStrdup(xstr(url.c_str())));
+    return input;
+}
+
+xmlParserInputPtr loadFromNetwork(const std::string& url, xmlParserCtxtPtr ctxt) {
+    const LoadOptions* options = t_session ? t_session->options : nullptr;
+    if (options == nullptr || !options->fetcher) {
+        return refuse(ctxt, "Not loading '" + url +
+                                "': a document that does not come from a URL never fetches from the network.");
+    }
+    std::string body, error;
+    if (!options->fetcher(url, body, error)) {
+        return refuse(ctxt, "Cannot load '" + url + "': " + error);
+    }
+    return inputFromMemory(ctxt, url, body);
+}
+
+xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
+    const LoadOptions* options = t_session ? t_session->options : nullptr;
+    if (options != nullptr && options->fetcher) {
+        return refuse(ctxt, "Not loading '" + path + "': a document from a URL cannot read local files.");
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        std::string unescaped = unescapeUri(path);
+        if (unescaped == path || ::stat(unescaped.c_str(), &st) != 0) {
+            return refuse(ctxt, "Cannot load '" + path + "': " + std::strerror(errno));
+        }
+        path = unescaped;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return refuse(ctxt, "Cannot load '" + path + "': it is a directory.");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return refuse(ctxt, "Cannot load '" + path + "': it is not a regular file.");
+    }
+    if (st.st_size > kMaxExternalResource) {
+        return refuse(ctxt, "Cannot load '" + path + "': the file is larger than 256 MB.");
+    }
+    xmlParserInputPtr input = xmlNewInputFromFile(ctxt, path.c_str());
+    if (input == nullptr) {
+        return refuse(ctxt, "Cannot load '" + path + "': " + std::strerror(errno));
+    }
+    return input;
+}
+
+// Every external DTD, entity and schema comes through here.
+xmlParserInputPtr entityLoader(const char* url, const char*, xmlParserCtxtPtr ctxt) {
+    if (url == nullptr) {
+        return refuse(ctxt, "Cannot load an external resource without a location.");
+    }
+    std::string location = url;
+    if (hasScheme(location, "http") || hasScheme(location, "https")) {
+        return loadFromNetwork(location, ctxt);
+    }
+    if (hasScheme(location, "file")) {
+        std::string path = location.substr(5);
+        if (path.starts_with("//")) {
+            path = path.substr(2);  // file://host/path: only the local host is meant
+            path = path.substr(std::min(path.find('/'), path.size()));
+        }
+        return loadFromFile(unescapeUri(path), ctxt);
+    }
+    std::size_t colon = location.find(':');
+    std::size_t slash = location.find('/');
+    if (colon != std::string::npos && colon > 1 && (slash == std::string::npos || colon < slash)) {
+        return refuse(ctxt, "Not loading '" + location + "': only files and http or https URLs are read.");
+    }
+    if (!location.starts_with('/')) {
+        location = (std::filesystem::current_path() / location).string();
+    }
+    return loadFromFile(location, ctxt);
+}
+
+void initialiseLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(entityLoader);
+    });
+}
+
+std::string absoluteBase(const std::string& baseUrl) {
+    if (baseUrl.empty()) {
+        return (std::filesystem::current_path() / "").string();
+    }
+    if (hasScheme(baseUrl, "http") || hasScheme(baseUrl, "https") || baseUrl.starts_with('/')) {
+        return baseUrl;
+    }
+    return std::filesystem::absolute(baseUrl).string();
+}
+
+// The XML declaration's pseudo-attribute, read from the text itself since
+// the parser is told to ignore the declared encoding.
+std::string declarationValue(std::string_view decl, std::string_view name) {
+    std::size_t at = 0;
+    while ((at = decl.find(name, at)) != std::string_view::npos) {
+        std::size_t p = at + name.size();
+        while (p < decl.size() && (decl[p] == ' ' || decl[p] == '\t' || decl[p] == '\r' || decl[p] == '\n')) {
+            ++p;
+        }
+        if (p < decl.size() && decl[p] == '=') {
+            ++p;
+            while (p < decl.size() && (decl[p] == ' ' || decl[p] == '\t' || decl[p] == '\r' || decl[p] == '\n')) {
+                ++p;
+            }
+            if (p < decl.size() && (decl[p] == '"' || decl[p] == '\'')) {
+                std::size_t end = decl.find(decl[p], p + 1);
+                if (end != std::string_view::npos) {
+                    return std::string(decl.substr(p + 1, end - p - 1));
+                }
+            }
+        }
+        at += name.size();
+    }
+    return {};
+}
+
+std::string declaredEncoding(std::string_view text) {
+    if (!text.starts_with("<?xml")) {
+        return {};
+    }
+    std::size_t end = text.find("?>");
+    if (end == std::string_view::npos) {
+        return {};
+    }
+    return declarationValue(text.substr(0, end), "encoding");
+}
+
+// Drops text nodes made only of blanks, tabs, CR and LF, except in
+// xml:space="preserve" scope.
+void dropWhitespaceText(xmlNodePtr root) {
+    std::vector<bool> preserve{false};
+    detail::walkTree(
+        root,
+        [&](xmlNodePtr n) {
+            if (n->type != XML_ELEMENT_NODE) {
+                return false;
+            }
+            int space = detail::xmlSpaceOf(n);
+            bool keep = space == 1 || (space == -1 && preserve.back());
+            preserve.push_back(keep);
+            if (!keep) {
+                for (xmlNodePtr c = n->children; c != nullptr;) {
+                    xmlNodePtr next = c->next;
+                    if (c->type == XML_TEXT_NODE && detail::isBlank(c->content)) {
+                        xmlUnlinkNode(c);
+                        xmlFreeNode(c);
+                    }
+                    c = next;
+                }
+            }
+            return true;
+        },
+        [&](xmlNodePtr n) {
+            if (n->type == XML_ELEMENT_NODE) {
+                preserve.pop_back();
+            }
+        });
+}
+
+struct SchemaLocation {
+    std::string ns;  // empty for noNamespaceSchemaLocation
+    std::string location;
+};
+
+std::vector<SchemaLocation> schemaLocations(xmlDocPtr doc) {
+    std::vector<SchemaLocation> out;
+    auto add = [&](std::string ns, std::string loc) {
+        for (const auto& s : out) {
+            if (s.ns == ns && s.location == loc) {
+                return;
+            }
+        }
+        out.push_back({std::move(ns), std::move(loc)});
+    };
+    detail::walkTree(
+        xmlDocGetRootElement(doc),
+        [&](xmlNodePtr n) {
+            if (n->type != XML_ELEMENT_NODE) {
+                return false;
+            }
+            for (xmlAttrPtr a = n->properties; a != nullptr; a = a->next) {
+                if (a->ns == nullptr || a->ns->href == nullptr || std::strcmp(str(a->ns->href), kXsiNamespace) != 0) {
+                    continue;
+                }
+                std::string value = detail::attributeValue(a);
+                if (std::strcmp(str(a->name), "noNamespaceSchemaLocation") == 0) {
+                    add("", value);
+                } else if (std::strcmp(str(a->name), "schemaLocation") == 0) {
+                    std::vector<std::string> tokens;
+                    std::size_t p = 0;
+                    while (p < value.size()) {
+                        std::size_t start = value.find_first_not_of(" \t\r\n", p);
+                        if (start == std::string::npos) {
+                            break;
+                        }
+                        std::size_t end = value.find_first_of(" \t\r\n", start);
+                        tokens.push_back(value.substr(start, end - start));
+                        p = end == std::string::npos ? value.size() : end;
+                    }
+                    for (std::size_t i = 0; i + 1 < tokens.size(); i += 2) {
+                        add(tokens[i], tokens[i + 1]);
+                    }
+                }
+            }
+            return true;
+        },
+        [](xmlNodePtr) {});
+    return out;
+}
+
+std::string resolveAgainst(const std::string& location, const xmlChar* base) {
+    xmlChar* built = xmlBuildURI(xstr(location.c_str()), base);
+    std::string out = built ? str(built) : location;
+    xmlFree(built);
+    return out;
+}
+
+std::string escapeAttribute(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// Validates against the schemas the document names; records the first failure.
+void validateAgainstSchemas(xmlDocPtr doc, ParseSession& session) {
+    std::vector<SchemaLocation> locations = schemaLocations(doc);
+    if (locations.empty()) {
+        return;
+    }
+    xmlSchemaParserCtxtPtr parserCtxt = nullptr;
+    std::string wrapper;
+    if (locations.size() == 1 && locations[0].ns.empty()) {
+        parserCtxt = xmlSchemaNewParserCtxt(resolveAgainst(locations[0].location, doc->URL).c_str());
+    } else {
+        // Several schemas (or a namespaced one) are combined by a small schema of our own.
+        wrapper = "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">";
+        for (const auto& l : locations) {
+            std::string url = escapeAttribute(resolveAgainst(l.location, doc->URL));
+            if (l.ns.empty()) {
+                wrapper += "<xs:include schemaLocation=\"" + url + "\"/>";
+            } else {
+                wrapper += "<xs:import namespace=\"" + escapeAttribute(l.ns) + "\" schemaLocation=\"" + url + "\"/>";
+            }
+        }
+        wrapper += "</xs:schema>";
+        parserCtxt = xmlSchemaNewMemParserCtxt(wrapper.data(), int(wrapper.size()));
+    }
+    if (parserCtxt == nullptr) {
+        session.recordError(1, 0, "Cannot read the XML Schema named by the document.", 0);
+        return;
+    }
+    xmlSchemaSetParserStructuredErrors(parserCtxt, onStructuredError, nullptr);
+    xmlSchemaPtr schema = xmlSchemaParse(parserCtxt);
+    xmlSchemaFreeParserCtxt(parserCtxt);
+    if (schema == nullptr || session.firstError) {
+        session.recordError(1, 0, "Cannot load the XML Schema '" + locations[0].location + "'.", 0);
+        if (schema != nullptr) {
+            xmlSchemaFree(schema);
+        }
+        return;
+    }
+    xmlSchemaValidCtxtPtr validCtxt = xmlSchemaNewValidCtxt(schema);
+    xmlSchemaSetValidStructuredErrors(validCtxt, onStructuredError, nullptr);
+    int rc = xmlSchemaValidateDoc(validCtxt, doc);
+    xmlSchemaFreeValidCtxt(validCtxt);
+    xmlSchemaFree(schema);
+    if (rc != 0) {
+        session.recordError(1, 0, "The document is not valid against its XML Schema.", rc);
+    }
+}
+
+struct CtxtDeleter {
+    void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+};
+
+}  // namespace
+
+bool XmlDocument::loadXML(std::string_view utf8Text, const LoadOptions& options) {
+    return parse(utf8Text, true, options);
+}
+
+bool XmlDocument::loadBytes(std::string_view bytes, const LoadOptions& options) {
+    return parse(bytes, false, options);
+}
+
+bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOptions& options) {
+    initialiseLibxml();
+    reset();
+    ParseSession session;
+    session.options = &options;
+    session.baseUrl = absoluteBase(options.baseUrl);
+    SessionScope scope(&session);
+
+    xmlDocPtr doc = nullptr;
+    if (data.size() > std::size_t(INT_MAX)) {
+        session.recordError(1, 0, "The document is larger than 2 GB.", 0);
+    } else {
+        std::unique_ptr<xmlParserCtxt, CtxtDeleter> ctxt(xmlNewParserCtxt());
+        if (!ctxt) {
+            throw std::bad_alloc();
+        }
+        ctxt->sax->serror = onStructuredError;
+        int flags = XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_NOENT | XML_PARSE_BIG_LINES;
+        if (options.validateOnParse) {
+            flags |= XML_PARSE_DTDVALID;
+        }
+        if (isUtf8Text) {
+            flags |= XML_PARSE_IGNORE_ENC;
+        }
+        doc = xmlCtxtReadMemory(ctxt.get(), data.data(), int(data.size()), session.baseUrl.c_str(), nullptr, flags);
+        if (!session.firstError && (doc == nullptr || !ctxt->wellFormed)) {
+            session.recordError(currentLine(ctxt.get()), 0, "The document is not well-formed.", 0);
+        }
+    }
+    if (doc != nullptr && !session.firstError && options.validateOnParse) {
+        validateAgainstSchemas(doc, session);
+    }
+    if (session.firstError) {
+        if (doc != nullptr) {
+            xmlFreeDoc(doc);
+        }
+        m_parseError = *session.firstError;
+        m_parseError.line = std::max(1L, m_parseError.line);
+        if (m_parseError.column > 0) {
+            m_parseError.reason += " (line " + std::to_string(m_parseError.line) + ", column " +
+                                   std::to_string(m_parseError.column) + ")";
+        } else {
+            m_parseError.reason += " (line " + std::to_string(m_parseError.line) + ")";
+        }
+        return false;
+    }
+    dropWhitespaceText(xmlDocGetRootElement(doc));
+    m_state->doc = doc;
+    m_state->hasDeclaration = doc->standalone != -1;
+    m_state->declVersion = doc->version ? str(doc->version) : "1.0";
+    m_state->standaloneYes = doc->standalone == 1;
+    if (isUtf8Text) {
+        m_state->declEncoding = declaredEncoding(data);
+    } else {
+        m_state->declEncoding = doc->encoding ? str(doc->encoding) : declaredEncoding(data);
+    }
+    return true;
+}
+
+}  // namespace quorrel

@@ -1,0 +1,311 @@
+// The document as text. The layout is chosen so that the text re-parses to
+// the same DOM (whitespace-only text is dropped on parse, so indentation is
+// added only where no text can be) and reads well in the source pane.
+#include <libxml/tree.h>
+
+#include <cstring>
+
+#include "doc/core/XmlDom.h"
+#include "doc/core/XmlDomInternal.h"
+
+namespace quorrel {
+
+using detail::str;
+
+namespace {
+
+class Writer {
+public:
+    explicit Writer(std::string& out) : m_out(out) {}
+
+    void raw(std::string_view s) { m_out.append(s); }
+    void raw(const xmlChar* s) {
+        if (s != nullptr) {
+            m_out.append(str(s));
+        }
+    }
+    void indent(int depth) {
+        m_out += '\n';
+        m_out.append(std::size_t(depth), '\t');
+    }
+
+    void text(const xmlChar* s) {
+        escape(s, [](char c) -> const char* {
+            switch (c) {
+                case '&': return "&amp;";
+                case '<': return "&lt;";
+                case '>': return "&gt;";
+                case '\r': return "&#13;";
+                default: return nullptr;
+            }
+        });
+    }
+
+    void attributeValue(const xmlChar* s) {
+        escape(s, [](char c) -> const char* {
+            switch (c) {
+                case '&': return "&amp;";
+                case '<': return "&lt;";
+                case '"': return "&quot;";
+                case '\t': return "&#9;";
+                case '\n': return "&#10;";
+                case '\r': return "&#13;";
+                default: return nullptr;
+            }
+        });
+    }
+
+    void name(const xmlNs* ns, const xmlChar* local) {
+        if (ns != nullptr && ns->prefix != nullptr) {
+            raw(ns->prefix);
+            m_out += ':';
+        }
+        raw(local);
+    }
+
+    void cdata(const xmlChar* s) {
+        std::string_view content = s ? str(s) : "";
+        m_out += "<![CDATA[";
+        std::size_t at;
+        // "]]>" cannot stand inside one section: end it after "]]" and start another.
+        while ((at = content.find("]]>")) != std::string_view::npos) {
+            m_out.append(content.substr(0, at + 2));
+            m_out += "]]><![CDATA[";
+            content = content.substr(at + 2);
+        }
+        m_out.append(content);
+        m_out += "]]>";
+    }
+
+private:
+    template <class Table>
+    void escape(const xmlChar* s, Table table) {
+        if (s == nullptr) {
+            return;
+        }
+        const char* p = str(s);
+        const char* run = p;
+        for (; *p; ++p) {
+            if (const char* replacement = table(*p)) {
+                m_out.append(run, p);
+                m_out += replacement;
+                run = p + 1;
+            }
+        }
+        m_out.append(run, p);
+    }
+
+    std::string& m_out;
+};
+
+bool isEmptyText(const xmlNode* n) {
+    return n->type == XML_TEXT_NODE && (n->content == nullptr || n->content[0] == 0);
+}
+
+struct ChildSummary {
+    bool any = false;      // a child that writes something
+    bool textual = false;  // a text or CDATA child
+};
+
+ChildSummary summarise(const xmlNode* element) {
+    ChildSummary s;
+    for (const xmlNode* c = element->children; c != nullptr; c = c->next) {
+        if (isEmptyText(c)) {
+            continue;
+        }
+        s.any = true;
+        if (c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) {
+            s.textual = true;
+            break;
+        }
+    }
+    return s;
+}
+
+void writeStartTag(Writer& w, const xmlNode* n, bool empty) {
+    w.raw("<");
+    w.name(n->ns, n->name);
+    for (const xmlNs* ns = n->nsDef; ns != nullptr; ns = ns->next) {
+        w.raw(ns->prefix ? " xmlns:" : " xmlns");
+        w.raw(ns->prefix);
+        w.raw("=\"");
+        w.attributeValue(ns->href);
+        w.raw("\"");
+    }
+    for (const xmlAttr* a = n->properties; a != nullptr; a = a->next) {
+        w.raw(" ");
+        w.name(a->ns, a->name);
+        w.raw("=\"");
+        if (a->children != nullptr && a->children->next == nullptr) {
+            w.attributeValue(a->children->content);
+        } else {
+            std::string value = detail::attributeValue(a);
+            w.attributeValue(detail::xstr(value.c_str()));
+        }
+        w.raw("\"");
+    }
+    w.raw(empty ? "/>" : ">");
+}
+
+void writeLeaf(Writer& w, const xmlNode* n) {
+    switch (n->type) {
+        case XML_TEXT_NODE:
+            w.text(n->content);
+            break;
+        case XML_CDATA_SECTION_NODE:
+            w.cdata(n->content);
+            break;
+        case XML_COMMENT_NODE:
+            w.raw("<!--");
+            w.raw(n->content);
+            w.raw("-->");
+            break;
+        case XML_PI_NODE:
+            w.raw("<?");
+            w.raw(n->name);
+            if (n->content != nullptr && n->content[0] != 0) {
+                w.raw(" ");
+                w.raw(n->content);
+            }
+            w.raw("?>");
+            break;
+        case XML_ENTITY_REF_NODE:
+            w.raw("&");
+            w.raw(n->name);
+            w.raw(";");
+            break;
+        default:
+            break;
+    }
+}
+
+// An element and its subtree, without recursion.
+void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
+    struct Frame {
+        bool indentChildren;
+        bool compact;   // no added white space anywhere below
+        bool preserve;  // xml:space="preserve" in scope
+        int depth;
+    };
+    std::vector<Frame> stack;
+    detail::walkTree(
+        root,
+        [&](xmlNodePtr n) {
+            const Frame* parent = stack.empty() ? nullptr : &stack.back();
+            if (isEmptyText(n)) {
+                return false;
+            }
+            if (parent != nullptr && parent->indentChildren) {
+                w.indent(parent->depth + 1);
+            }
+            if (n->type != XML_ELEMENT_NODE) {
+                writeLeaf(w, n);
+                return false;
+            }
+            ChildSummary children = summarise(n);
+            writeStartTag(w, n, !children.any);
+            if (!children.any) {
+                return false;
+            }
+            int space = detail::xmlSpaceOf(n);
+            bool preserve = space == 1 || (space == -1 && parent != nullptr && parent->preserve);
+            bool compact = (parent != nullptr && parent->compact) || preserve || children.textual;
+            int depth = parent ? parent->depth + 1 : rootDepth;
+            stack.push_back({!compact, compact, preserve, depth});
+            return true;
+        },
+        [&](xmlNodePtr n) {
+            if (n->type != XML_ELEMENT_NODE || stack.empty() || summarise(n).any == false) {
+                return;
+            }
+            Frame frame = stack.back();
+            stack.pop_back();
+            if (frame.indentChildren) {
+                w.indent(frame.depth);
+            }
+            w.raw("</");
+            w.name(n->ns, n->name);
+            w.raw(">");
+        });
+}
+
+void writeDoctype(Writer& w, const xmlDtd* dtd) {
+    w.raw("<!DOCTYPE ");
+    w.raw(dtd->name);
+    if (dtd->ExternalID != nullptr) {
+        w.raw(" PUBLIC \"");
+        w.raw(dtd->ExternalID);
+        w.raw("\"");
+        if (dtd->SystemID != nullptr) {
+            w.raw(" \"");
+            w.raw(dtd->SystemID);
+            w.raw("\"");
+        }
+    } else if (dtd->SystemID != nullptr) {
+        w.raw(" SYSTEM \"");
+        w.raw(dtd->SystemID);
+        w.raw("\"");
+    }
+    if (dtd->children != nullptr) {
+        w.raw(" [\n");
+        xmlBufferPtr buffer = xmlBufferCreate();
+        for (xmlNodePtr decl = dtd->children; decl != nullptr; decl = decl->next) {
+            xmlBufferEmpty(buffer);
+            xmlNodeDump(buffer, dtd->doc, decl, 0, 0);
+            std::string_view text(str(xmlBufferContent(buffer)), std::size_t(xmlBufferLength(buffer)));
+            while (!text.empty() && text.back() == '\n') {
+                text.remove_suffix(1);
+            }
+            w.raw(text);
+            w.raw("\n");
+        }
+        xmlBufferFree(buffer);
+        w.raw("]");
+    }
+    w.raw(">");
+}
+
+}  // namespace
+
+std::string XmlDocument::xml() const {
+    std::string out;
+    const detail::DocState& state = *m_state;
+    if (state.doc == nullptr) {
+        return out;
+    }
+    Writer w(out);
+    if (state.hasDeclaration) {
+        w.raw("<?xml version=\"");
+        w.raw(state.declVersion);
+        w.raw("\"");
+        if (!state.declEncoding.empty()) {
+            w.raw(" encoding=\"");
+            w.raw(state.declEncoding);
+            w.raw("\"");
+        }
+        if (state.standaloneYes) {
+            w.raw(" standalone=\"yes\"");
+        }
+        w.raw("?>\n");
+    }
+    for (xmlNodePtr n = state.doc->children; n != nullptr; n = n->next) {
+        switch (n->type) {
+            case XML_DTD_NODE:
+                writeDoctype(w, reinterpret_cast<const xmlDtd*>(n));
+                break;
+            case XML_ELEMENT_NODE:
+                writeElement(w, n, 0);
+                break;
+            case XML_COMMENT_NODE:
+            case XML_PI_NODE:
+                writeLeaf(w, n);
+                break;
+            default:
+                continue;
+        }
+        w.raw("\n");
+    }
+    return out;
+}
+
+}  // namespace quorrel
