@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# End-to-end checks of quorrel-cli: output, messages and exit statuses.
+set -u
+cli=$1
+data=$2/cli
+failures=0
+passes=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+check() {  # name expected actual
+    if [ "$2" == "$3" ]; then
+        passes=$((passes + 1))
+    else
+        failures=$((failures + 1))
+        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
+    fi
+}
+
+out=$("$cli" tree "$data/example.xml"); rc=$?
+check "tree example" $'0/0 a\n  2/2 b\n    3/3 y = " 2 "\n    4/4 t\n  2/2 c' "$out"
+check "tree example status" 0 "$rc"
+
+out=$("$cli" tree "$data/escapes.xml")
+check "labels escaped" $'0/0 r\n  2/2 t\n    3/3 xml:space = " preserve "\n    4/4 a\\\\b\\tc\\nd\n  2/2 e\n    3/3 v = " x\\ty "' "$out"
+
+out=$("$cli" tree "$data/invalid.xml" 2>"$work/err"); rc=$?
+check "invalid: status" 2 "$rc"
+check "invalid: no items after a failed parse" "" "$out"
+check "invalid: message starts" "XML DOM Parse Error:" "$(head -n 1 "$work/err")"
+check "invalid: hint lines" $'Hint:\n Turn the DTD/Schema validation button - V - on the toolbar off.\n Then click on the Parse button - P - to retry this operation.' "$(tail -n 3 "$work/err")"
+
+out=$("$cli" tree --no-validate "$data/invalid.xml" 2>"$work/err"); rc=$?
+check "no-validate: status" 0 "$rc"
+check "no-validate: items" $'0/0 r\n  2/2 n\n    4/4 1\n  2/2 extra' "$out"
+check "no-validate: quiet" "" "$(cat "$work/err")"
+
+"$cli" tree "$work/missing.xml" >/dev/null 2>"$work/err"; rc=$?
+check "missing file: status" 66 "$rc"
+check "missing file: reason" 1 "$(grep -c 'No such file or directory' "$work/err")"
+
+"$cli" tree "$work" >/dev/null 2>"$work/err"; rc=$?
+check "directory: status" 66 "$rc"
+
+"$cli" >/dev/null 2>"$work/err"; rc=$?
+check "no command: status" 64 "$rc"
+check "usage error is one line" 1 "$(wc -l < "$work/err")"
+"$cli" tree >/dev/null 2>&1; rc=$?
+check "tree without file" 64 "$rc"
+"$cli" tree --bogus "$data/example.xml" >/dev/null 2>&1; rc=$?
+check "unknown option" 64 "$rc"
+"$cli" frobnicate >/dev/null 2>&1; rc=$?
+check "unknown command" 64 "$rc"
+
+out=$("$cli" --help); rc=$?
+check "help status" 0 "$rc"
+check "help names tree" 1 "$(grep -c '^  tree' <<<"$out")"
+
+printf '<a>x</a>\0<b/>' > "$work/nul.xml"
+out=$("$cli" tree "$work/nul.xml" 2>"$work/err"); rc=$?
+check "NUL: items of the text before it" $'0/0 a\n  4/4 x' "$out"
+check "NUL: warned with the offset" 1 "$(grep -c 'byte 8' "$work/err")"
+
+: > "$work/empty.xml"
+out=$("$cli" tree "$work/empty.xml" 2>"$work/err"); rc=$?
+check "empty file: no items, no message" "0::" "$rc:$out:$(cat "$work/err")"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
