@@ -19,6 +19,7 @@
 
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
+#include "edit/core/TreeCommands.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace {
@@ -55,7 +56,7 @@ struct Result {
 };
 
 // Runs op kRuns times in a child; returns the timings and the child's peak memory.
-Result Measure(const std::function<void()>& setup, const std::function<void()>& op) {
+Result Measure(const std::function<void()>& setup, const std::function<void()>& op, bool setupEachRun = false) {
     int fds[2];
     if (pipe(fds) != 0) {
         std::perror("pipe");
@@ -64,9 +65,12 @@ Result Measure(const std::function<void()>& setup, const std::function<void()>& 
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        setup();
         double times[kRuns];
-        for (double& t : times) {
+        for (int run = 0; run < kRuns; ++run) {
+            if (run == 0 || setupEachRun) {
+                setup();
+            }
+            double& t = times[run];
             auto start = Clock::now();
             op();
             t = std::chrono::duration<double>(Clock::now() - start).count();
@@ -109,7 +113,70 @@ void Print(const std::string& operation, double megabytes, const Result& r, doub
     std::printf("\n");
 }
 
-void BenchSize(std::size_t bytes, const std::filesystem::path& folder) {
+const CTreeItem* FindItem(const CTreeItem* item, const std::string& label, int selectedImage) {
+    std::vector<const CTreeItem*> pending{item};
+    while (!pending.empty()) {
+        const CTreeItem* i = pending.back();
+        pending.pop_back();
+        if (i->label == label && i->selectedImage == selectedImage) {
+            return i;
+        }
+        for (auto it = i->children.rbegin(); it != i->children.rend(); ++it) {
+            pending.push_back(it->get());
+        }
+    }
+    return nullptr;
+}
+
+// Each tree command, with its refresh, on every occurrence where it has the choice.
+void BenchTreeCommands(const std::filesystem::path& file, double mb, double bareMedian) {
+    struct Case {
+        TreeCommand command;
+        std::string label;
+        int selectedImage;
+        CommandInputs inputs;
+    };
+    const std::vector<Case> cases = {
+        {TreeCommand::AddAttribute, "item", IMG_ELEMENT_PARENT_OPEN, {false, "checked", "yes", true}},
+        {TreeCommand::AddChildElement, "item", IMG_ELEMENT_PARENT_OPEN, {false, "tag", "new", true}},
+        {TreeCommand::AddTextNode, "item", IMG_ELEMENT_PARENT_OPEN, {false, "", " more", true}},
+        {TreeCommand::RenameElement, "item", IMG_ELEMENT_PARENT_OPEN, {false, "line", "", true}},
+        {TreeCommand::DeleteElementAndChildren, "b", IMG_ELEMENT_LEAF, {}},
+        {TreeCommand::DeleteElementOnly, "b", IMG_ELEMENT_LEAF, {false, "", "", true}},
+        {TreeCommand::ElementToAttribute, "b", IMG_ELEMENT_LEAF, {false, "", "", true}},
+        {TreeCommand::DuplicateElementSubTree, "order", IMG_ELEMENT_PARENT_OPEN, {}},
+        {TreeCommand::ChangeAttributeName, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "quantity", "", true}},
+        {TreeCommand::ChangeAttributeValue, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "", "2", true}},
+        {TreeCommand::DeleteAttribute, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "", "", true}},
+        {TreeCommand::AttributeToElement, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "", "", true}},
+        {TreeCommand::ChangeTextValue, "blue", IMG_TEXT, {false, "", "red", true}},
+        {TreeCommand::DeleteTextNode, "blue", IMG_TEXT, {false, "", "", true}},
+    };
+    for (const Case& c : cases) {
+        CollectingSink sink;
+        auto doc = std::make_unique<CDoc>(sink);
+        CTreeItems items;
+        CurrentItem current;
+        Result r = Measure(
+            [&] {
+                doc = std::make_unique<CDoc>(sink);
+                doc->OnOpenDocument(file.string());
+                items.DeleteAllItems();
+                BuildTreeFromDom(*doc, items);
+                const CTreeItem* item = FindItem(items.GetRootItem(), c.label, c.selectedImage);
+                current = item ? CurrentItem{item, item->label, item->image, item->selectedImage} : CurrentItem{};
+            },
+            [&] {
+                if (RunTreeCommand(*doc, items, current, c.command, c.inputs, sink) != CommandOutcome::Done) {
+                    std::fprintf(stderr, "%s did not run\n", std::string(TreeCommandName(c.command)).c_str());
+                }
+            },
+            true);
+        Print("command " + std::string(TreeCommandName(c.command)), mb, r, bareMedian);
+    }
+}
+
+void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool commands) {
     std::string text = GenerateDocument(bytes);
     double mb = double(text.size()) / (1024.0 * 1024.0);
     std::filesystem::path file = folder / ("bench-" + std::to_string(bytes >> 20) + "mb.xml");
@@ -165,23 +232,32 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder) {
                                    }
                                });
     Print("serialise (xml of the document)", mb, serialise, dumpMedian);
+    if (commands) {
+        BenchTreeCommands(file, mb, bareMedian);
+    }
     std::filesystem::remove(file);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::size_t> sizes = {1u << 20, 10u << 20};
-    if (argc > 1) {
-        sizes.clear();
-        for (int i = 1; i < argc; ++i) {
+    // Arguments: sizes in MB; --commands also times every tree command.
+    std::vector<std::size_t> sizes;
+    bool commands = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--commands") {
+            commands = true;
+        } else {
             sizes.push_back(std::size_t(std::atof(argv[i]) * (1 << 20)));
         }
+    }
+    if (sizes.empty()) {
+        sizes = {1u << 20, 10u << 20};
     }
     std::filesystem::path folder = std::filesystem::temp_directory_path();
     std::printf("%d runs each; ratios are to the libxml2 reference of the same size.\n", kRuns);
     for (std::size_t s : sizes) {
-        BenchSize(s, folder);
+        BenchSize(s, folder, commands);
     }
     return 0;
 }

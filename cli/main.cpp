@@ -1,5 +1,7 @@
 // quorrel-cli: the editor's core from the command line.
+#include <charconv>
 #include <cstdio>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -7,13 +9,17 @@
 
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
+#include "edit/core/ItemPath.h"
+#include "edit/core/TreeCommands.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace {
 
 using namespace quorrel;
 
+constexpr int kExitMessage = 1;
 constexpr int kExitParseError = 2;
+constexpr int kExitNotEnabled = 3;
 constexpr int kExitUsage = 64;
 constexpr int kExitNoInput = 66;
 
@@ -27,10 +33,32 @@ constexpr const char* kHelp =
     "      line: two blanks per depth level, IMAGE/SELECTED-IMAGE, a blank and the\n"
     "      label, with \\ \\n \\r \\t escaped. A parse error is printed to standard\n"
     "      error and the exit status is 2.\n"
+    "  path [--no-validate] FILE ITEM\n"
+    "      Print the item path the tree commands build for ITEM: its own for an\n"
+    "      element item, its owner element's for any other item. ITEM is the\n"
+    "      item's position in the tree: dot-separated 0-based positions, 0 for\n"
+    "      the top item, 0.2 for its third child item, 0.2.0 for the first child\n"
+    "      of that (attribute, text, comment and CDATA items count).\n"
+    "  edit [--no-validate] FILE ITEM COMMAND [--all] [--name TEXT] [--value TEXT]\n"
+    "       [--cancel] [--verbose] [-o OUT]\n"
+    "      Run one tree command as if ITEM were the current item and its dialog\n"
+    "      had been filled in: --name is the name field, --value the value or\n"
+    "      text field, --all ticks \"For all occurrences\", --cancel presses\n"
+    "      Cancel. COMMAND is the command's number or one of: add-attribute,\n"
+    "      add-child-element, add-text-node, rename-element,\n"
+    "      delete-element-and-children, delete-element-only,\n"
+    "      duplicate-element-subtree, element-to-attribute,\n"
+    "      change-attribute-name, change-attribute-value, delete-attribute,\n"
+    "      attribute-to-element, change-text-value, delete-text-node.\n"
+    "      The document text afterwards goes to standard output (UTF-8), or is\n"
+    "      saved to OUT in the file's own encoding. Message boxes go to standard\n"
+    "      error and make the exit status 1; a command the item does not enable\n"
+    "      exits with 3. --verbose prints \"modified: yes|no\" to standard error.\n"
     "  --help\n"
     "      Print this help.\n"
     "\n"
-    "Exit status: 0 success, 2 parse error, 64 usage error, 66 file not readable.\n";
+    "Exit status: 0 success, 1 a message was shown, 2 parse error, 3 command not\n"
+    "enabled on the item, 64 usage error, 66 file not readable.\n";
 
 int UsageError(const std::string& message) {
     std::cerr << "quorrel-cli: " << message << " (see quorrel-cli --help)\n";
@@ -86,42 +114,192 @@ void PrintMessages(const CollectingSink& sink) {
     }
 }
 
-int Tree(const std::vector<std::string_view>& args) {
+// Arguments: options (with or without a value) and the positional rest.
+struct Arguments {
+    std::vector<std::string> positional;
     bool validate = true;
-    std::string file;
-    for (std::string_view a : args) {
+    bool all = false;
+    bool cancel = false;
+    bool verbose = false;
+    std::optional<std::string> name, value, output;
+    std::string error;
+};
+
+Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOptions) {
+    Arguments parsed;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view a = args[i];
+        auto takeValue = [&](std::optional<std::string>& into) {
+            if (i + 1 >= args.size()) {
+                parsed.error = std::string(a) + " needs a value";
+            } else {
+                into = std::string(args[++i]);
+            }
+        };
         if (a == "--no-validate") {
-            validate = false;
-        } else if (a.starts_with("--")) {
-            return UsageError("unknown option " + std::string(a));
-        } else if (file.empty()) {
-            file = a;
+            parsed.validate = false;
+        } else if (editOptions && a == "--all") {
+            parsed.all = true;
+        } else if (editOptions && a == "--cancel") {
+            parsed.cancel = true;
+        } else if (editOptions && a == "--verbose") {
+            parsed.verbose = true;
+        } else if (editOptions && a == "--name") {
+            takeValue(parsed.name);
+        } else if (editOptions && a == "--value") {
+            takeValue(parsed.value);
+        } else if (editOptions && a == "-o") {
+            takeValue(parsed.output);
+        } else if (a.starts_with("-") && a.size() > 1) {
+            parsed.error = "unknown option " + std::string(a);
         } else {
-            return UsageError("tree takes one FILE");
+            parsed.positional.emplace_back(a);
+        }
+        if (!parsed.error.empty()) {
+            break;
         }
     }
-    if (file.empty()) {
-        return UsageError("tree needs a FILE");
-    }
+    return parsed;
+}
+
+// A document opened as File > Open does, with its tree items built.
+struct OpenedDocument {
     CollectingSink sink;
-    CDoc doc(sink);
+    CDoc doc{sink};
+    CTreeItems items;
+    int status = 0;  // non-zero: stop with this exit status
+};
+
+void Open(OpenedDocument& opened, const std::string& file, bool validate) {
     if (!validate) {
-        doc.OnValidateNo();
+        opened.doc.OnValidateNo();
     }
-    LoadResult loaded = doc.OnOpenDocument(file);
+    LoadResult loaded = opened.doc.OnOpenDocument(file);
     if (!loaded.opened) {
         std::cerr << "quorrel-cli: " << loaded.error << '\n';
-        return kExitNoInput;
+        opened.status = kExitNoInput;
+        return;
     }
     if (loaded.nulOffset) {
         std::cerr << "quorrel-cli: warning: " << file << " holds a NUL character at byte " << *loaded.nulOffset
                   << "; the text ends there.\n";
     }
-    PrintMessages(sink);
-    CTreeItems items;
-    BuildTreeFromDom(doc, items);
-    PrintItems(items);
-    return sink.messages.empty() ? 0 : kExitParseError;
+    PrintMessages(opened.sink);
+    if (!opened.sink.messages.empty()) {
+        opened.status = kExitParseError;
+    }
+    opened.sink.messages.clear();
+    BuildTreeFromDom(opened.doc, opened.items);
+}
+
+// "0.2.1": positions from the top item down.
+const CTreeItem* FindItem(const CTreeItems& items, std::string_view position) {
+    const std::vector<std::unique_ptr<CTreeItem>>* level = &items.TopItems();
+    const CTreeItem* item = nullptr;
+    while (!position.empty()) {
+        std::size_t dot = position.find('.');
+        std::string_view part = position.substr(0, dot);
+        std::size_t index = 0;
+        auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), index);
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() || index >= level->size()) {
+            return nullptr;
+        }
+        item = (*level)[index].get();
+        level = &item->children;
+        position = dot == std::string_view::npos ? std::string_view() : position.substr(dot + 1);
+        if (dot != std::string_view::npos && position.empty()) {
+            return nullptr;
+        }
+    }
+    return item;
+}
+
+bool IsElementItem(const CTreeItem* item) {
+    return item->selectedImage == IMG_ROOT || item->selectedImage == IMG_ELEMENT_LEAF ||
+           item->selectedImage == IMG_ELEMENT_PARENT_OPEN;
+}
+
+int Tree(const std::vector<std::string_view>& args) {
+    Arguments parsed = ParseArguments(args, false);
+    if (!parsed.error.empty()) {
+        return UsageError(parsed.error);
+    }
+    if (parsed.positional.size() != 1) {
+        return UsageError("tree takes one FILE");
+    }
+    OpenedDocument opened;
+    Open(opened, parsed.positional[0], parsed.validate);
+    if (opened.status == kExitNoInput) {
+        return opened.status;
+    }
+    PrintItems(opened.items);
+    return opened.status;
+}
+
+int Path(const std::vector<std::string_view>& args) {
+    Arguments parsed = ParseArguments(args, false);
+    if (!parsed.error.empty()) {
+        return UsageError(parsed.error);
+    }
+    if (parsed.positional.size() != 2) {
+        return UsageError("path takes FILE and ITEM");
+    }
+    OpenedDocument opened;
+    Open(opened, parsed.positional[0], parsed.validate);
+    if (opened.status != 0) {
+        return opened.status;
+    }
+    const CTreeItem* item = FindItem(opened.items, parsed.positional[1]);
+    if (item == nullptr) {
+        return UsageError("no item " + parsed.positional[1] + " in the tree");
+    }
+    std::cout << ItemPath(IsElementItem(item) ? item : item->parent) << '\n';
+    return 0;
+}
+
+int Edit(const std::vector<std::string_view>& args) {
+    Arguments parsed = ParseArguments(args, true);
+    if (!parsed.error.empty()) {
+        return UsageError(parsed.error);
+    }
+    if (parsed.positional.size() != 3) {
+        return UsageError("edit takes FILE, ITEM and COMMAND");
+    }
+    std::optional<TreeCommand> command = TreeCommandFromName(parsed.positional[2]);
+    if (!command) {
+        return UsageError("unknown tree command " + parsed.positional[2]);
+    }
+    OpenedDocument opened;
+    Open(opened, parsed.positional[0], parsed.validate);
+    if (opened.status != 0) {
+        return opened.status;
+    }
+    const CTreeItem* item = FindItem(opened.items, parsed.positional[1]);
+    if (item == nullptr) {
+        return UsageError("no item " + parsed.positional[1] + " in the tree");
+    }
+    if (!IsTreeCommandEnabled(*command, item->selectedImage)) {
+        std::cerr << "quorrel-cli: " << TreeCommandName(*command) << " is not enabled on item " << parsed.positional[1]
+                  << " (" << item->label << ")\n";
+        return kExitNotEnabled;
+    }
+    CurrentItem current{item, item->label, item->image, item->selectedImage};
+    CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""), parsed.all};
+    RunTreeCommand(opened.doc, opened.items, current, *command, inputs, opened.sink);
+    PrintMessages(opened.sink);
+    if (parsed.verbose) {
+        std::cerr << "modified: " << (opened.doc.IsModified() ? "yes" : "no") << '\n';
+    }
+    if (parsed.output) {
+        std::string error = opened.doc.OnSaveDocument(*parsed.output, opened.doc.m_strText);
+        if (!error.empty()) {
+            std::cerr << "quorrel-cli: " << error << '\n';
+            return kExitMessage;
+        }
+    } else {
+        std::fwrite(opened.doc.m_strText.data(), 1, opened.doc.m_strText.size(), stdout);
+    }
+    return opened.sink.messages.empty() ? 0 : kExitMessage;
 }
 
 }  // namespace
@@ -139,6 +317,12 @@ int main(int argc, char** argv) {
     }
     if (command == "tree") {
         return Tree(args);
+    }
+    if (command == "path") {
+        return Path(args);
+    }
+    if (command == "edit") {
+        return Edit(args);
     }
     return UsageError("unknown command " + std::string(command));
 }

@@ -20,7 +20,7 @@ TextCodec CodecForDeclaration(std::string_view text, const TextCodec& current) {
     codec.declared = sniffed.codec.declared;
     codec.lineEnds = current.lineEnds;
     codec.bom = current.bom && codec.encoding.starts_with("UTF-");
-    if (codec.encoding.starts_with("UTF-16")) {
+    if (strncasecmp(codec.declared.c_str(), "UTF-16", 6) == 0) {
         // Text in memory is UTF-8: a UTF-16 file needs its byte-order mark.
         codec.encoding = "UTF-16LE";
         codec.bom = true;
@@ -120,6 +120,13 @@ bool CDoc::ReparseDocument(std::string_view lastHintLine) {
     }
     m_sink.ShowMessage(ParseErrorMessage(m_pDomDoc->parseError().reason, lastHintLine));
     return false;
+}
+
+bool CDoc::RestoreDomFromText() {
+    auto dom = std::make_unique<XmlDocument>();
+    bool parsed = !m_strText.empty() && dom->loadXML(m_strText, ParseOptions(m_strPathName));
+    m_pDomDoc = std::move(dom);
+    return parsed;
 }
 
 void CDoc::OnTextChanged(std::string text) {

@@ -57,6 +57,10 @@ public:
     // parse-error message (with lastHintLine) on failure. An empty text leaves an empty DOM.
     bool ReparseDocument(std::string_view lastHintLine = kParseHint);
 
+    // Parses the text again without showing anything: puts the DOM back after
+    // a change that failed half-way.
+    bool RestoreDomFromText();
+
     // The source view's change handler: the text changed.
     void OnTextChanged(std::string text);
 

@@ -255,6 +255,13 @@ bool parseIndex(std::string_view s, std::size_t& out) {
 
 }  // namespace
 
+bool IsXmlName(std::string_view name) {
+    if (name.empty() || name.find('\0') != std::string_view::npos) {
+        return false;
+    }
+    return xmlValidateName(xstr(std::string(name).c_str()), 0) == 0;
+}
+
 // ---------------------------------------------------------------- XmlNode
 
 NodeType XmlNode::nodeType() const {
@@ -782,7 +789,7 @@ std::optional<std::vector<XmlNode>> XmlDocument::selectNodes(std::string_view pa
 
 XmlNode XmlDocument::createElement(std::string_view name) {
     std::string n(name);
-    if (xmlValidateName(xstr(n.c_str()), 0) != 0) {
+    if (!IsXmlName(n)) {
         fail(DomErrorCode::InvalidCharacter, "'" + n + "' is not a valid XML name.");
     }
     xmlNodePtr node = xmlNewDocNode(m_state->ensureDoc(), nullptr, xstr(n.c_str()), nullptr);
@@ -798,7 +805,7 @@ XmlNode XmlDocument::createTextNode(std::string_view text) {
 
 XmlNode XmlDocument::createAttribute(std::string_view name) {
     std::string n(name);
-    if (xmlValidateName(xstr(n.c_str()), 0) != 0) {
+    if (!IsXmlName(n)) {
         fail(DomErrorCode::InvalidCharacter, "'" + n + "' is not a valid XML name.");
     }
     xmlAttrPtr attr = newAttribute(m_state->ensureDoc(), nullptr, xstr(n.c_str()), "");

@@ -58,6 +58,10 @@ private:
 
 class XmlDocument;
 class XmlNamedNodeMap;
+
+// Whether the DOM accepts the text as an element or attribute name (an XML
+// Name; a prefix with a colon is allowed).
+bool IsXmlName(std::string_view name);
 namespace detail {
 struct DocState;
 }

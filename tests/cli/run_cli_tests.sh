@@ -65,5 +65,48 @@ check "NUL: warned with the offset" 1 "$(grep -c 'byte 8' "$work/err")"
 out=$("$cli" tree "$work/empty.xml" 2>"$work/err"); rc=$?
 check "empty file: no items, no message" "0::" "$rc:$out:$(cat "$work/err")"
 
+# path and edit
+doc="$data/edit.xml"
+check "path of an element" "/r[0]/a[0]/a[0]" "$("$cli" path "$doc" 0.0.0)"
+check "path of an attribute: its owner" "/r[0]/b[0]" "$("$cli" path "$doc" 0.1.1)"
+"$cli" path "$doc" 0.9 >/dev/null 2>&1; rc=$?
+check "path of a missing item" 64 "$rc"
+
+out=$("$cli" edit "$doc" 0.0 rename-element --name z --all 2>"$work/err"); rc=$?
+check "rename nested on all" $'<r>\n\t<z>\n\t\t<z/>\n\t</z>\n\t<b x="1" y="2">t<c/>u</b>\n</r>' "$out"
+check "rename: no message" "0:" "$rc:$(cat "$work/err")"
+
+out=$("$cli" edit "$doc" 0.0 32795 --all --verbose 2>"$work/err"); rc=$?
+check "delete element only by number, nested" $'<r>\n\t<b x="1" y="2">t<c/>u</b>\n</r>' "$out"
+check "verbose modified" "modified: yes" "$(cat "$work/err")"
+
+out=$("$cli" edit "$doc" 0.1.0 change-attribute-name --name "1a" 2>"$work/err"); rc=$?
+check "invalid name: status" 1 "$rc"
+check "invalid name: message" '"1a" is not a valid XML name.' "$(cat "$work/err")"
+check "invalid name: text unchanged" "$(cat "$doc")" "$out"
+
+out=$("$cli" edit "$doc" 0.1 add-attribute --name k --value v --cancel --verbose 2>"$work/err"); rc=$?
+check "cancel: unchanged, not modified" "0:modified: no" "$rc:$(cat "$work/err")"
+check "cancel: text" "$(cat "$doc")" "$out"
+
+"$cli" edit "$doc" 0 rename-element --name q >/dev/null 2>"$work/err"; rc=$?
+check "root does not enable element commands" 3 "$rc"
+"$cli" edit "$doc" 0.1.2 delete-attribute >/dev/null 2>&1; rc=$?
+check "text item does not enable attribute commands" 3 "$rc"
+"$cli" edit "$doc" 0.1 frobnicate >/dev/null 2>&1; rc=$?
+check "unknown tree command" 64 "$rc"
+
+printf '<r><name/></r>' > "$work/empty-name.xml"
+out=$("$cli" edit "$work/empty-name.xml" 0.0 element-to-attribute 2>"$work/err"); rc=$?
+check "failing command: message" "1:An unexpected error occured !" "$rc:$(cat "$work/err")"
+check "failing command: text unchanged" "<r><name/></r>" "$out"
+
+cp "$doc" "$work/saved.xml"
+"$cli" edit "$work/saved.xml" 0.1.2 change-text-value --value 'a<&' -o "$work/saved.xml"; rc=$?
+check "edit -o saves" $'0:<r>\n\t<a>\n\t\t<a/>\n\t</a>\n\t<b x="1" y="2">a&lt;&amp;<c/>u</b>\n</r>' "$rc:$(cat "$work/saved.xml")"
+
+"$cli" edit "$data/invalid.xml" 0.0 delete-element-only 2>/dev/null; rc=$?
+check "edit on a document that does not parse" 2 "$rc"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,0 +1,413 @@
+#include "edit/core/TreeCommands.h"
+
+#include <array>
+#include <charconv>
+#include <vector>
+
+#include "doc/core/Doc.h"
+#include "doc/core/FileCodec.h"
+#include "doc/core/MessageSink.h"
+#include "edit/core/ItemPath.h"
+#include "views/tree/core/TreeItems.h"
+
+namespace quorrel {
+
+namespace {
+
+struct CommandInfo {
+    TreeCommand command;
+    std::string_view name;
+    CommandFields fields;
+};
+
+// name, value, all-occurrences box, name must not be empty, value must not be empty
+constexpr std::array<CommandInfo, 14> kCommands{{
+    {TreeCommand::AddAttribute, "add-attribute", {true, true, true, true, false}},
+    {TreeCommand::AddChildElement, "add-child-element", {true, true, true, true, false}},
+    {TreeCommand::AddTextNode, "add-text-node", {false, true, true, false, false}},
+    {TreeCommand::RenameElement, "rename-element", {true, false, true, true, false}},
+    {TreeCommand::DeleteElementAndChildren, "delete-element-and-children", {false, false, false, false, false}},
+    {TreeCommand::DeleteElementOnly, "delete-element-only", {false, false, true, false, false}},
+    {TreeCommand::DuplicateElementSubTree, "duplicate-element-subtree", {false, false, false, false, false}},
+    {TreeCommand::ElementToAttribute, "element-to-attribute", {false, false, true, false, false}},
+    {TreeCommand::ChangeAttributeName, "change-attribute-name", {true, false, true, true, false}},
+    {TreeCommand::ChangeAttributeValue, "change-attribute-value", {false, true, true, false, true}},
+    {TreeCommand::DeleteAttribute, "delete-attribute", {false, false, true, false, false}},
+    {TreeCommand::AttributeToElement, "attribute-to-element", {false, false, true, false, false}},
+    {TreeCommand::ChangeTextValue, "change-text-value", {false, true, true, false, false}},
+    {TreeCommand::DeleteTextNode, "delete-text-node", {false, false, true, false, false}},
+}};
+
+const CommandInfo& InfoOf(TreeCommand command) {
+    for (const CommandInfo& info : kCommands) {
+        if (info.command == command) {
+            return info;
+        }
+    }
+    return kCommands[0];
+}
+
+enum class Addresses { Element, Attribute, Text };
+
+Addresses AddressedKind(TreeCommand command) {
+    switch (command) {
+        case TreeCommand::ChangeAttributeName:
+        case TreeCommand::ChangeAttributeValue:
+        case TreeCommand::DeleteAttribute:
+        case TreeCommand::AttributeToElement:
+            return Addresses::Attribute;
+        case TreeCommand::ChangeTextValue:
+        case TreeCommand::DeleteTextNode:
+            return Addresses::Text;
+        default:
+            return Addresses::Element;
+    }
+}
+
+// ---- Per-element changes. Those that report a result return false on failure.
+
+void AddAttributeTo(XmlNode element, const std::string& name, const std::string& value) {
+    element.setAttribute(name, value);
+}
+
+void AddChildElementTo(XmlNode element, const std::string& tagName, const std::string& text) {
+    XmlDocument& doc = element.ownerDocument();
+    XmlNode child = element.appendChild(doc.createElement(tagName));
+    child.appendChild(doc.createTextNode(text));
+}
+
+void AddTextNodeTo(XmlNode element, const std::string& text) {
+    element.appendChild(element.ownerDocument().createTextNode(text));
+}
+
+// The element gets a new name: a new element takes its attributes and its
+// children (moved, so occurrences nested inside stay in the document) and
+// takes its place.
+bool Rename(XmlNode element, const std::string& newName) {
+    XmlNode parent = element.parentNode();
+    if (!parent) {
+        return false;
+    }
+    XmlDocument& doc = element.ownerDocument();
+    XmlNode renamed = doc.createElement(newName);
+    XmlNamedNodeMap attributes = element.attributes();
+    for (std::size_t i = 0; i < attributes.length(); ++i) {
+        renamed.setAttributeNode(attributes.item(i).cloneNode());
+    }
+    for (XmlNode child = element.firstChild(); child; child = element.firstChild()) {
+        renamed.appendChild(child);
+    }
+    parent.replaceChild(renamed, element);
+    return true;
+}
+
+bool IsBelow(XmlNode node, XmlNode ancestor) {
+    for (XmlNode n = node.parentNode(); n; n = n.parentNode()) {
+        if (n == ancestor) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every element of the name below the document element goes, with its
+// subtree. One list, walked once: an element inside one removed earlier went
+// with it.
+void DeleteWithChildren(XmlDocument& doc, const std::string& name) {
+    XmlNode root = doc.documentElement();
+    for (XmlNode element : root.getElementsByTagName(name)) {
+        if (IsBelow(element, root)) {
+            element.parentNode().removeChild(element);
+        }
+    }
+}
+
+// The element's children take its place, in order; the element goes.
+bool DeleteElementOnly(XmlNode element) {
+    XmlNode parent = element.parentNode();
+    if (!parent) {
+        return false;
+    }
+    for (XmlNode child = element.firstChild(); child; child = element.firstChild()) {
+        parent.insertBefore(child, element);
+    }
+    parent.removeChild(element);
+    return true;
+}
+
+// A copy of the element and its subtree becomes its previous sibling.
+bool Duplicate(XmlNode element) {
+    XmlNode parent = element.parentNode();
+    if (!parent) {
+        return false;
+    }
+    XmlNode fragment = element.ownerDocument().createDocumentFragment();
+    CopyNode(element, fragment);
+    parent.insertBefore(fragment, element);
+    return true;
+}
+
+void ChangeAttributeNameIn(XmlNode element, const std::string& name, const std::string& newName) {
+    XmlNamedNodeMap attributes = element.attributes();
+    XmlNode old = attributes.getNamedItem(name);
+    if (!old) {
+        return;
+    }
+    XmlNode renamed = element.ownerDocument().createAttribute(newName);
+    renamed.setValue(old.nodeValue());
+    attributes.removeNamedItem(name);
+    attributes.setNamedItem(renamed);
+}
+
+void ChangeAttributeValueIn(XmlNode element, const std::string& name, const std::string& value) {
+    XmlNode attr = element.attributes().getNamedItem(name);
+    if (attr) {
+        attr.setNodeValue(value);
+    }
+}
+
+void DeleteAttributeFrom(XmlNode element, const std::string& name) {
+    XmlNamedNodeMap attributes = element.attributes();
+    if (attributes.getNamedItem(name)) {
+        attributes.removeNamedItem(name);
+    }
+}
+
+bool AttributeToElementIn(XmlNode element, const std::string& name) {
+    XmlNamedNodeMap attributes = element.attributes();
+    XmlNode attr = attributes.getNamedItem(name);
+    if (!attr) {
+        return true;
+    }
+    XmlDocument& doc = element.ownerDocument();
+    XmlNode child = doc.createElement(name);
+    child.appendChild(doc.createTextNode(attr.nodeValue()));
+    element.appendChild(child);
+    attributes.removeNamedItem(name);
+    return true;
+}
+
+bool ElementToAttribute(XmlNode element) {
+    XmlNode parent = element.parentNode();
+    if (!parent) {
+        return false;
+    }
+    if (element.attributes().length() > 0) {
+        return true;  // only text-only elements without attributes convert
+    }
+    for (XmlNode c = element.firstChild(); c; c = c.nextSibling()) {
+        if (c.nodeType() != NodeType::Text) {
+            return true;
+        }
+    }
+    XmlNode first = element.firstChild();
+    if (!first) {
+        return false;
+    }
+    XmlNode attr = element.ownerDocument().createAttribute(element.nodeName());
+    attr.setValue(first.nodeValue());
+    parent.attributes().setNamedItem(attr);
+    parent.removeChild(element);
+    return true;
+}
+
+XmlNode TextChild(XmlNode element, std::size_t ordinal) {
+    std::size_t count = 0;
+    for (XmlNode c = element.firstChild(); c; c = c.nextSibling()) {
+        if (c.nodeType() == NodeType::Text && count++ == ordinal) {
+            return c;
+        }
+    }
+    return {};
+}
+
+bool ChangeTextValueIn(XmlNode element, const std::string& text, std::size_t ordinal) {
+    if (XmlNode node = TextChild(element, ordinal)) {
+        node.setNodeValue(text);
+    }
+    return true;
+}
+
+void DeleteTextNodeFrom(XmlNode element, std::size_t ordinal) {
+    if (XmlNode node = TextChild(element, ordinal)) {
+        try {
+            element.removeChild(node);
+        } catch (const DomError&) {
+            // a refused removal is passed over
+        }
+    }
+}
+
+// What one command does to one element; false reports a failure.
+struct Change {
+    TreeCommand command;
+    const CommandInputs& inputs;
+    std::string attributeName;
+    std::size_t textOrdinal = 0;
+
+    bool ApplyTo(XmlNode e) const {
+        switch (command) {
+            case TreeCommand::AddAttribute: AddAttributeTo(e, inputs.name, inputs.value); return true;
+            case TreeCommand::AddChildElement: AddChildElementTo(e, inputs.name, inputs.value); return true;
+            case TreeCommand::AddTextNode: AddTextNodeTo(e, inputs.value); return true;
+            case TreeCommand::RenameElement: return Rename(e, inputs.name);
+            case TreeCommand::DeleteElementOnly: return DeleteElementOnly(e);
+            case TreeCommand::DuplicateElementSubTree: return Duplicate(e);
+            case TreeCommand::ElementToAttribute: return ElementToAttribute(e);
+            case TreeCommand::ChangeAttributeName: ChangeAttributeNameIn(e, attributeName, inputs.name); return true;
+            case TreeCommand::ChangeAttributeValue:
+                ChangeAttributeValueIn(e, attributeName, inputs.value);
+                return true;
+            case TreeCommand::DeleteAttribute: DeleteAttributeFrom(e, attributeName); return true;
+            case TreeCommand::AttributeToElement: return AttributeToElementIn(e, attributeName);
+            case TreeCommand::ChangeTextValue: return ChangeTextValueIn(e, inputs.value, textOrdinal);
+            case TreeCommand::DeleteTextNode: DeleteTextNodeFrom(e, textOrdinal); return true;
+            case TreeCommand::DeleteElementAndChildren: break;
+        }
+        return false;
+    }
+};
+
+std::vector<XmlNode> ElementsToChange(XmlDocument& dom, XmlNode target, TreeCommand command, bool allOccurrences) {
+    if (allOccurrences && FieldsOf(command).allOccurrences) {
+        // Fixed when built: every element that bore the name is changed once.
+        return dom.documentElement().getElementsByTagName(target.nodeName());
+    }
+    return {target};
+}
+
+bool ApplyChange(XmlDocument& dom, XmlNode target, const Change& change) {
+    if (change.command == TreeCommand::DeleteElementAndChildren) {
+        DeleteWithChildren(dom, target.nodeName());
+        return true;
+    }
+    for (XmlNode element : ElementsToChange(dom, target, change.command, change.inputs.allOccurrences)) {
+        if (!change.ApplyTo(element)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string_view TreeCommandName(TreeCommand command) { return InfoOf(command).name; }
+
+std::optional<TreeCommand> TreeCommandFromName(std::string_view nameOrNumber) {
+    int number = 0;
+    auto [end, ec] = std::from_chars(nameOrNumber.data(), nameOrNumber.data() + nameOrNumber.size(), number);
+    bool isNumber = ec == std::errc() && end == nameOrNumber.data() + nameOrNumber.size();
+    for (const CommandInfo& info : kCommands) {
+        if (info.name == nameOrNumber || (isNumber && int(info.command) == number)) {
+            return info.command;
+        }
+    }
+    return std::nullopt;
+}
+
+bool OnUpdateElementCmd(int nSelSelectedImage) {
+    return nSelSelectedImage == IMG_ELEMENT_LEAF || nSelSelectedImage == IMG_ELEMENT_PARENT_OPEN;
+}
+
+bool OnUpdateAttributeCmd(int nSelSelectedImage) { return nSelSelectedImage == IMG_ATTRIBUTE; }
+
+bool OnUpdateTextCmd(int nSelSelectedImage) { return nSelSelectedImage == IMG_TEXT; }
+
+bool IsTreeCommandEnabled(TreeCommand command, int nSelSelectedImage) {
+    switch (AddressedKind(command)) {
+        case Addresses::Attribute: return OnUpdateAttributeCmd(nSelSelectedImage);
+        case Addresses::Text: return OnUpdateTextCmd(nSelSelectedImage);
+        case Addresses::Element: return OnUpdateElementCmd(nSelSelectedImage);
+    }
+    return false;
+}
+
+CommandFields FieldsOf(TreeCommand command) { return InfoOf(command).fields; }
+
+void CopyNode(XmlNode node, XmlNode destination) {
+    struct Pending {
+        XmlNode source;
+        XmlNode into;
+    };
+    std::vector<Pending> pending{{node, destination}};
+    while (!pending.empty()) {
+        Pending p = pending.back();
+        pending.pop_back();
+        XmlNode copy = p.into.appendChild(p.source.cloneNode());
+        if (copy.nodeType() != NodeType::Element) {
+            continue;
+        }
+        // Pushed last to first so they are appended first to last.
+        for (XmlNode c = p.source.lastChild(); c; c = c.previousSibling()) {
+            pending.push_back({c, copy});
+        }
+    }
+}
+
+void CopyChildren(XmlNode source, XmlNode destination) {
+    for (XmlNode child = source.firstChild(); child; child = child.nextSibling()) {
+        CopyNode(child, destination);
+    }
+}
+
+void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
+    doc.m_strText = ApplyLineEnds(doc.m_pDomDoc->xml(), doc.m_codec.lineEnds);
+    items.DeleteAllItems();
+    ReparseAndBuildTree(doc, items);
+    ExpandBranches(items.GetRootItem());
+    doc.UpdateAllViews(treeView);
+    doc.SetModifiedFlag(true);
+}
+
+CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current, TreeCommand command,
+                              const CommandInputs& inputs, MessageSink& messages, CDocView* treeView) {
+    if (inputs.cancelled || current.hSelItem == nullptr || !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
+        return CommandOutcome::Stopped;
+    }
+    CommandFields fields = FieldsOf(command);
+    if ((fields.nameMustNotBeEmpty && inputs.name.empty()) || (fields.valueMustNotBeEmpty && inputs.value.empty())) {
+        return CommandOutcome::Stopped;
+    }
+    if (fields.name && !IsXmlName(inputs.name)) {
+        messages.ShowMessage("\"" + inputs.name + "\" is not a valid XML name.");
+        return CommandOutcome::Failed;
+    }
+
+    Addresses kind = AddressedKind(command);
+    const CTreeItem* addressed = kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent;
+    std::string path = kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
+    const char* missing = (command == TreeCommand::AttributeToElement || command == TreeCommand::DeleteAttribute)
+                              ? kSomeUnexpectedError
+                              : kUnexpectedError;
+    std::optional<std::vector<XmlNode>> nodes;
+    if (doc.m_pDomDoc && addressed != nullptr) {
+        nodes = doc.m_pDomDoc->selectNodes(path);
+    }
+    if (!nodes || nodes->empty()) {
+        messages.ShowMessage(missing);
+        return CommandOutcome::Failed;
+    }
+
+    Change change{command, inputs, {}, 0};
+    if (kind == Addresses::Attribute) {
+        change.attributeName = AttributeNameOfLabel(current.strSelItem);
+    } else if (kind == Addresses::Text) {
+        change.textOrdinal = CountTextSiblingsBefore(current.hSelItem);
+    }
+    bool succeeded = false;
+    try {
+        succeeded = ApplyChange(*doc.m_pDomDoc, nodes->front(), change);
+    } catch (const DomError&) {
+        succeeded = false;
+    }
+    if (!succeeded) {
+        // A failed command changes nothing: the DOM goes back to what the text says.
+        doc.RestoreDomFromText();
+        messages.ShowMessage(kUnexpectedError);
+        return CommandOutcome::Failed;
+    }
+    PostEditRefresh(doc, items, treeView);
+    return CommandOutcome::Done;
+}
+
+}  // namespace quorrel

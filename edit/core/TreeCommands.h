@@ -1,0 +1,97 @@
+// The fourteen tree commands without widgets: the frame (input checks, item
+// path, scope, result test, messages), the DOM changes, and the refresh that
+// writes the DOM back into the text and rebuilds the tree.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "doc/core/XmlDom.h"
+
+namespace quorrel {
+
+class CDoc;
+class CDocView;
+class CTreeItems;
+class MessageSink;
+struct CTreeItem;
+
+enum class TreeCommand : int {
+    AddAttribute = 32788,
+    AddChildElement = 32789,
+    ChangeAttributeName = 32790,
+    ChangeAttributeValue = 32791,
+    ChangeTextValue = 32792,
+    RenameElement = 32793,
+    DeleteElementAndChildren = 32794,
+    DeleteElementOnly = 32795,
+    AttributeToElement = 32796,
+    ElementToAttribute = 32797,
+    DuplicateElementSubTree = 32798,
+    DeleteAttribute = 32806,
+    DeleteTextNode = 32807,
+    AddTextNode = 32808,
+};
+
+// The command line's names: "add-attribute", "rename-element", ...
+std::string_view TreeCommandName(TreeCommand command);
+std::optional<TreeCommand> TreeCommandFromName(std::string_view nameOrNumber);
+
+// Enabling by the current item's selected image.
+bool OnUpdateElementCmd(int nSelSelectedImage);
+bool OnUpdateAttributeCmd(int nSelSelectedImage);
+bool OnUpdateTextCmd(int nSelSelectedImage);
+bool IsTreeCommandEnabled(TreeCommand command, int nSelSelectedImage);
+
+// What each command's dialog asks for.
+struct CommandFields {
+    bool name = false;            // field 1007
+    bool value = false;           // field 1011
+    bool allOccurrences = false;  // check box 1009
+    bool nameMustNotBeEmpty = false;
+    bool valueMustNotBeEmpty = false;
+};
+CommandFields FieldsOf(TreeCommand command);
+
+// The current item as the tree view recorded it.
+struct CurrentItem {
+    const CTreeItem* hSelItem = nullptr;
+    std::string strSelItem;
+    int nSelImage = -1;
+    int nSelSelectedImage = -1;
+};
+
+// The dialog's outcome.
+struct CommandInputs {
+    bool cancelled = false;
+    std::string name;
+    std::string value;
+    bool allOccurrences = false;
+};
+
+enum class CommandOutcome {
+    Stopped,  // cancelled or an empty input: nothing changed, nothing shown
+    Failed,   // a message was shown; the text, the DOM and the tree are as before
+    Done,     // changed; the text was regenerated and the tree rebuilt
+};
+
+constexpr const char* kUnexpectedError = "An unexpected error occured !";
+constexpr const char* kSomeUnexpectedError = "Some unexpected error occured !";
+
+// Runs one command on the document from the current item. The tree view
+// passes itself as treeView so the broadcast after the change skips it.
+CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current, TreeCommand command,
+                              const CommandInputs& inputs, MessageSink& messages, CDocView* treeView = nullptr);
+
+// After a change: the DOM's serialisation becomes the text, the DOM and the
+// tree are rebuilt from it, the other views take the text, and the document
+// is marked modified.
+void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView);
+
+// Appends to destination a copy of node with its whole subtree (without recursion).
+void CopyNode(XmlNode node, XmlNode destination);
+// Appends to destination copies of all of source's children, in order.
+void CopyChildren(XmlNode source, XmlNode destination);
+
+}  // namespace quorrel
