@@ -20,8 +20,12 @@ TextCodec CodecForDeclaration(std::string_view text, const TextCodec& current) {
     codec.declared = sniffed.codec.declared;
     codec.lineEnds = current.lineEnds;
     codec.bom = current.bom && codec.encoding.starts_with("UTF-");
-    if (strncasecmp(codec.declared.c_str(), "UTF-16", 6) == 0) {
-        // Text in memory is UTF-8: a UTF-16 file needs its byte-order mark.
+    if (strcasecmp(codec.declared.c_str(), "UTF-16BE") == 0 || strcasecmp(codec.declared.c_str(), "UTF-16LE") == 0) {
+        // The name fixes the byte order, and such a file carries no byte-order mark.
+        codec.encoding = strcasecmp(codec.declared.c_str(), "UTF-16BE") == 0 ? "UTF-16BE" : "UTF-16LE";
+        codec.bom = false;
+    } else if (strncasecmp(codec.declared.c_str(), "UTF-16", 6) == 0) {
+        // Plain UTF-16 needs a byte-order mark to be read back.
         codec.encoding = "UTF-16LE";
         codec.bom = true;
     }

@@ -475,8 +475,17 @@ XmlNode XmlNode::replaceChild(XmlNode newChild, XmlNode oldChild) {
     if (newChild == oldChild) {
         return oldChild;
     }
-    insertBefore(newChild, oldChild);
-    return removeChild(oldChild);
+    // Out first, so that a new document element does not meet the old one;
+    // put back if the new node is refused.
+    XmlNode next = oldChild.nextSibling();
+    removeChild(oldChild);
+    try {
+        insertBefore(newChild, next);
+    } catch (const DomError&) {
+        insertBefore(oldChild, next);
+        throw;
+    }
+    return oldChild;
 }
 
 XmlNode XmlNode::removeChild(XmlNode oldChild) {

@@ -49,6 +49,13 @@ std::string trimmed(const char* message) {
     return s;
 }
 
+std::string unescapeUri(const std::string& s) {
+    char* raw = xmlURIUnescapeString(s.c_str(), 0, nullptr);
+    std::string out = raw ? raw : s;
+    xmlFree(raw);
+    return out;
+}
+
 void onStructuredError(void*, xmlErrorPtr e) {
     ParseSession* session = t_session;
     if (session == nullptr || e == nullptr || e->level < XML_ERR_ERROR) {
@@ -59,7 +66,7 @@ void onStructuredError(void*, xmlErrorPtr e) {
     }
     std::string reason = trimmed(e->message);
     if (e->file != nullptr && session->baseUrl != e->file) {
-        reason += " [in " + std::string(e->file) + "]";
+        reason += " [in " + unescapeUri(e->file) + "]";
     }
     session->recordError(e->line, e->int2, std::move(reason), e->code);
 }
@@ -105,13 +112,6 @@ bool hasScheme(std::string_view url, std::string_view scheme) {
     return true;
 }
 
-std::string unescapeUri(const std::string& s) {
-    char* raw = xmlURIUnescapeString(s.c_str(), 0, nullptr);
-    std::string out = raw ? raw : s;
-    xmlFree(raw);
-    return out;
-}
-
 xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url, const std::string& body) {
     xmlParserInputBufferPtr buffer =
         xmlParserInputBufferCreateMem(body.data(), int(body.size()), XML_CHAR_ENCODING_NONE);
@@ -149,7 +149,7 @@ xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
     if (::stat(path.c_str(), &st) != 0) {
         std::string unescaped = unescapeUri(path);
         if (unescaped == path || ::stat(unescaped.c_str(), &st) != 0) {
-            return refuse(ctxt, "Cannot load '" + path + "': " + std::strerror(errno));
+            return refuse(ctxt, "Cannot load '" + unescaped + "': " + std::strerror(errno));
         }
         path = unescaped;
     }
@@ -205,14 +205,22 @@ void initialiseLibxml() {
     });
 }
 
+// The base as a URI: libxml2 cannot resolve against a path holding a blank,
+// '%' or '#' and would pass relative names on unresolved. The loader unescapes.
 std::string absoluteBase(const std::string& baseUrl) {
-    if (baseUrl.empty()) {
-        return (std::filesystem::current_path() / "").string();
-    }
-    if (hasScheme(baseUrl, "http") || hasScheme(baseUrl, "https") || baseUrl.starts_with('/')) {
+    if (hasScheme(baseUrl, "http") || hasScheme(baseUrl, "https")) {
         return baseUrl;
     }
-    return std::filesystem::absolute(baseUrl).string();
+    std::string path = baseUrl;
+    if (baseUrl.empty()) {
+        path = (std::filesystem::current_path() / "").string();
+    } else if (!baseUrl.starts_with('/')) {
+        path = std::filesystem::absolute(baseUrl).string();
+    }
+    xmlChar* escaped = xmlURIEscapeStr(xstr(path.c_str()), xstr("/"));
+    std::string out = escaped ? str(escaped) : path;
+    xmlFree(escaped);
+    return out;
 }
 
 // The XML declaration's pseudo-attribute, read from the text itself since

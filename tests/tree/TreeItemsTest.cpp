@@ -1,0 +1,173 @@
+#include "views/tree/core/TreeItems.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "doc/core/Doc.h"
+#include "doc/core/MessageSink.h"
+
+using namespace quorrel;
+
+namespace {
+
+const std::string kHintLines =
+    "\n Turn the DTD/Schema validation button - V - on the toolbar off."
+    "\n Then click on the Parse button - P - to retry this operation.";
+
+void Dump(const std::vector<std::unique_ptr<CTreeItem>>& items, int depth, std::string& out) {
+    for (const auto& item : items) {
+        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item->image) + "/" +
+               std::to_string(item->selectedImage) + " " + item->label + "\n";
+        Dump(item->children, depth + 1, out);
+    }
+}
+
+std::string Dump(const CTreeItems& items) {
+    std::string out;
+    Dump(items.TopItems(), 0, out);
+    return out;
+}
+
+// A document holding the text, parsed into its items.
+struct Built {
+    CollectingSink sink;
+    CDoc doc{sink};
+    CTreeItems items;
+
+    explicit Built(const std::string& text) {
+        doc.OnValidateNo();
+        doc.m_strText = text;
+        ReparseAndBuildTree(doc, items);
+    }
+};
+
+}  // namespace
+
+TEST(TreeItems, ElementsAttributesAndText) {
+    Built b("<a x=\"1\"><b y=\"2\">t</b><c/></a>");
+    EXPECT_TRUE(b.sink.messages.empty());
+    EXPECT_EQ(Dump(b.items),
+              "0/0 a\n"
+              "  2/2 b\n"
+              "    3/3 y = \" 2 \"\n"
+              "    4/4 t\n"
+              "  2/2 c\n");
+    CTreeItem* text = b.items.GetRootItem()->children[0]->children[1].get();
+    EXPECT_EQ(text->row, 1);
+    EXPECT_EQ(text->parent, b.items.GetRootItem()->children[0].get());
+}
+
+TEST(TreeItems, ParentsLeavesAndExpansion) {
+    Built b("<a><b><c/><d>text<!--n--></d></b><e><f><g/></f></e></a>");
+    EXPECT_EQ(Dump(b.items),
+              "0/0 a\n"
+              "  1/6 b\n"
+              "    2/2 c\n"
+              "    2/2 d\n"
+              "      4/4 text\n"
+              "      5/5 n\n"
+              "  1/6 e\n"
+              "    1/6 f\n"
+              "      2/2 g\n");
+    CTreeItem* root = b.items.GetRootItem();
+    ExpandBranches(root);
+    CTreeItem* bItem = root->children[0].get();
+    CTreeItem* f = root->children[1]->children[0].get();
+    EXPECT_TRUE(root->expanded);
+    EXPECT_TRUE(bItem->expanded);
+    EXPECT_FALSE(bItem->children[0]->expanded);
+    EXPECT_FALSE(bItem->children[1]->expanded);
+    EXPECT_TRUE(root->children[1]->expanded);
+    EXPECT_TRUE(f->expanded);
+    EXPECT_FALSE(f->children[0]->expanded);
+}
+
+TEST(TreeItems, CommentsCDataAndProcessingInstructions) {
+    Built b("<a><!--note--><![CDATA[x<y]]></a>");
+    EXPECT_EQ(Dump(b.items), "0/0 a\n  5/5 note\n  7/7 x<y\n");
+
+    Built pi("<a><b/><?sort by-title?><c>in<?p?>side</c>tail</a>");
+    EXPECT_EQ(Dump(pi.items),
+              "0/0 a\n"
+              "  2/2 b\n"
+              "  2/2 c\n"
+              "    4/4 in\n"
+              "    4/4 side\n"
+              "  4/4 tail\n");
+    EXPECT_EQ(pi.items.GetRootItem()->children[2]->row, 2);
+}
+
+TEST(TreeItems, EmptyAndBrokenText) {
+    Built empty("");
+    EXPECT_TRUE(empty.items.IsEmpty());
+    EXPECT_TRUE(empty.sink.messages.empty());
+    BuildTreeFromDom(empty.doc, empty.items);
+    EXPECT_TRUE(empty.items.IsEmpty());
+
+    Built broken("<a>\n<b></a>");
+    EXPECT_TRUE(broken.items.IsEmpty());
+    ASSERT_EQ(broken.sink.messages.size(), 1u);
+    EXPECT_TRUE(broken.sink.messages[0].starts_with("XML DOM Parse Error:\n"))
+        << broken.sink.messages[0];
+    EXPECT_TRUE(broken.sink.messages[0].ends_with("\nHint:" + kHintLines));
+    ASSERT_TRUE(broken.doc.m_pDomDoc);
+    EXPECT_FALSE(broken.doc.m_pDomDoc->documentElement());
+    BuildTreeFromDom(broken.doc, broken.items);
+    EXPECT_TRUE(broken.items.IsEmpty());
+}
+
+TEST(TreeItems, AttributeLabelsAndNamespaceDeclarations) {
+    Built b("<r xmlns=\"urn:r\" k=\"root\"><e v=\"a b\" id=\"\" xmlns:p=\"urn:p\" p:k=\"1\"/></r>");
+    EXPECT_EQ(Dump(b.items),
+              "0/0 r\n"
+              "  2/2 e\n"
+              "    3/3 xmlns:p = \" urn:p \"\n"
+              "    3/3 v = \" a b \"\n"
+              "    3/3 id = \"  \"\n"
+              "    3/3 p:k = \" 1 \"\n");
+}
+
+TEST(TreeItems, OpenedFileWithDtdDefaultsAndEntities) {
+    CollectingSink sink;
+    CDoc doc(sink);
+    auto path = std::filesystem::path(QUORREL_TEST_DATA) / "tree" / "library.xml";
+    LoadResult loaded = doc.OnOpenDocument(path.string());
+    ASSERT_TRUE(loaded.parsed) << (sink.messages.empty() ? "" : sink.messages[0]);
+    CTreeItems items;
+    BuildTreeFromDom(doc, items);
+    EXPECT_EQ(Dump(items),
+              "0/0 library\n"
+              "  5/5  shelves in room order \n"
+              "  1/6 shelf\n"
+              "    3/3 xmlns:m = \" urn:quorrel:test:meta \"\n"
+              "    3/3 label = \" A 1 \"\n"
+              "    3/3 m:room = \" east \"\n"
+              "    2/2 book\n"
+              "      3/3 isbn = \" 0-1 \"\n"
+              "      4/4 Owned by City Library\n"
+              "    2/2 note\n"
+              "      7/7 <fragile>\n"
+              "  1/6 shelf\n"
+              "    3/3 xmlns:m = \" urn:quorrel:test:meta \"\n"
+              "    3/3 label = \"  \"\n"
+              "    3/3 m:room = \" main \"\n"
+              "    2/2 book\n"
+              "      3/3 isbn = \"  \"\n");
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST(TreeItems, HundredThousandSiblings) {
+    std::string text = "<r>";
+    for (int i = 0; i < 100000; ++i) {
+        text += "<i/>";
+    }
+    text += "</r>";
+    Built b(text);
+    ASSERT_FALSE(b.items.IsEmpty());
+    const auto& children = b.items.GetRootItem()->children;
+    ASSERT_EQ(children.size(), 100000u);
+    EXPECT_EQ(children.back()->row, 99999);
+    EXPECT_EQ(children.back()->image, IMG_ELEMENT_LEAF);
+}
