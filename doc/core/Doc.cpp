@@ -62,7 +62,6 @@ bool CDoc::OnNewDocument() {
     m_bValidateOnParse = true;
     m_codec = TextCodec();
     m_pDomDoc.reset();
-    UpdateAllViews(nullptr);
     return true;
 }
 
@@ -94,7 +93,6 @@ LoadResult CDoc::OnOpenDocument(const std::string& path) {
         m_sink.ShowMessage(ParseErrorMessage(m_pDomDoc->parseError().reason));
     }
     m_bModified = false;
-    UpdateAllViews(nullptr);
     return result;
 }
 

@@ -37,6 +37,7 @@ public:
     CDoc& operator=(const CDoc&) = delete;
 
     // File > New: empty text, last URL "http://", validation on, no DOM.
+    // New and Open leave the initial update (UpdateAllViews(nullptr)) to the caller.
     bool OnNewDocument();
     // File > Open: reads, decodes and parses the file. A parse error is shown
     // but still opens the document; a file that cannot be read changes nothing.
