@@ -108,5 +108,44 @@ check "edit -o saves" $'0:<r>\n\t<a>\n\t\t<a/>\n\t</a>\n\t<b x="1" y="2">a&lt;&a
 "$cli" edit "$data/invalid.xml" 0.0 delete-element-only 2>/dev/null; rc=$?
 check "edit on a document that does not parse" 2 "$rc"
 
+# highlight
+out=$("$cli" highlight "$data/highlight.xml"); rc=$?
+check "highlight spans" $'0 2 plain\n2 9 keyword\n9 19 plain\n19 26 keyword\n26 34 plain\n34 40 keyword\n40 45 plain\n45 52 keyword\n52 61 plain\n61 66 keyword\n66 68 plain\n68 76 keyword\n76 81 plain\n81 105 tag\n105 110 keyword\n110 120 plain\n120 125 string\n125 126 plain\n126 133 tag\n133 134 plain' "$out"
+check "highlight status" 0 "$rc"
+check "highlight --format spans is the default" "$out" "$("$cli" highlight --format spans "$data/highlight.xml")"
+check "highlight spans tile the text" "ok" "$(awk -v n="$(wc -c < "$data/highlight.xml")" \
+    '$1 != at { bad = 1 } $2 <= $1 || $3 == last { bad = 1 } { at = $2; last = $3 }
+     END { print (bad || at != n) ? "bad" : "ok" }' <<<"$out")"
+
+printf '<a x="1">"s" EMPTY</a>' > "$work/ansi.xml"
+out=$("$cli" highlight --format ansi "$work/ansi.xml"); rc=$?
+check "highlight ansi" $'0:\e[34m<a x="1">\e[0m\e[35m"s"\e[0m \e[1mEMPTY\e[0m\e[34m</a>\e[0m' "$rc:$out"
+check "highlight ansi keeps the text" '<a x="1">"s" EMPTY</a>' "$(sed 's/\x1b\[[0-9]*m//g' <<<"$out")"
+
+printf '\xff\xfe<\0a\0>\0\xe9\0"\0' > "$work/utf16.xml"
+check "highlight offsets are into the decoded UTF-8 text" $'0 3 tag\n3 5 plain\n5 6 string' \
+    "$("$cli" highlight "$work/utf16.xml")"
+
+out=$("$cli" highlight "$work/empty.xml" 2>"$work/err"); rc=$?
+check "highlight empty file: no lines" "0::" "$rc:$out:$(cat "$work/err")"
+
+"$cli" highlight "$work/missing.xml" >/dev/null 2>"$work/err"; rc=$?
+check "highlight missing file: status" 66 "$rc"
+check "highlight missing file: reason" 1 "$(grep -c 'No such file or directory' "$work/err")"
+"$cli" highlight "$work" >/dev/null 2>&1; rc=$?
+check "highlight directory: status" 66 "$rc"
+
+"$cli" highlight --format html "$data/highlight.xml" >/dev/null 2>"$work/err"; rc=$?
+check "highlight unknown format" "64:1" "$rc:$(wc -l < "$work/err")"
+"$cli" highlight "$data/highlight.xml" --format >/dev/null 2>&1; rc=$?
+check "highlight --format without value" 64 "$rc"
+"$cli" highlight >/dev/null 2>&1; rc=$?
+check "highlight without file" 64 "$rc"
+"$cli" highlight "$data/highlight.xml" "$data/example.xml" >/dev/null 2>&1; rc=$?
+check "highlight with two files" 64 "$rc"
+"$cli" highlight --no-validate "$data/highlight.xml" >/dev/null 2>&1; rc=$?
+check "highlight unknown option" 64 "$rc"
+check "help names highlight" 1 "$("$cli" --help | grep -c '^  highlight')"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
