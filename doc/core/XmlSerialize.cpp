@@ -122,15 +122,57 @@ ChildSummary summarise(const xmlNode* element) {
     return s;
 }
 
-void writeStartTag(Writer& w, const xmlNode* n, bool empty) {
+// Prefixes declared on the way down to the element being written.
+class NamespaceScope {
+public:
+    std::size_t Mark() const { return m_bindings.size(); }
+    void Release(std::size_t mark) { m_bindings.resize(mark); }
+    void Bind(const xmlNs* ns) { m_bindings.push_back(ns); }
+    bool IsBound(const xmlNs* ns) const {
+        std::string_view prefix = str(ns->prefix);
+        for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it) {
+            if ((*it)->prefix != nullptr && str((*it)->prefix) == prefix) {
+                return xmlStrEqual((*it)->href, ns->href) != 0;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::vector<const xmlNs*> m_bindings;
+};
+
+void writeNamespace(Writer& w, const xmlNs* ns) {
+    w.raw(ns->prefix ? " xmlns:" : " xmlns");
+    w.raw(ns->prefix);
+    w.raw("=\"");
+    w.attributeValue(ns->href);
+    w.raw("\"");
+}
+
+// A prefixed name whose declaration is not in scope (the node was moved out
+// of the element that declared it) gets its declaration here, so the text
+// parses again.
+void declareIfUnbound(Writer& w, NamespaceScope& scope, const xmlNs* ns) {
+    if (ns == nullptr || ns->prefix == nullptr || ns->href == nullptr || xmlStrEqual(ns->prefix, BAD_CAST "xml")) {
+        return;
+    }
+    if (!scope.IsBound(ns)) {
+        writeNamespace(w, ns);
+        scope.Bind(ns);
+    }
+}
+
+void writeStartTag(Writer& w, NamespaceScope& scope, const xmlNode* n, bool empty) {
     w.raw("<");
     w.name(n->ns, n->name);
     for (const xmlNs* ns = n->nsDef; ns != nullptr; ns = ns->next) {
-        w.raw(ns->prefix ? " xmlns:" : " xmlns");
-        w.raw(ns->prefix);
-        w.raw("=\"");
-        w.attributeValue(ns->href);
-        w.raw("\"");
+        writeNamespace(w, ns);
+        scope.Bind(ns);
+    }
+    declareIfUnbound(w, scope, n->ns);
+    for (const xmlAttr* a = n->properties; a != nullptr; a = a->next) {
+        declareIfUnbound(w, scope, a->ns);
     }
     for (const xmlAttr* a = n->properties; a != nullptr; a = a->next) {
         w.raw(" ");
@@ -188,6 +230,8 @@ void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
         int depth;
     };
     std::vector<Frame> stack;
+    NamespaceScope scope;
+    std::vector<std::size_t> scopeMarks;
     detail::walkTree(
         root,
         [&](xmlNodePtr n) {
@@ -203,10 +247,13 @@ void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
                 return false;
             }
             ChildSummary children = summarise(n);
-            writeStartTag(w, n, !children.any);
+            std::size_t mark = scope.Mark();
+            writeStartTag(w, scope, n, !children.any);
             if (!children.any) {
+                scope.Release(mark);
                 return false;
             }
+            scopeMarks.push_back(mark);
             int space = detail::xmlSpaceOf(n);
             bool preserve = space == 1 || (space == -1 && parent != nullptr && parent->preserve);
             bool compact = (parent != nullptr && parent->compact) || preserve || children.textual;
@@ -220,6 +267,8 @@ void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
             }
             Frame frame = stack.back();
             stack.pop_back();
+            scope.Release(scopeMarks.back());
+            scopeMarks.pop_back();
             if (frame.indentChildren) {
                 w.indent(frame.depth);
             }
