@@ -12,5 +12,9 @@ build_type=${2:-RelWithDebInfo}
 
 "$script_dir/install-deps.sh"
 
-cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type"
+# Our own patched QScintilla, cached outside the build tree; instant once built.
+qscintilla_prefix=$("$script_dir/build-qscintilla.sh" | tail -n 1)
+
+cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE="$build_type" \
+	-DQSCINTILLA_PREFIX="$qscintilla_prefix"
 cmake --build "$build_dir" -j"$(nproc)"

@@ -1,0 +1,454 @@
+#include "app/ui/MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShortcut>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/ui/Artwork.h"
+#include "app/ui/Commands.h"
+#include "app/ui/UserInterface.h"
+#include "app/ui/XmlEditApp.h"
+#include "doc/core/Doc.h"
+#include "doc/ui/DocCommands.h"
+#include "views/source/ui/DView.h"
+#include "views/tree/ui/ClassView.h"
+
+namespace quorrel {
+
+namespace {
+
+// Arrow keys move the splitter bar until Enter or Escape (the Split command).
+class SplitterKeys : public QObject {
+public:
+    SplitterKeys(QSplitter* splitter, QWidget* restoreFocus)
+        : QObject(splitter), m_splitter(splitter), m_restore(restoreFocus), m_start(splitter->sizes()) {
+        qApp->installEventFilter(this);
+        m_splitter->setCursor(Qt::SplitHCursor);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        auto* key = static_cast<QKeyEvent*>(event);
+        QList<int> sizes = m_splitter->sizes();
+        int step = (key->modifiers() & Qt::ControlModifier) ? 1 : 10;
+        switch (key->key()) {
+            case Qt::Key_Left:
+                m_splitter->setSizes({std::max(0, sizes[0] - step), sizes[1] + step});
+                return true;
+            case Qt::Key_Right:
+                m_splitter->setSizes({sizes[0] + step, std::max(0, sizes[1] - step)});
+                return true;
+            case Qt::Key_Escape:
+                m_splitter->setSizes(m_start);
+                Finish();
+                return true;
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                Finish();
+                return true;
+            default:
+                return true;  // other keys wait until the bar is placed
+        }
+    }
+
+private:
+    void Finish() {
+        qApp->removeEventFilter(this);
+        m_splitter->unsetCursor();
+        if (m_restore) {
+            m_restore->setFocus();
+        }
+        deleteLater();
+    }
+
+    QSplitter* m_splitter;
+    QWidget* m_restore;
+    QList<int> m_start;
+};
+
+struct Accelerator {
+    QKeySequence keys;
+    int command;
+};
+
+}  // namespace
+
+QRect CMainFrame::InitialGeometry(const QSize& screen) {
+    int w = screen.width(), h = screen.height();
+    return QRect(w / 14, h / 14, (w * 6) / 7, (h * 6) / 7);
+}
+
+CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui) : m_app(app), m_doc(doc), m_ui(ui) {
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowIcon(AppIcon());
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        setGeometry(InitialGeometry(screen->size()));
+    }
+
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_source = new CDView(doc, m_splitter);  // first, so it is the document's first view
+    m_tree = new CClassView(doc, m_splitter);
+    doc.AddView(m_source);
+    doc.AddView(m_tree);
+    int half = std::max(1, width() / 2);
+    m_splitter->setSizes({half, half});
+    setCentralWidget(m_splitter);
+    m_docCommands = new DocCommands(doc, ui, *this);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    CreateAccelerators();
+    RegisterCommands();
+
+    connect(m_tree, &CClassView::parsed, this,
+            [this](const ParseError* error) { m_source->ShowParseError(error); });
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
+    connect(m_source, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateCommandUI);
+    connect(m_source, &QsciScintilla::textChanged, this, &CMainFrame::UpdateCommandUI);
+    // Menus are brought up to date as they open; the toolbar while idle.
+    auto* idle = new QTimer(this);
+    idle->setInterval(250);
+    connect(idle, &QTimer::timeout, this, &CMainFrame::UpdateCommandUI);
+    idle->start();
+
+    m_active = m_source;
+    QByteArray state = m_app.Settings().value(QStringLiteral("Bar State")).toByteArray();
+    if (!state.isEmpty()) {
+        restoreState(state);
+    }
+    statusBar()->setVisible(m_app.Settings().value(QStringLiteral("Status Bar"), true).toBool());
+    UpdateTitle();
+}
+
+CMainFrame::~CMainFrame() {
+    m_doc.RemoveView(m_source);
+    m_doc.RemoveView(m_tree);
+    delete m_docCommands;
+}
+
+void CMainFrame::CreateActions() {
+    for (const CommandText& command : AllCommands()) {
+        if (command.id == ID_NEXT_PANE || command.id == ID_PREV_PANE || command.id == ID_FILE_MRU_FILE1) {
+            continue;
+        }
+        auto* action = new QAction(QString::fromUtf8(command.menuText), this);
+        action->setObjectName(QStringLiteral("command%1").arg(command.id));
+        action->setStatusTip(PromptOf(command));
+        QString tooltip = TooltipOf(command);
+        if (!tooltip.isEmpty()) {
+            action->setToolTip(tooltip);
+        }
+        action->setData(command.id);
+        connect(action, &QAction::triggered, this, [this, id = command.id] { OnCommand(id); });
+        m_actions[command.id] = action;
+    }
+    for (int i = 0; i < 4; ++i) {
+        auto* action = new QAction(QStringLiteral("Recent File"), this);
+        action->setObjectName(QStringLiteral("command%1").arg(ID_FILE_MRU_FILE1 + i));
+        action->setStatusTip(QStringLiteral("Open this document"));
+        connect(action, &QAction::triggered, this, [this, i] { OnCommand(ID_FILE_MRU_FILE1 + i); });
+        m_actions[ID_FILE_MRU_FILE1 + i] = action;
+        m_recentActions.push_back(action);
+    }
+    m_actions[ID_VIEW_TOOLBAR]->setCheckable(true);
+    m_actions[ID_VIEW_STATUS_BAR]->setCheckable(true);
+}
+
+void CMainFrame::CreateMenus() {
+    auto add = [this](QMenu* menu, int id) { menu->addAction(m_actions.at(id)); };
+    auto watch = [this](QMenu* menu) { connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI); };
+
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_OPEN_URL}) {
+        add(file, id);
+    }
+    file->addSeparator();
+    add(file, ID_FILE_SAVE);
+    add(file, ID_FILE_SAVE_AS);
+    file->addSeparator();
+    for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP}) {
+        add(file, id);
+    }
+    file->addSeparator();
+    for (QAction* recent : m_recentActions) {
+        file->addAction(recent);
+    }
+    file->addSeparator();
+    add(file, ID_APP_EXIT);
+    watch(file);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    add(edit, ID_EDIT_UNDO);
+    edit->addSeparator();
+    for (int id : {ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_SELECT_ALL}) {
+        add(edit, id);
+    }
+    edit->addSeparator();
+    for (int id : {ID_EDIT_FIND, ID_EDIT_REPEAT, ID_EDIT_REPLACE}) {
+        add(edit, id);
+    }
+    watch(edit);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    add(view, ID_VIEW_TOOLBAR);
+    add(view, ID_VIEW_STATUS_BAR);
+    QMenu* switchView = view->addMenu(QStringLiteral("S&witch View"));
+    add(switchView, ID_SWITCH_TO_SOURCE);
+    add(switchView, ID_SWITCH_TO_TREE);
+    add(view, ID_WINDOW_SPLIT);
+    watch(view);
+    watch(switchView);
+
+    QMenu* xml = menuBar()->addMenu(QStringLiteral("&Xml"));
+    QAction* openFromUrl = new QAction(QStringLiteral("&Open (From URL)... "), this);
+    openFromUrl->setStatusTip(m_actions.at(ID_OPEN_URL)->statusTip());
+    openFromUrl->setObjectName(QStringLiteral("command%1xml").arg(ID_OPEN_URL));
+    connect(openFromUrl, &QAction::triggered, this, [this] { OnCommand(ID_OPEN_URL); });
+    connect(m_actions.at(ID_OPEN_URL), &QAction::enabledChanged, openFromUrl, &QAction::setEnabled);
+    openFromUrl->setEnabled(false);
+    xml->addAction(openFromUrl);
+    QMenu* validate = xml->addMenu(QStringLiteral("&Validate?"));
+    add(validate, ID_VALIDATE_YES);
+    add(validate, ID_VALIDATE_NO);
+    add(xml, ID_PARSE);
+    watch(xml);
+    watch(validate);
+
+    QMenu* data = menuBar()->addMenu(QStringLiteral("&Data Source"));
+    add(data, ID_GET_XML_DATA);
+    watch(data);
+
+    QMenu* tree = menuBar()->addMenu(QStringLiteral("&Tree Node"));
+    QMenu* element = tree->addMenu(QStringLiteral("Element Node"));
+    for (int id : {ID_ADD_ATTRIBUTE, ID_ADD_CHILD_ELEMENT, ID_ADD_TEXT_NODE, ID_RENAME_ELEMENT,
+                   ID_DELETE_ELEMENT_AND_CHILDREN, ID_DELETE_ELEMENT_ONLY, ID_ELEMENT_TO_ATTRIBUTE,
+                   ID_DUPLICATE_ELEMENT_SUBTREE}) {
+        add(element, id);
+    }
+    QMenu* attribute = tree->addMenu(QStringLiteral("Attribute Node"));
+    for (int id : {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE, ID_ATTRIBUTE_TO_ELEMENT, ID_DELETE_ATTRIBUTE}) {
+        add(attribute, id);
+    }
+    QMenu* text = tree->addMenu(QStringLiteral("Text Node"));
+    add(text, ID_DELETE_TEXT_NODE);
+    add(text, ID_CHANGE_TEXT_VALUE);
+    for (QMenu* m : {tree, element, attribute, text}) {
+        watch(m);
+    }
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    add(help, ID_HELP_TOPICS);
+    add(help, ID_APP_ABOUT);
+    watch(help);
+}
+
+void CMainFrame::CreateToolBar() {
+    m_toolBar = addToolBar(QStringLiteral("Toolbar"));
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setIconSize(QSize(16, 15));
+    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    const int layout[] = {ID_FILE_NEW,   ID_FILE_OPEN,        ID_FILE_SAVE,     0,           ID_EDIT_CUT,
+                          ID_EDIT_COPY,  ID_EDIT_PASTE,       ID_FILE_PRINT,    0,           ID_SWITCH_TO_SOURCE,
+                          ID_SWITCH_TO_TREE, 0,               ID_OPEN_URL,      ID_VALIDATE_NO, ID_PARSE,
+                          0,             ID_GET_XML_DATA,     0,                ID_HELP_TOPICS};
+    for (int id : layout) {
+        if (id == 0) {
+            m_toolBar->addSeparator();
+            continue;
+        }
+        QAction* action = m_actions.at(id);
+        action->setIcon(ToolbarIcon(id));
+        m_toolBar->addAction(action);
+    }
+    connect(m_toolBar, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    // The pane the progress indicator will take: as wide as 46 blanks.
+    m_progressPane = new QLabel(QString(46, QLatin1Char(' ')), bar);
+    m_progressPane->setObjectName(QStringLiteral("progressPane"));
+    m_progressPane->setMinimumWidth(m_progressPane->fontMetrics().horizontalAdvance(QString(46, QLatin1Char(' '))));
+    bar->addPermanentWidget(m_progressPane);
+    bar->showMessage(QStringLiteral("Ready"));
+    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& text) {
+        if (text.isEmpty()) {
+            bar->showMessage(QStringLiteral("Ready"));
+        }
+    });
+}
+
+void CMainFrame::CreateAccelerators() {
+    const Accelerator accelerators[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW},
+        {QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), ID_FILE_SAVE},
+        {QKeySequence(Qt::CTRL | Qt::Key_P), ID_FILE_PRINT},
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), ID_EDIT_UNDO},
+        {QKeySequence(Qt::CTRL | Qt::Key_X), ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_C), ID_EDIT_COPY},
+        {QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE},
+        {QKeySequence(Qt::ALT | Qt::Key_Backspace), ID_EDIT_UNDO},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_EDIT_CUT},
+        {QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
+        {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
+    };
+    for (const Accelerator& a : accelerators) {
+        auto* shortcut = new QShortcut(a.keys, this);
+        shortcut->setObjectName(QStringLiteral("accelerator%1").arg(a.command));
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, id = a.command] {
+            UpdateCommandUI();
+            if (IsCommandEnabled(id)) {
+                OnCommand(id);
+            }
+        });
+    }
+}
+
+void CMainFrame::RegisterCommands() {
+    On(ID_SWITCH_TO_SOURCE, [this] { SetActivePane(m_source); }, [this] { return m_active != m_source; });
+    On(ID_SWITCH_TO_TREE, [this] { SetActivePane(m_tree); }, [this] { return m_active != m_tree; });
+    On(ID_NEXT_PANE, [this] { NextPane(); });
+    On(ID_PREV_PANE, [this] { NextPane(); });
+    On(ID_WINDOW_SPLIT, [this] { SplitWithKeyboard(); });
+    On(
+        ID_VIEW_TOOLBAR, [this] { m_toolBar->setVisible(!m_toolBar->isVisible()); }, {},
+        [this] { return m_toolBar->isVisible(); });
+    On(
+        ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
+        [this] { return statusBar()->isVisible(); });
+    On(ID_HELP_TOPICS, [this] { m_app.OnHelpTopics(); });
+}
+
+CommandTarget* CMainFrame::Route(int id) const {
+    CommandTarget* view = nullptr;
+    if (m_active == m_source) {
+        view = m_source;
+    } else if (m_active == m_tree) {
+        view = m_tree;
+    }
+    CommandTarget* route[] = {view, m_docCommands, const_cast<CMainFrame*>(this), &m_app};
+    for (CommandTarget* target : route) {
+        if (target != nullptr && target->Handles(id)) {
+            return target;
+        }
+    }
+    return nullptr;
+}
+
+bool CMainFrame::IsCommandEnabled(int id) const {
+    CommandTarget* target = Route(id);
+    return target != nullptr && target->IsEnabled(id);
+}
+
+void CMainFrame::OnCommand(int id) {
+    if (CommandTarget* target = Route(id)) {
+        target->Run(id);
+    }
+    UpdateCommandUI();
+}
+
+QAction* CMainFrame::Action(int id) const {
+    auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdateCommandUI() {
+    for (auto& [id, action] : m_actions) {
+        CommandTarget* target = Route(id);
+        action->setEnabled(target != nullptr && target->IsEnabled(id));
+        if (action->isCheckable() && target != nullptr) {
+            action->setChecked(target->IsChecked(id).value_or(false));
+        }
+    }
+}
+
+void CMainFrame::UpdateTitle() {
+    setWindowTitle(m_docCommands->Title() + QStringLiteral(" - Quorrel"));
+}
+
+void CMainFrame::SetRecentFiles(const QStringList& files) {
+    for (std::size_t i = 0; i < m_recentActions.size(); ++i) {
+        QAction* action = m_recentActions[i];
+        if (i < std::size_t(files.size())) {
+            action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(files[int(i)]));
+            action->setVisible(true);
+        } else {
+            action->setText(QStringLiteral("Recent File"));
+            // With no recent file one disabled placeholder stands in the menu.
+            action->setVisible(i == 0);
+        }
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::SetActivePane(QWidget* view) {
+    if (view == nullptr) {
+        return;
+    }
+    view->setFocus(Qt::OtherFocusReason);
+    if (m_active != view) {
+        OnFocusChanged(nullptr, view);
+    }
+}
+
+void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
+    QWidget* view = nullptr;
+    for (QWidget* w = now; w != nullptr; w = w->parentWidget()) {
+        if (w == m_source || w == m_tree) {
+            view = w;
+            break;
+        }
+    }
+    if (view == nullptr || view == m_active) {
+        return;
+    }
+    QWidget* previous = m_active;
+    m_active = view;
+    if (view == m_tree) {
+        m_tree->OnActivateView(true, previous != m_tree);
+    } else {
+        m_source->OnActivateView(true);
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::NextPane() { SetActivePane(m_active == m_source ? static_cast<QWidget*>(m_tree) : m_source); }
+
+void CMainFrame::SplitWithKeyboard() {
+    new SplitterKeys(m_splitter, m_active);
+    statusBar()->showMessage(QStringLiteral("Use the arrow keys to move the bar; Enter places it, Esc cancels."));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!m_docCommands->SaveModified()) {
+        event->ignore();
+        return;
+    }
+    m_app.Settings().setValue(QStringLiteral("Bar State"), saveState());
+    m_app.Settings().setValue(QStringLiteral("Status Bar"), statusBar()->isVisible());
+    event->accept();
+}
+
+}  // namespace quorrel

@@ -1,0 +1,87 @@
+// The main window: menus, toolbar, status bar, and the splitter with the
+// source pane on the left and the tree pane on the right.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <map>
+
+#include "app/ui/CommandTarget.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QToolBar;
+
+namespace quorrel {
+
+class CClassView;
+class CDView;
+class CDoc;
+class CXmlEditApp;
+class DocCommands;
+class UserInterface;
+
+class CMainFrame : public QMainWindow, public CommandTarget {
+    Q_OBJECT
+public:
+    CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui);
+    ~CMainFrame() override;
+
+    CDView* SourceView() const { return m_source; }
+    CClassView* TreeView() const { return m_tree; }
+    DocCommands& Document() const { return *m_docCommands; }
+    QSplitter* Splitter() const { return m_splitter; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QLabel* ProgressPane() const { return m_progressPane; }
+
+    // The view whose pane is active: the source view or the tree view.
+    QWidget* ActiveView() const { return m_active; }
+    void SetActivePane(QWidget* view);
+
+    // Runs a command through the route (active view, document, frame, application).
+    void OnCommand(int id);
+    bool IsCommandEnabled(int id) const;
+    QAction* Action(int id) const;
+    // Enables, disables and checks every menu item and toolbar button.
+    void UpdateCommandUI();
+
+    // "name - Quorrel".
+    void UpdateTitle();
+    void SetRecentFiles(const QStringList& files);
+
+    // Frame geometry: six sevenths of the screen, centred with equal margins.
+    static QRect InitialGeometry(const QSize& screen);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    CommandTarget* Route(int id) const;
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateAccelerators();
+    void RegisterCommands();
+    void OnFocusChanged(QWidget* old, QWidget* now);
+    void NextPane();
+    void SplitWithKeyboard();
+
+    CXmlEditApp& m_app;
+    CDoc& m_doc;
+    UserInterface& m_ui;
+    QSplitter* m_splitter = nullptr;
+    CDView* m_source = nullptr;
+    CClassView* m_tree = nullptr;
+    QWidget* m_active = nullptr;
+    DocCommands* m_docCommands = nullptr;
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_progressPane = nullptr;
+    QMenu* m_recentMenuAnchor = nullptr;
+    std::map<int, QAction*> m_actions;
+    std::vector<QAction*> m_recentActions;
+};
+
+}  // namespace quorrel

@@ -1,0 +1,188 @@
+#include "app/ui/XmlEditApp.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPageSetupDialog>
+#include <QPrinter>
+
+#include "app/ui/AboutDlg.h"
+#include "app/ui/Commands.h"
+#include "app/ui/HelpWindow.h"
+#include "app/ui/MainFrame.h"
+#include "app/ui/UserInterface.h"
+#include "doc/core/Doc.h"
+#include "doc/ui/DocCommands.h"
+#include "views/source/ui/DView.h"
+
+namespace quorrel {
+
+namespace {
+
+constexpr int kRecentFiles = 4;
+
+// Forwards to the real dialogs once the main window exists.
+class LateDialogs : public UserInterface {
+public:
+    void SetParent(QWidget* parent) { m_dialogs = std::make_unique<DialogUserInterface>(parent); }
+    void ShowMessage(const std::string& text) override { Dialogs().ShowMessage(text); }
+    SaveAnswer AskSaveChanges(const QString& name) override { return Dialogs().AskSaveChanges(name); }
+    QString AskOpenFileName() override { return Dialogs().AskOpenFileName(); }
+    QString AskSaveFileName(const QString& suggested) override { return Dialogs().AskSaveFileName(suggested); }
+    bool AskYesNo(const QString& text) override { return Dialogs().AskYesNo(text); }
+
+private:
+    DialogUserInterface& Dialogs() {
+        if (!m_dialogs) {
+            m_dialogs = std::make_unique<DialogUserInterface>(nullptr);
+        }
+        return *m_dialogs;
+    }
+    std::unique_ptr<DialogUserInterface> m_dialogs;
+};
+
+}  // namespace
+
+CXmlEditApp::CXmlEditApp(std::unique_ptr<UserInterface> ui) : m_ui(std::move(ui)) {
+    if (!m_ui) {
+        m_ui = std::make_unique<LateDialogs>();
+    }
+    m_doc = std::make_unique<CDoc>(*m_ui);
+    m_recent = m_settings.value(QStringLiteral("Recent File List")).toStringList().mid(0, kRecentFiles);
+    RegisterCommands();
+}
+
+CXmlEditApp::~CXmlEditApp() {
+    m_frame.reset();  // the views leave the document before it goes
+}
+
+bool CXmlEditApp::InitInstance(const QString& file) {
+    m_frame = std::make_unique<CMainFrame>(*this, *m_doc, *m_ui);
+    if (auto* late = dynamic_cast<LateDialogs*>(m_ui.get())) {
+        late->SetParent(m_frame.get());
+    }
+    m_frame->SetRecentFiles(m_recent);
+    bool ok = file.isEmpty() ? OnFileNew() : OpenDocumentFile(file);
+    if (!ok) {
+        return false;
+    }
+    m_frame->show();
+    m_frame->SetActivePane(m_frame->SourceView());
+    m_frame->UpdateCommandUI();
+    return true;
+}
+
+bool CXmlEditApp::OnFileNew() {
+    if (m_frame && !m_frame->Document().SaveModified()) {
+        return false;
+    }
+    m_doc->OnNewDocument();
+    m_doc->UpdateAllViews(nullptr);
+    if (m_frame) {
+        m_frame->SourceView()->ShowParseError(nullptr);
+        m_frame->UpdateTitle();
+    }
+    return true;
+}
+
+bool CXmlEditApp::OnFileOpen() {
+    if (!m_frame->Document().SaveModified()) {
+        return false;
+    }
+    QString path = m_ui->AskOpenFileName();
+    return !path.isEmpty() && OpenDocumentFile(path);
+}
+
+bool CXmlEditApp::OpenDocumentFile(const QString& path) {
+    LoadResult loaded = m_doc->OnOpenDocument(QFileInfo(path).absoluteFilePath().toStdString());
+    if (!loaded.opened) {
+        m_ui->ShowMessage(loaded.error);
+        return false;
+    }
+    if (loaded.nulOffset) {
+        m_ui->ShowMessage("The file holds a NUL character at byte " + std::to_string(*loaded.nulOffset) +
+                          ". The text ends there: what follows it is not shown, and a save will not write it.");
+    }
+    m_doc->UpdateAllViews(nullptr);
+    const ParseError& error = m_doc->m_pDomDoc->parseError();
+    m_frame->SourceView()->ShowParseError(error.line > 0 ? &error : nullptr);
+    m_frame->UpdateTitle();
+    AddRecentFile(QFileInfo(path).absoluteFilePath());
+    return true;
+}
+
+void CXmlEditApp::AddRecentFile(const QString& path) {
+    m_recent.removeAll(path);
+    m_recent.prepend(path);
+    m_recent = m_recent.mid(0, kRecentFiles);
+    m_settings.setValue(QStringLiteral("Recent File List"), m_recent);
+    if (m_frame) {
+        m_frame->SetRecentFiles(m_recent);
+    }
+}
+
+void CXmlEditApp::OpenRecent(int index) {
+    if (index >= m_recent.size() || !m_frame->Document().SaveModified()) {
+        return;
+    }
+    QString path = m_recent[index];
+    if (!OpenDocumentFile(path)) {
+        m_recent.removeAll(path);
+        m_settings.setValue(QStringLiteral("Recent File List"), m_recent);
+        m_frame->SetRecentFiles(m_recent);
+    }
+}
+
+void CXmlEditApp::OnAppAbout() {
+    CAboutDlg about(nullptr);
+    about.exec();
+}
+
+void CXmlEditApp::OnAppExit() { m_frame->close(); }
+
+QString CXmlEditApp::HelpFile() {
+    QString overridden = qEnvironmentVariable("QUORREL_HELP_DIR");
+    QStringList folders;
+    if (!overridden.isEmpty()) {
+        folders << overridden;
+    } else {
+        QString appDir = QCoreApplication::applicationDirPath();
+        folders << appDir + QStringLiteral("/../share/quorrel/help") << QStringLiteral(QUORREL_SOURCE_HELP_DIR);
+    }
+    for (const QString& folder : folders) {
+        QFileInfo index(QDir(folder).filePath(QStringLiteral("index.html")));
+        if (index.isReadable()) {
+            return index.absoluteFilePath();
+        }
+    }
+    return {};
+}
+
+void CXmlEditApp::OnHelpTopics() {
+    QString file = HelpFile();
+    if (file.isEmpty()) {
+        m_ui->ShowMessage("If you have IE 4.0 and upper,\nplease restart Quorrel and try this operation again.");
+        return;
+    }
+    HelpWindow::Show(file, m_frame.get());
+}
+
+void CXmlEditApp::RegisterCommands() {
+    On(ID_FILE_NEW, [this] { OnFileNew(); });
+    On(ID_FILE_OPEN, [this] { OnFileOpen(); });
+    On(ID_FILE_PRINT_SETUP, [this] {
+        if (!m_printer) {
+            m_printer = std::make_unique<QPrinter>();
+        }
+        QPageSetupDialog dialog(m_printer.get(), m_frame.get());
+        dialog.exec();
+    });
+    for (int i = 0; i < kRecentFiles; ++i) {
+        On(
+            ID_FILE_MRU_FILE1 + i, [this, i] { OpenRecent(i); }, [this, i] { return i < m_recent.size(); });
+    }
+    On(ID_APP_ABOUT, [this] { OnAppAbout(); });
+    On(ID_APP_EXIT, [this] { OnAppExit(); });
+}
+
+}  // namespace quorrel

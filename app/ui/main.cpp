@@ -1,0 +1,34 @@
+// quorrel: the XML editor's window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+#include "app/ui/UserInterface.h"
+#include "app/ui/XmlEditApp.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorrel"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QApplication::setOrganizationName(QStringLiteral("Hollenby"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Quorrel, an XML editor: the document as coloured source text and as a tree, side by side."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The XML document to open."),
+                                 QStringLiteral("[FILE]"));
+    parser.process(application);
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        QTextStream(stderr) << "quorrel: open one file at a time\n";
+        return 64;
+    }
+
+    quorrel::CXmlEditApp app;
+    if (!app.InitInstance(files.isEmpty() ? QString() : files.front())) {
+        return 1;
+    }
+    return application.exec();
+}

@@ -1,0 +1,185 @@
+#include "views/source/ui/DView.h"
+
+#include <Qsci/qsciprinter.h>
+
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/ui/Commands.h"
+#include "views/source/ui/FindDialog.h"
+#include "views/source/ui/XmlLexer.h"
+
+namespace quorrel {
+
+namespace {
+
+QFont FixedFont() {
+    QFont font(QStringLiteral("Courier New"), 10);
+    if (!QFontInfo(font).fixedPitch()) {
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSize(10);
+    }
+    return font;
+}
+
+}  // namespace
+
+CDView::CDView(CDoc& doc, QWidget* parent) : QsciScintilla(parent), m_doc(doc), m_lexer(new XmlLexer(this)) {
+    setObjectName(QStringLiteral("sourceView"));
+    setUtf8(true);
+    QFont font = FixedFont();
+    m_lexer->setBaseFont(font);
+    setLexer(m_lexer);
+    // Tab stops every 0.2 inch, counted in the font's character widths.
+    double charWidth = QFontMetricsF(font).horizontalAdvance(QLatin1Char(' '));
+    double tabPixels = 0.2 * logicalDpiX();
+    setTabWidth(std::max(1, int(std::lround(tabPixels / std::max(1.0, charWidth)))));
+    setWrapMode(WrapNone);
+    setEolMode(EolUnix);
+    setMarginType(0, NumberMargin);
+    setMarginWidth(0, QStringLiteral("000000"));
+    setMarginLineNumbers(0, true);
+    setMarginWidth(1, 12);
+    setMarginSensitivity(1, false);
+    m_errorMarker = markerDefine(QsciScintilla::RightTriangle);
+    setMarkerBackgroundColor(QColor(220, 0, 0), m_errorMarker);
+    setMarkerForegroundColor(QColor(220, 0, 0), m_errorMarker);
+    setMarginMarkerMask(1, 1 << m_errorMarker);
+    connect(this, &QsciScintilla::textChanged, this, &CDView::OnChange);
+    RegisterCommands();
+}
+
+CDView::~CDView() = default;
+
+std::string CDView::Text() const {
+    auto* self = const_cast<CDView*>(this);
+    long length = self->SendScintilla(SCI_GETLENGTH);
+    const char* data = reinterpret_cast<const char*>(self->SendScintilla(SCI_GETCHARACTERPOINTER));
+    return data ? std::string(data, static_cast<std::size_t>(length)) : std::string();
+}
+
+void CDView::SetDocumentText(const std::string& text) {
+    SendScintilla(SCI_SETTEXT, static_cast<unsigned long>(0), text.c_str());
+}
+
+void CDView::OnChange() {
+    if (m_updating) {
+        return;  // the document already holds this text, and the DOM matches it
+    }
+    m_doc.OnTextChanged(Text());
+}
+
+void CDView::OnUpdate(CDocView* sender) {
+    m_updating = true;
+    SetDocumentText(m_doc.m_strText);
+    m_updating = false;
+    if (sender == nullptr) {
+        // A freshly opened or new document starts with no undo history.
+        SendScintilla(SCI_EMPTYUNDOBUFFER);
+        setCursorPosition(0, 0);
+    }
+    m_doc.SetModifiedFlag(false);
+}
+
+void CDView::OnActivateView(bool activate) {
+    if (activate && m_doc.m_bTextChanged) {
+        m_updating = true;
+        if (Text() != m_doc.m_strText) {
+            SetDocumentText(m_doc.m_strText);
+        }
+        m_updating = false;
+        m_doc.m_bTextChanged = false;
+    }
+}
+
+void CDView::focusInEvent(QFocusEvent* event) {
+    QsciScintilla::focusInEvent(event);
+    emit activated();
+}
+
+void CDView::ShowParseError(const ParseError* error) {
+    markerDeleteAll(m_errorMarker);
+    if (error == nullptr || error->line <= 0) {
+        return;
+    }
+    int line = int(std::min<long>(error->line - 1, std::max(0, lines() - 1)));
+    markerAdd(line, m_errorMarker);
+    long lineStart = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    long lineEnd = SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line));
+    long pos = lineStart;
+    if (error->column > 1) {
+        pos = SendScintilla(SCI_POSITIONRELATIVE, static_cast<unsigned long>(lineStart), error->column - 1);
+        if (pos == 0 && lineStart != 0) {
+            pos = lineEnd;
+        }
+        pos = std::clamp(pos, lineStart, lineEnd);
+    }
+    SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(pos));
+    ensureLineVisible(line);
+}
+
+bool CDView::HasErrorMark() const {
+    auto* self = const_cast<CDView*>(this);
+    return self->SendScintilla(SCI_MARKERNEXT, 0L, 1L << m_errorMarker) >= 0;
+}
+
+void CDView::Print() {
+    QsciPrinter printer;
+    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        printer.printRange(this);
+    }
+}
+
+void CDView::PrintPreview() {
+    QsciPrinter printer;
+    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* p) { static_cast<QsciPrinter*>(p)->printRange(this); });
+    preview.exec();
+}
+
+void CDView::ShowNotFound(const QString& text) {
+    m_doc.Messages().ShowMessage("Cannot find the string '" + text.toStdString() + "'.");
+}
+
+void CDView::Find(bool askFirst) {
+    if (m_find == nullptr) {
+        m_find = new FindDialog(this);
+    }
+    if (askFirst || m_find->findText().isEmpty()) {
+        m_find->showFind(selectedText());
+        return;
+    }
+    m_find->findNext();
+}
+
+void CDView::Replace() {
+    if (m_find == nullptr) {
+        m_find = new FindDialog(this);
+    }
+    m_find->showReplace(selectedText());
+}
+
+void CDView::RegisterCommands() {
+    On(ID_EDIT_UNDO, [this] { undo(); }, [this] { return isUndoAvailable(); });
+    On(ID_EDIT_CUT, [this] { cut(); }, [this] { return hasSelectedText(); });
+    On(ID_EDIT_COPY, [this] { copy(); }, [this] { return hasSelectedText(); });
+    On(ID_EDIT_PASTE, [this] { paste(); }, [this] { return SendScintilla(SCI_CANPASTE) != 0; });
+    On(ID_EDIT_SELECT_ALL, [this] { selectAll(); });
+    On(ID_EDIT_FIND, [this] { Find(true); });
+    On(ID_EDIT_REPEAT, [this] { Find(false); });
+    On(ID_EDIT_REPLACE, [this] { Replace(); });
+    On(ID_FILE_PRINT, [this] { Print(); });
+    On(ID_FILE_PRINT_PREVIEW, [this] { PrintPreview(); });
+}
+
+}  // namespace quorrel

@@ -1,0 +1,61 @@
+// The source pane: the document text, coloured as XML.
+#pragma once
+
+#include <Qsci/qsciscintilla.h>
+
+#include <string>
+
+#include "app/ui/CommandTarget.h"
+#include "doc/core/Doc.h"
+
+namespace quorrel {
+
+class FindDialog;
+class XmlLexer;
+struct ParseError;
+
+class CDView : public QsciScintilla, public CDocView, public CommandTarget {
+    Q_OBJECT
+public:
+    CDView(CDoc& doc, QWidget* parent);
+    ~CDView() override;
+
+    // The document's broadcast: take the document text as the whole text.
+    void OnUpdate(CDocView* sender) override;
+    // The pane became active (or stopped being so).
+    void OnActivateView(bool activate);
+
+    // The bytes of the text as the control holds them (UTF-8).
+    std::string Text() const;
+    void SetDocumentText(const std::string& text);
+
+    // Puts the caret on a parse error and marks its line; a null error clears the mark.
+    void ShowParseError(const ParseError* error);
+    bool HasErrorMark() const;
+
+    // Find found nothing more.
+    void ShowNotFound(const QString& text);
+
+    void Print();
+    void PrintPreview();
+
+signals:
+    void activated();
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    void OnChange();
+    void RegisterCommands();
+    void Find(bool askFirst);
+    void Replace();
+
+    CDoc& m_doc;
+    XmlLexer* m_lexer;
+    FindDialog* m_find = nullptr;
+    bool m_updating = false;  // the document's text is being shown
+    int m_errorMarker = 0;
+};
+
+}  // namespace quorrel
