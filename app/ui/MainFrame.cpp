@@ -117,6 +117,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui) : m_app(a
     CreateAccelerators();
     RegisterCommands();
 
+    m_tree->m_actionOf = [this](int id) { return Action(id); };
     connect(m_tree, &CClassView::parsed, this,
             [this](const ParseError* error) { m_source->ShowParseError(error); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);

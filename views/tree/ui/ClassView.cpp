@@ -1,7 +1,11 @@
 #include "views/tree/ui/ClassView.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QStyledItemDelegate>
 
+#include "app/ui/Commands.h"
+#include "edit/ui/TreeCommandDlg.h"
 #include "views/tree/ui/TreeModel.h"
 
 namespace quorrel {
@@ -33,6 +37,33 @@ protected:
     }
 };
 
+// Leaf and parent elements are one kind: adding a child element changes the image, not the node.
+int KindOf(int selectedImage) { return selectedImage == IMG_ELEMENT_LEAF ? IMG_ELEMENT_PARENT_OPEN : selectedImage; }
+
+struct ContextMenu {
+    const char* title;
+    std::vector<int> commands;
+};
+
+// Menus 143, 144 and 145: by the item's kind; none for the root, comments and CDATA.
+const ContextMenu* ContextMenuFor(int selectedImage) {
+    static const ContextMenu element{
+        "Element Node",
+        {ID_ADD_ATTRIBUTE, ID_ADD_CHILD_ELEMENT, ID_ADD_TEXT_NODE, ID_RENAME_ELEMENT, ID_DELETE_ELEMENT_AND_CHILDREN,
+         ID_DELETE_ELEMENT_ONLY, ID_ELEMENT_TO_ATTRIBUTE, ID_DUPLICATE_ELEMENT_SUBTREE}};
+    static const ContextMenu attribute{
+        "Attribute Node",
+        {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE, ID_ATTRIBUTE_TO_ELEMENT, ID_DELETE_ATTRIBUTE}};
+    static const ContextMenu text{"Text Node", {ID_DELETE_TEXT_NODE, ID_CHANGE_TEXT_VALUE}};
+    switch (selectedImage) {
+        case IMG_ELEMENT_LEAF:
+        case IMG_ELEMENT_PARENT_OPEN: return &element;
+        case IMG_ATTRIBUTE: return &attribute;
+        case IMG_TEXT: return &text;
+        default: return nullptr;
+    }
+}
+
 }  // namespace
 
 CClassView::CClassView(CDoc& doc, QWidget* parent)
@@ -48,11 +79,44 @@ CClassView::CClassView(CDoc& doc, QWidget* parent)
     setTextElideMode(Qt::ElideNone);
     setItemDelegate(new ItemColours(this));
     setModel(m_model);
+    m_execMenu = [](QMenu& menu, const QPoint& at) { return menu.exec(at); };
+    m_execDialog = [](QDialog& dialog) { return dialog.exec(); };
+    RegisterCommands();
 }
 
 CClassView::~CClassView() = default;
 
-void CClassView::ShowItems() {
+std::vector<int> CClassView::PositionOf(const CTreeItem* item) const {
+    std::vector<int> position;
+    for (const CTreeItem* i = item; i != nullptr; i = i->parent) {
+        position.insert(position.begin(), i->row);
+    }
+    return position;
+}
+
+const CTreeItem* CClassView::ItemAt(const std::vector<int>& position) const {
+    const std::vector<std::unique_ptr<CTreeItem>>* level = &m_items.TopItems();
+    const CTreeItem* item = nullptr;
+    for (int row : position) {
+        if (row < 0 || std::size_t(row) >= level->size()) {
+            return nullptr;
+        }
+        item = (*level)[std::size_t(row)].get();
+        level = &item->children;
+    }
+    return item;
+}
+
+void CClassView::ShowItems(CTreeItems fresh) {
+    // The current item is found again at its position, if the same kind of
+    // item with the same label stands there; otherwise there is none.
+    std::vector<int> position = PositionOf(m_current.hSelItem);
+    std::string label = m_current.strSelItem;
+    int kind = KindOf(m_current.nSelSelectedImage);
+
+    m_recording = false;
+    m_model->BeginRebuild();
+    m_items = std::move(fresh);
     m_model->EndRebuild();
     // Expanding before the first layout after the reset only records the
     // indexes; expanding afterwards would lay out the tree once per item.
@@ -71,18 +135,30 @@ void CClassView::ShowItems() {
             pending.push_back(child.get());
         }
     }
+
+    const CTreeItem* again = position.empty() ? nullptr : ItemAt(position);
+    if (again != nullptr && again->label == label && KindOf(again->selectedImage) == kind) {
+        QModelIndex index = m_model->IndexOf(again);
+        setCurrentIndex(index);
+        scrollTo(index);
+        SetCurrentItem(again);
+    } else {
+        m_current = CurrentItem();
+    }
+    m_recording = true;
 }
 
 void CClassView::Refresh(bool reparse) {
-    m_model->BeginRebuild();
-    m_items.DeleteAllItems();
+    // Built apart and swapped in, so a message shown while parsing finds the
+    // view with its old, whole items.
+    CTreeItems fresh;
     if (reparse) {
-        ReparseAndBuildTree(m_doc, m_items);
+        ReparseAndBuildTree(m_doc, fresh);
     } else {
-        BuildTreeFromDom(m_doc, m_items);
+        BuildTreeFromDom(m_doc, fresh);
     }
-    ExpandBranches(m_items.GetRootItem());
-    ShowItems();
+    ExpandBranches(fresh.GetRootItem());
+    ShowItems(std::move(fresh));
     if (reparse) {
         const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
         emit parsed(error && error->line > 0 ? error : nullptr);
@@ -98,9 +174,107 @@ void CClassView::OnActivateView(bool activate, bool fromOtherKind) {
     }
 }
 
+void CClassView::SetCurrentItem(const CTreeItem* item) {
+    if (item == nullptr) {
+        return;
+    }
+    m_current.hSelItem = item;
+    m_current.strSelItem = item->label;
+    m_current.nSelImage = item->image;
+    m_current.nSelSelectedImage = item->selectedImage;
+}
+
+void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTreeView::currentChanged(current, previous);
+    if (m_recording && current.isValid()) {
+        SetCurrentItem(TreeModel::ItemOf(current));
+    }
+}
+
 void CClassView::focusInEvent(QFocusEvent* event) {
     QTreeView::focusInEvent(event);
     emit activated();
+}
+
+void CClassView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        // A right click makes the item current without moving the highlight.
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
+    QTreeView::mousePressEvent(event);
+}
+
+void CClassView::contextMenuEvent(QContextMenuEvent* event) {
+    OnContextMenu(event->globalPos());
+    event->accept();
+}
+
+void CClassView::OnContextMenu(const QPoint& globalPos) {
+    QModelIndex index = indexAt(viewport()->mapFromGlobal(globalPos));
+    const CTreeItem* item = TreeModel::ItemOf(index);
+    if (item == nullptr) {
+        return;
+    }
+    SetCurrentItem(item);
+    const ContextMenu* chosen = ContextMenuFor(item->selectedImage);
+    if (chosen == nullptr || !m_actionOf) {
+        return;  // the root, comments and CDATA have no menu
+    }
+    QMenu menu(QString::fromUtf8(chosen->title), this);
+    menu.setObjectName(QStringLiteral("contextMenu"));
+    for (int id : chosen->commands) {
+        if (QAction* action = m_actionOf(id)) {
+            action->setEnabled(IsEnabled(id));
+            menu.addAction(action);
+        }
+    }
+    m_execMenu(menu, globalPos + QPoint(0, 10));
+}
+
+void CClassView::OnTreeCommand(TreeCommand command) {
+    if (!IsTreeCommandEnabled(command, m_current.nSelSelectedImage) || m_current.hSelItem == nullptr) {
+        return;
+    }
+    std::unique_ptr<CTreeCommandDlg> dialog = CreateTreeCommandDialog(command, window());
+    if (m_execDialog(*dialog) != QDialog::Accepted) {
+        return;  // Cancel changes nothing
+    }
+    CommandInputs inputs = dialog->Inputs();
+    dialog.reset();
+    CTreeItems fresh;
+    CommandOutcome outcome =
+        RunTreeCommand(m_doc, fresh, m_current, command, inputs, m_doc.Messages(), this);
+    if (outcome == CommandOutcome::Done) {
+        ShowItems(std::move(fresh));
+        const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
+        emit parsed(error && error->line > 0 ? error : nullptr);
+    }
+}
+
+void CClassView::RegisterCommands() {
+    const std::pair<int, TreeCommand> commands[] = {
+        {ID_ADD_ATTRIBUTE, TreeCommand::AddAttribute},
+        {ID_ADD_CHILD_ELEMENT, TreeCommand::AddChildElement},
+        {ID_ADD_TEXT_NODE, TreeCommand::AddTextNode},
+        {ID_RENAME_ELEMENT, TreeCommand::RenameElement},
+        {ID_DELETE_ELEMENT_AND_CHILDREN, TreeCommand::DeleteElementAndChildren},
+        {ID_DELETE_ELEMENT_ONLY, TreeCommand::DeleteElementOnly},
+        {ID_ELEMENT_TO_ATTRIBUTE, TreeCommand::ElementToAttribute},
+        {ID_DUPLICATE_ELEMENT_SUBTREE, TreeCommand::DuplicateElementSubTree},
+        {ID_CHANGE_ATTRIBUTE_NAME, TreeCommand::ChangeAttributeName},
+        {ID_CHANGE_ATTRIBUTE_VALUE, TreeCommand::ChangeAttributeValue},
+        {ID_ATTRIBUTE_TO_ELEMENT, TreeCommand::AttributeToElement},
+        {ID_DELETE_ATTRIBUTE, TreeCommand::DeleteAttribute},
+        {ID_DELETE_TEXT_NODE, TreeCommand::DeleteTextNode},
+        {ID_CHANGE_TEXT_VALUE, TreeCommand::ChangeTextValue},
+    };
+    for (auto [id, command] : commands) {
+        On(
+            id, [this, command = command] { OnTreeCommand(command); },
+            [this, command = command] { return IsTreeCommandEnabled(command, m_current.nSelSelectedImage); });
+    }
 }
 
 }  // namespace quorrel

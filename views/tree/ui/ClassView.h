@@ -1,11 +1,17 @@
-// The tree pane: the document's DOM as tree items.
+// The tree pane: the document's DOM as tree items, the current item, the
+// context menus and the fourteen tree commands.
 #pragma once
 
 #include <QTreeView>
+#include <functional>
+#include <vector>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
+#include "edit/core/TreeCommands.h"
 #include "views/tree/core/TreeItems.h"
+
+class QMenu;
 
 namespace quorrel {
 
@@ -23,9 +29,22 @@ public:
     void OnActivateView(bool activate, bool fromOtherKind);
 
     const CTreeItems& Items() const { return m_items; }
-    CTreeItems& Items() { return m_items; }
-    // Rebuilds the view from the items (after they changed) and applies their expansion.
-    void ShowItems();
+    TreeModel* Model() const { return m_model; }
+
+    // The current item: what the tree commands act on.
+    const CurrentItem& Current() const { return m_current; }
+    // Records the item (and its label and images) as the current item.
+    void SetCurrentItem(const CTreeItem* item);
+    // Right click at a screen position: records the item there and opens its menu.
+    void OnContextMenu(const QPoint& globalPos);
+
+    // Runs a tree command from its dialog.
+    void OnTreeCommand(TreeCommand command);
+
+    // How menus and dialogs are shown; the tests replace them.
+    std::function<QAction*(int command)> m_actionOf;
+    std::function<QAction*(QMenu& menu, const QPoint& at)> m_execMenu;
+    std::function<int(QDialog& dialog)> m_execDialog;
 
 signals:
     void activated();
@@ -34,13 +53,23 @@ signals:
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
+    // Replaces the shown items with fresh ones, keeping the current item where it can.
+    void ShowItems(CTreeItems fresh);
     void Refresh(bool reparse);
+    void RegisterCommands();
+    std::vector<int> PositionOf(const CTreeItem* item) const;
+    const CTreeItem* ItemAt(const std::vector<int>& position) const;
 
     CDoc& m_doc;
     CTreeItems m_items;
     TreeModel* m_model;
+    CurrentItem m_current;
+    bool m_recording = true;  // selection changes record the current item
 };
 
 }  // namespace quorrel
