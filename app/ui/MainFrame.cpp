@@ -223,7 +223,7 @@ void CMainFrame::CreateMenus() {
     openFromUrl->setObjectName(QStringLiteral("command%1xml").arg(ID_OPEN_URL));
     connect(openFromUrl, &QAction::triggered, this, [this] { OnCommand(ID_OPEN_URL); });
     connect(m_actions.at(ID_OPEN_URL), &QAction::enabledChanged, openFromUrl, &QAction::setEnabled);
-    openFromUrl->setEnabled(false);
+    openFromUrl->setEnabled(m_actions.at(ID_OPEN_URL)->isEnabled());
     xml->addAction(openFromUrl);
     QMenu* validate = xml->addMenu(QStringLiteral("&Validate?"));
     add(validate, ID_VALIDATE_YES);
@@ -360,10 +360,15 @@ CommandTarget* CMainFrame::Route(int id) const {
 
 bool CMainFrame::IsCommandEnabled(int id) const {
     CommandTarget* target = Route(id);
-    return target != nullptr && target->IsEnabled(id);
+    // While a URL is fetched every command waits for it.
+    return !m_docCommands->IsFetching() && target != nullptr && target->IsEnabled(id);
 }
 
 void CMainFrame::OnCommand(int id) {
+    if (m_docCommands->IsFetching()) {
+        return;
+    }
+    m_doc.SyncText();  // every command sees the text the user typed
     if (CommandTarget* target = Route(id)) {
         target->Run(id);
     }
@@ -378,7 +383,8 @@ QAction* CMainFrame::Action(int id) const {
 void CMainFrame::UpdateCommandUI() {
     for (auto& [id, action] : m_actions) {
         CommandTarget* target = Route(id);
-        action->setEnabled(target != nullptr && target->IsEnabled(id));
+        action->setEnabled(!m_docCommands->IsFetching() && target != nullptr &&
+                           target->IsEnabled(id));
         if (action->isCheckable() && target != nullptr) {
             action->setChecked(target->IsChecked(id).value_or(false));
         }
@@ -427,6 +433,7 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
     }
     QWidget* previous = m_active;
     m_active = view;
+    m_doc.SyncText();
     if (view == m_tree) {
         m_tree->OnActivateView(true, previous != m_tree);
     } else {
@@ -443,6 +450,13 @@ void CMainFrame::SplitWithKeyboard() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_docCommands->IsFetching()) {
+        // The fetch stops first; the window closes (asking to save as usual) once it has.
+        m_docCommands->CancelUrlFetch(true);
+        event->ignore();
+        return;
+    }
+    m_doc.SyncText();
     if (!m_docCommands->SaveModified()) {
         event->ignore();
         return;

@@ -32,6 +32,16 @@ TextCodec CodecForDeclaration(std::string_view text, const TextCodec& current) {
     return codec;
 }
 
+// External resources of a fetched document come over the network with the same options.
+ResourceFetcher NetworkFetcher(FetchOptions options) {
+    return [options](const std::string& url, std::string& body, std::string& error) {
+        FetchResult fetched = FetchUrl(url, options);
+        body = std::move(fetched.body);
+        error = std::move(fetched.error);
+        return fetched.ok;
+    };
+}
+
 }  // namespace
 
 CDoc::CDoc(MessageSink& sink) : m_sink(sink) {}
@@ -50,6 +60,11 @@ std::string CDoc::ParseErrorMessage(std::string_view reason, std::string_view la
 LoadOptions CDoc::ParseOptions(const std::string& path) const {
     LoadOptions options;
     options.validateOnParse = m_bValidateOnParse;
+    if (!m_strSourceUrl.empty()) {
+        options.baseUrl = m_strSourceUrl;
+        options.fetcher = NetworkFetcher(FetchOptions::FromEnvironment());
+        return options;
+    }
     options.baseUrl = path.empty() ? std::string() : std::filesystem::absolute(path).string();
     return options;
 }
@@ -62,6 +77,7 @@ bool CDoc::OnNewDocument() {
     m_bValidateOnParse = true;
     m_codec = TextCodec();
     m_pDomDoc.reset();
+    m_strSourceUrl.clear();
     return true;
 }
 
@@ -78,7 +94,10 @@ LoadResult CDoc::OnOpenDocument(const std::string& path) {
 
     auto dom = std::make_unique<XmlDocument>();
     if (!decoded.text.empty()) {
-        dom->loadXML(decoded.text, ParseOptions(path));
+        LoadOptions options = ParseOptions(path);
+        options.baseUrl = std::filesystem::absolute(path).string();
+        options.fetcher = nullptr;  // a file is not a fetched document, whatever came before
+        dom->loadXML(decoded.text, options);
     }
     result.opened = true;
     result.nulOffset = decoded.nulOffset;
@@ -88,6 +107,7 @@ LoadResult CDoc::OnOpenDocument(const std::string& path) {
     m_codec = std::move(decoded.codec);
     m_pDomDoc = std::move(dom);
     m_strPathName = path;
+    m_strSourceUrl.clear();
     m_bTextChanged = false;
     if (!m_strText.empty() && m_pDomDoc->parseError().line > 0) {
         m_sink.ShowMessage(ParseErrorMessage(m_pDomDoc->parseError().reason));
@@ -112,6 +132,94 @@ std::string CDoc::OnSaveDocument(const std::string& path, std::string_view viewT
     return {};
 }
 
+UrlRequest CDoc::BeginOpenUrl(const std::string& url, const UrlProgress& progress) {
+    m_strLastUrl = url;
+    if (progress.setPos) {
+        progress.setPos(15);
+    }
+    return UrlRequest{url, m_bValidateOnParse, FetchOptions::FromEnvironment()};
+}
+
+UrlDocument CDoc::LoadUrlDocument(const UrlRequest& request) {
+    UrlDocument loaded;
+    FetchResult fetched = FetchUrl(request.url, request.fetch);
+    loaded.url = fetched.effectiveUrl;
+    if (!fetched.ok) {
+        loaded.error = std::move(fetched.error);
+        loaded.cancelled = fetched.cancelled;
+        return loaded;
+    }
+    LoadOptions options;
+    options.validateOnParse = request.validateOnParse;
+    options.baseUrl =
+        fetched.effectiveUrl;  // relative DTDs sit beside the document, also after a redirect
+    options.fetcher = NetworkFetcher(request.fetch);
+    loaded.dom = std::make_unique<XmlDocument>();
+    loaded.dom->loadBytes(fetched.body, options);
+    if (request.fetch.cancel != nullptr && request.fetch.cancel->load()) {
+        // Stopped while a DTD or schema was on its way: the parse result means nothing.
+        loaded.dom.reset();
+        loaded.cancelled = true;
+        loaded.error = "The transfer was cancelled.";
+    }
+    return loaded;
+}
+
+UrlOpenResult CDoc::FinishOpenUrl(UrlDocument loaded, const UrlProgress& progress) {
+    auto step = [&](int pos) {
+        if (progress.setPos) {
+            progress.setPos(pos);
+        }
+    };
+    auto clear = [&] {
+        if (progress.clear) {
+            progress.clear();
+        }
+    };
+    if (loaded.cancelled) {
+        clear();
+        return UrlOpenResult::Cancelled;
+    }
+    if (!loaded.error.empty() || !loaded.dom) {
+        clear();
+        m_sink.ShowMessage("Could not open the URL:\n" + loaded.error);
+        return UrlOpenResult::NotFetched;
+    }
+    if (loaded.dom->parseError().line > 0) {
+        clear();
+        m_sink.ShowMessage(ParseErrorMessage(loaded.dom->parseError().reason, kUrlParseHint));
+        return UrlOpenResult::ParseError;
+    }
+    step(30);
+    std::string text, path;
+    try {
+        text = loaded.dom->xml();
+        path = (std::filesystem::current_path() / kUrlDocumentName).string();
+    } catch (const std::exception& e) {
+        // Nothing has changed yet, and a half-replaced document could be saved over the wrong file.
+        clear();
+        m_sink.ShowMessage("Could not open the URL:\n" + std::string(e.what()));
+        return UrlOpenResult::NotFetched;
+    }
+    m_strText = std::move(text);
+    step(45);
+    m_pDomDoc = std::move(loaded.dom);
+    m_codec = TextCodec();
+    m_strSourceUrl = std::move(loaded.url);
+    m_strPathName = std::move(path);
+    m_bTextChanged = false;  // the DOM is the one the text came from
+    UpdateAllViews(nullptr);
+    step(60);
+    m_bModified = true;  // it exists only in memory until saved
+    clear();
+    return UrlOpenResult::Opened;
+}
+
+UrlOpenResult CDoc::OnOpenUrl(const std::string& url, const UrlProgress& progress) {
+    UrlRequest request = BeginOpenUrl(url, progress);
+    return FinishOpenUrl(LoadUrlDocument(request), progress);
+}
+
 bool CDoc::ReparseDocument(std::string_view lastHintLine) {
     m_pDomDoc = std::make_unique<XmlDocument>();
     if (m_strText.empty()) {
@@ -133,8 +241,22 @@ bool CDoc::RestoreDomFromText() {
 
 void CDoc::OnTextChanged(std::string text) {
     m_strText = std::move(text);
+    m_bTextPending = false;
     m_bTextChanged = true;
     m_bModified = true;
+}
+
+void CDoc::OnTextEdited() {
+    m_bTextPending = true;
+    m_bTextChanged = true;
+    m_bModified = true;
+}
+
+void CDoc::SyncText() {
+    if (m_bTextPending && m_textSource) {
+        m_strText = m_textSource();
+    }
+    m_bTextPending = false;
 }
 
 void CDoc::AddView(CDocView* view) { m_views.push_back(view); }

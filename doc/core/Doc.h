@@ -2,14 +2,17 @@
 // two views in step, and load, store, New and Parse.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "db/core/XmlGenerator.h"
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
+#include "doc/core/UrlFetch.h"
 #include "doc/core/XmlDom.h"
 
 namespace quorrel {
@@ -27,6 +30,29 @@ struct LoadResult {
     std::string error;                // the system's reason when not opened
     bool parsed = false;              // the text parsed (well-formed, and valid when validating)
     std::optional<std::size_t> nulOffset;  // the file's byte offset where the text was cut at a NUL
+};
+
+// Open from URL: what the fetch needs, taken from the document when the command starts.
+struct UrlRequest {
+    std::string url;
+    bool validateOnParse = true;
+    FetchOptions fetch;
+};
+
+// A fetched and parsed document, not yet put in place.
+struct UrlDocument {
+    std::string url;    // where it came from, after redirects
+    std::string error;  // not empty: nothing usable was fetched
+    bool cancelled = false;
+    std::unique_ptr<XmlDocument> dom;  // when fetched; its parseError() tells whether it parsed
+};
+
+enum class UrlOpenResult { Opened, ParseError, NotFetched, Cancelled };
+
+// The status-bar progress of Open from URL; either may be empty.
+struct UrlProgress {
+    std::function<void(int)> setPos;
+    std::function<void()> clear;
 };
 
 class CDoc {
@@ -54,6 +80,20 @@ public:
     // Xml > Parse: the tree view re-parses the text.
     void OnParse() { UpdateAllViews(GetFirstView()); }
 
+    // Open from URL, in three steps so that a window can fetch off its own thread.
+    // Begin: the URL becomes the last URL; progress 15.
+    UrlRequest BeginOpenUrl(const std::string& url, const UrlProgress& progress = {});
+    // Fetches and parses. Touches no document, so it may run on any thread.
+    static UrlDocument LoadUrlDocument(const UrlRequest& request);
+    // Puts the document in place (named "Quorrel.xml" in the current directory,
+    // text its serialisation, modified, views updated), or shows why not and
+    // leaves the document as it was.
+    UrlOpenResult FinishOpenUrl(UrlDocument loaded, const UrlProgress& progress = {});
+    // The three steps on this thread.
+    UrlOpenResult OnOpenUrl(const std::string& url, const UrlProgress& progress = {});
+    // The URL the document came from; empty for a file or a new document.
+    const std::string& SourceUrl() const { return m_strSourceUrl; }
+
     // Replaces the DOM with a fresh parse of the document text and shows the
     // parse-error message (with lastHintLine) on failure. An empty text leaves an empty DOM.
     bool ReparseDocument(std::string_view lastHintLine = kParseHint);
@@ -64,6 +104,14 @@ public:
 
     // The source view's change handler: the text changed.
     void OnTextChanged(std::string text);
+    // The source view's text changed but is not copied yet: a keystroke in a
+    // large document must not copy the whole text. SyncText() copies it.
+    void OnTextEdited();
+    // Brings the document text up to date with the source view, if it is behind.
+    void SyncText();
+    // Where SyncText() takes the text from (the source view).
+    std::function<std::string()> m_textSource;
+    bool m_bTextPending = false;  // the source view holds newer text than m_strText
 
     // Views, in creation order.
     void AddView(CDocView* view);
@@ -79,6 +127,8 @@ public:
 
     static constexpr std::string_view kParseHint =
         "\n Then click on the Parse button - P - to retry this operation.";
+    static constexpr std::string_view kUrlParseHint = "\n Then try to open this URL again.";
+    static constexpr std::string_view kUrlDocumentName = "Quorrel.xml";
     // "XML DOM Parse Error:\n" + reason + the two hint lines.
     static std::string ParseErrorMessage(std::string_view reason, std::string_view lastHintLine = kParseHint);
 
@@ -89,6 +139,10 @@ public:
     bool m_bValidateOnParse = true;
     std::unique_ptr<XmlDocument> m_pDomDoc;  // null when there is no DOM
     TextCodec m_codec;                       // how the file was encoded
+    // Get Xml Data: the data source settings kept for the next run, and the
+    // column names going into the mapping dialog and the choices coming out.
+    CXmlGenerator m_xmlGenerator;
+    std::vector<std::string> m_columnNames;
 
 private:
     LoadOptions ParseOptions(const std::string& path) const;
@@ -96,6 +150,9 @@ private:
     MessageSink& m_sink;
     std::vector<CDocView*> m_views;
     std::string m_strPathName;
+    // Relative DTDs and schemas of a fetched document resolve against it, and
+    // are fetched, never read from local files.
+    std::string m_strSourceUrl;
     bool m_bModified = false;
 };
 

@@ -178,6 +178,12 @@ xmlParserInputPtr entityLoader(const char* url, const char*, xmlParserCtxtPtr ct
     if (hasScheme(location, "http") || hasScheme(location, "https")) {
         return loadFromNetwork(location, ctxt);
     }
+    if (const LoadOptions* options = t_session ? t_session->options : nullptr;
+        options && options->fetcher) {
+        // Only http and https leave this machine; file:, a drive letter and the like would read it.
+        return refuse(
+            ctxt, "Not loading '" + location + "': a document from a URL cannot read local files.");
+    }
     if (hasScheme(location, "file")) {
         std::string path = location.substr(5);
         if (path.starts_with("//")) {

@@ -2,13 +2,37 @@
 
 #include <QFileInfo>
 
+#include <atomic>
+#include <system_error>
+#include <thread>
+
 #include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
+#include "app/ui/ProgressBar.h"
 #include "app/ui/UserInterface.h"
+#include "db/ui/GetXmlData.h"
 #include "doc/core/Doc.h"
+#include "doc/ui/UrlDlg.h"
 #include "views/source/ui/DView.h"
 
 namespace quorrel {
+
+// One Open from URL from the dialog's OK until the fetched document is in place.
+struct DocCommands::UrlFetchRun {
+    explicit UrlFetchRun(CMainFrame& frame) : progress(&frame) {}
+    CProgressBar progress;
+    std::atomic<bool> cancel{false};
+    bool closeWhenDone = false;
+    std::jthread worker;  // declared last, so it is joined before the rest goes
+};
+
+namespace {
+
+UrlProgress ProgressOf(CProgressBar& bar) {
+    return UrlProgress{[&bar](int pos) { bar.SetPos(pos); }, [&bar] { bar.Clear(); }};
+}
+
+}  // namespace
 
 DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame) : m_doc(doc), m_ui(ui), m_frame(frame) {
     On(ID_FILE_SAVE, [this] { OnFileSave(); });
@@ -16,6 +40,18 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame) : m_do
     On(ID_VALIDATE_YES, [this] { m_doc.OnValidateYes(); }, [this] { return m_doc.CanValidateYes(); });
     On(ID_VALIDATE_NO, [this] { m_doc.OnValidateNo(); }, [this] { return m_doc.CanValidateNo(); });
     On(ID_PARSE, [this] { m_doc.OnParse(); });
+    On(ID_OPEN_URL, [this] { OnOpenUrl(); }, [this] { return !IsFetching(); });
+    On(
+        ID_GET_XML_DATA, [this] { OnGetXmlData(m_doc, m_ui, m_frame, *this); },
+        [this] { return !IsFetching(); });
+    m_execUrlDialog = [](CUrlDlg& dialog) { return dialog.exec(); };
+}
+
+DocCommands::~DocCommands() {
+    if (m_urlRun) {
+        m_urlRun->cancel = true;
+        m_urlRun.reset();  // waits for the worker, which stops at once
+    }
 }
 
 QString DocCommands::Title() const {
@@ -65,6 +101,82 @@ bool DocCommands::SaveModified() {
         case SaveAnswer::Cancel: return false;
     }
     return false;
+}
+
+void DocCommands::OnOpenUrl() {
+    if (IsFetching() || !SaveModified()) {
+        return;  // Cancel in the save prompt stops the command
+    }
+    CUrlDlg dialog(&m_frame);
+    dialog.m_strUrl = QString::fromStdString(m_doc.m_strLastUrl);
+    if (m_execUrlDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    auto run = std::make_unique<UrlFetchRun>(m_frame);
+    run->progress.Create(QString(), 100, 100, false, 1);
+    run->progress.SetRange(0, 60, 1);
+    UrlRequest request =
+        m_doc.BeginOpenUrl(dialog.m_strUrl.toStdString(), ProgressOf(run->progress));
+    request.fetch.cancel = &run->cancel;
+    UrlFetchRun* current = run.get();
+    try {
+        current->worker = std::jthread([this, current, request] {
+            auto loaded = std::make_shared<UrlDocument>();
+            try {
+                *loaded = CDoc::LoadUrlDocument(request);
+            } catch (const std::exception& e) {
+                loaded->error = e.what();
+            }
+            // Handled on the window's thread; the frame outlives these commands, so
+            // an answer that arrives after them is dropped with it.
+            QMetaObject::invokeMethod(
+                &m_frame,
+                [this, current, loaded] {
+                    if (m_urlRun.get() == current) {
+                        OnUrlLoaded(std::move(*loaded));
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    } catch (const std::system_error& e) {
+        run->progress.Clear();
+        m_ui.ShowMessage("Could not open the URL:\n" + std::string(e.what()));
+        return;
+    }
+    m_urlRun = std::move(run);
+    // The fetched document replaces the text: nothing typed meanwhile may be lost unseen.
+    m_frame.SourceView()->setReadOnly(true);
+    m_frame.UpdateCommandUI();
+}
+
+void DocCommands::CancelUrlFetch(bool closeAfter) {
+    if (m_urlRun) {
+        m_urlRun->cancel = true;
+        m_urlRun->closeWhenDone = m_urlRun->closeWhenDone || closeAfter;
+    }
+}
+
+void DocCommands::OnUrlLoaded(UrlDocument loaded) {
+    std::unique_ptr<UrlFetchRun> run = std::move(m_urlRun);
+    run->worker.join();
+    m_frame.SourceView()->setReadOnly(false);
+    UrlOpenResult result = UrlOpenResult::NotFetched;
+    try {
+        result = m_doc.FinishOpenUrl(std::move(loaded), ProgressOf(run->progress));
+    } catch (const std::exception& e) {
+        run->progress.Clear();
+        m_ui.ShowMessage("Could not open the URL:\n" + std::string(e.what()));
+    }
+    if (result == UrlOpenResult::Opened) {
+        m_frame.SourceView()->ShowParseError(nullptr);
+        m_frame.UpdateTitle();
+    }
+    bool close = run->closeWhenDone;
+    run.reset();  // the progress bar goes with the command
+    m_frame.UpdateCommandUI();
+    if (close) {
+        m_frame.close();
+    }
 }
 
 }  // namespace quorrel

@@ -1,8 +1,10 @@
 // The document's own commands in the window: Save, Save As, the validation
-// switch and Parse, and the save prompt before the document is replaced.
+// switch and Parse, Open from URL, and the save prompt before the document is replaced.
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
 
 #include "app/ui/CommandTarget.h"
 
@@ -10,11 +12,16 @@ namespace quorrel {
 
 class CDoc;
 class CMainFrame;
+class CUrlDlg;
 class UserInterface;
+struct UrlDocument;
 
 class DocCommands : public CommandTarget {
 public:
     DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame);
+    ~DocCommands() override;
+    DocCommands(const DocCommands&) = delete;
+    DocCommands& operator=(const DocCommands&) = delete;
 
     bool OnFileSave();
     bool OnFileSaveAs();
@@ -23,12 +30,26 @@ public:
     // The document's title: its file name, or "Quorrel" for a new document.
     QString Title() const;
 
+    // Open from URL: asks for the URL, then fetches it on another thread; the
+    // document changes when the fetch ends. Every other command waits till then.
+    void OnOpenUrl();
+    bool IsFetching() const { return m_urlRun != nullptr; }
+    // Stops a fetch under way; closeAfter closes the window once it has stopped.
+    void CancelUrlFetch(bool closeAfter);
+
+    // How the URL dialog is shown; the tests replace it.
+    std::function<int(CUrlDlg& dialog)> m_execUrlDialog;
+
 private:
+    struct UrlFetchRun;
+
     bool DoSave(const QString& path);
+    void OnUrlLoaded(UrlDocument loaded);
 
     CDoc& m_doc;
     UserInterface& m_ui;
     CMainFrame& m_frame;
+    std::unique_ptr<UrlFetchRun> m_urlRun;  // while a fetch is under way
 };
 
 }  // namespace quorrel

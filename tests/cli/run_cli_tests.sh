@@ -3,10 +3,12 @@
 set -u
 cli=$1
 data=$2/cli
+httpd=${3:-}  # quorrel-test-httpd, for fetch
 failures=0
 passes=0
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+servers=()
+trap 'for pid in "${servers[@]}"; do kill "$pid"; wait "$pid"; done 2>/dev/null; rm -rf "$work"' EXIT
 
 check() {  # name expected actual
     if [ "$2" == "$3" ]; then
@@ -146,6 +148,63 @@ check "highlight with two files" 64 "$rc"
 "$cli" highlight --no-validate "$data/highlight.xml" >/dev/null 2>&1; rc=$?
 check "highlight unknown option" 64 "$rc"
 check "help names highlight" 1 "$("$cli" --help | grep -c '^  highlight')"
+
+# fetch, from servers of our own on 127.0.0.1
+export no_proxy=127.0.0.1 NO_PROXY=127.0.0.1
+serve() {  # quorrel-test-httpd ARGS...; sets port
+    local out="$work/httpd.${#servers[@]}"
+    "$httpd" "$@" >"$out" &
+    servers+=($!)
+    for _ in $(seq 1 500); do
+        [ -s "$out" ] && break
+        sleep 0.02
+    done
+    port=$(head -n 1 "$out")
+}
+mkdir "$work/site"
+cp -r "$2/fetch/notes" "$work/site/"
+printf '<!DOCTYPE note SYSTEM "file://%s">\n<note><to>Tove</to><from>Jani</from></note>\n' \
+    "$2/fetch/notes/note.dtd" >"$work/site/local-dtd.xml"
+serve "$work/site" --redirect /moved /notes/note.xml
+site="http://127.0.0.1:$port"
+
+out=$("$cli" fetch "$site/notes/note.xml" 2>"$work/err"); rc=$?
+check "fetch: text, with the DTD beside it" "0:$(cat "$2/fetch/notes/note.xml"):" "$rc:$out:$(cat "$work/err")"
+out=$("$cli" fetch "$site/moved" 2>"$work/err"); rc=$?
+check "fetch follows a redirect" "0:$(cat "$2/fetch/notes/note.xml")" "$rc:$out"
+
+out=$("$cli" fetch "$site/notes/malformed.xml" 2>"$work/err"); rc=$?
+check "fetch malformed: status, no text" "1:" "$rc:$out"
+check "fetch malformed: message starts" "XML DOM Parse Error:" "$(head -n 1 "$work/err")"
+check "fetch malformed: hint lines" $'Hint:\n Turn the DTD/Schema validation button - V - on the toolbar off.\n Then try to open this URL again.' "$(tail -n 3 "$work/err")"
+
+"$cli" fetch "$site/notes/note-invalid.xml" >/dev/null 2>"$work/err"; rc=$?
+check "fetch invalid, validating" "1:XML DOM Parse Error:" "$rc:$(head -n 1 "$work/err")"
+out=$("$cli" fetch --no-validate "$site/notes/note-invalid.xml" 2>"$work/err"); rc=$?
+check "fetch invalid, not validating" "0:1:" "$rc:$(grep -c '<body>Remember</body>' <<<"$out"):$(cat "$work/err")"
+
+"$cli" fetch "$site/notes/missing-dtd.xml" >/dev/null 2>"$work/err"; rc=$?
+check "fetch: DTD missing on the server" "1:1" "$rc:$(grep -c "404 Not Found for $site/notes/missing.dtd" "$work/err")"
+
+out=$("$cli" fetch "$site/nowhere.xml" 2>"$work/err"); rc=$?
+check "fetch 404" $'1::Could not open the URL:\nThe server answered 404 Not Found for '"$site/nowhere.xml." \
+    "$rc:$out:$(cat "$work/err")"
+
+for validate in "" --no-validate; do
+    "$cli" fetch $validate "$site/local-dtd.xml" >/dev/null 2>"$work/err"; rc=$?
+    check "fetch: local DTD refused $validate" "1:1" "$rc:$(grep -c 'a document from a URL cannot read local files' "$work/err")"
+done
+
+serve --silent
+out=$(QUORREL_TRANSFER_TIMEOUT_MS=500 "$cli" fetch "http://127.0.0.1:$port/note.xml" 2>"$work/err"); rc=$?
+check "fetch: a server that never answers times out" "1::Could not open the URL:" "$rc:$out:$(head -n 1 "$work/err")"
+check "fetch: time-out reason" 1 "$(grep -c 'timed out' "$work/err")"
+
+"$cli" fetch >/dev/null 2>&1; rc=$?
+check "fetch without URL" 64 "$rc"
+"$cli" fetch "$site/a" "$site/b" >/dev/null 2>&1; rc=$?
+check "fetch with two URLs" 64 "$rc"
+check "help names fetch" 1 "$("$cli" --help | grep -c '^  fetch')"
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -52,10 +52,11 @@ CDView::CDView(CDoc& doc, QWidget* parent) : QsciScintilla(parent), m_doc(doc), 
     setMarkerForegroundColor(QColor(220, 0, 0), m_errorMarker);
     setMarginMarkerMask(1, 1 << m_errorMarker);
     connect(this, &QsciScintilla::textChanged, this, &CDView::OnChange);
+    m_doc.m_textSource = [this] { return Text(); };
     RegisterCommands();
 }
 
-CDView::~CDView() = default;
+CDView::~CDView() { m_doc.m_textSource = nullptr; }
 
 std::string CDView::Text() const {
     auto* self = const_cast<CDView*>(this);
@@ -72,13 +73,14 @@ void CDView::OnChange() {
     if (m_updating) {
         return;  // the document already holds this text, and the DOM matches it
     }
-    m_doc.OnTextChanged(Text());
+    m_doc.OnTextEdited();  // copied when something reads it (CDoc::SyncText)
 }
 
 void CDView::OnUpdate(CDocView* sender) {
     m_updating = true;
     SetDocumentText(m_doc.m_strText);
     m_updating = false;
+    m_doc.m_bTextPending = false;
     if (sender == nullptr) {
         // A freshly opened or new document starts with no undo history.
         SendScintilla(SCI_EMPTYUNDOBUFFER);
@@ -88,6 +90,7 @@ void CDView::OnUpdate(CDocView* sender) {
 }
 
 void CDView::OnActivateView(bool activate) {
+    m_doc.SyncText();
     if (activate && m_doc.m_bTextChanged) {
         m_updating = true;
         if (Text() != m_doc.m_strText) {

@@ -1,0 +1,261 @@
+#include "db/core/OdbcQuery.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace quorrel {
+
+namespace {
+
+SQLCHAR* Sql(std::string& text) {
+    return reinterpret_cast<SQLCHAR*>(text.data());
+}
+
+bool IsBinaryType(short sqlType) {
+    return sqlType == SQL_BINARY || sqlType == SQL_VARBINARY || sqlType == SQL_LONGVARBINARY;
+}
+
+}  // namespace
+
+std::string_view TrimTrailingWhiteSpace(std::string_view text) {
+    std::size_t end = text.find_last_not_of(" \t\r\n");
+    return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
+}
+
+std::string Base64Encode(std::string_view bytes) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned v = unsigned(static_cast<unsigned char>(bytes[i])) << 16 |
+                     unsigned(static_cast<unsigned char>(bytes[i + 1])) << 8 |
+                     unsigned(static_cast<unsigned char>(bytes[i + 2]));
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += kAlphabet[v & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned v = unsigned(static_cast<unsigned char>(bytes[i])) << 16;
+        bool two = i + 1 < bytes.size();
+        if (two) {
+            v |= unsigned(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        }
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += two ? kAlphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+void OdbcHandle::Reset() {
+    if (m_handle == nullptr) {
+        return;
+    }
+    switch (m_kind) {
+        case Kind::Statement:
+            SQLFreeStmt(m_handle, SQL_DROP);
+            break;
+        case Kind::Connection:
+            if (m_connected) {
+                SQLDisconnect(m_handle);
+            }
+            SQLFreeConnect(m_handle);
+            break;
+        case Kind::Environment:
+            SQLFreeEnv(m_handle);
+            break;
+    }
+    m_handle = nullptr;
+    m_connected = false;
+}
+
+COdbcQuery::COdbcQuery(std::string_view dsn, std::string_view user, std::string_view password,
+                       MessageSink& sink)
+    : m_sink(sink),
+      m_strErrorText(kErrorTextSize, '\0'),
+      m_valueBuffer(new char[kValueBufferSize]) {
+    Connect(dsn, user, password);
+}
+
+COdbcQuery::~COdbcQuery() = default;
+
+OdbcReturn COdbcQuery::Connect(std::string_view dsn, std::string_view user,
+                               std::string_view password) {
+    SQLRETURN rc = SQLAllocEnv(m_henv.Out());
+    if (rc != SQL_SUCCESS) {
+        ReportError();
+        return rc;
+    }
+    rc = SQLAllocConnect(m_henv.Get(), m_hdbc.Out());
+    if (rc != SQL_SUCCESS) {
+        ReportError();
+        return rc;
+    }
+    // A server that does not answer must not hang the window.
+    SQLSetConnectOption(m_hdbc.Get(), SQL_LOGIN_TIMEOUT, 5);
+    std::string d(dsn), u(user), p(password);
+    rc = SQLConnect(m_hdbc.Get(), Sql(d), SQL_NTS, Sql(u), SQL_NTS, Sql(p), SQL_NTS);
+    std::fill(p.begin(), p.end(), '\0');
+    if (SQL_SUCCEEDED(rc)) {
+        m_hdbc.SetConnected();
+        rc = SQLAllocStmt(m_hdbc.Get(), m_hstmt.Out());
+    }
+    return rc;
+}
+
+OdbcReturn COdbcQuery::ExecDirect(std::string_view statement) {
+    if (m_bExecuted && m_hstmt) {
+        m_columnCache.clear();
+        SQLAllocStmt(m_hdbc.Get(), m_hstmt.Out());
+    }
+    m_columns.clear();
+    m_strStatement = statement;
+    m_bExecuted = true;
+    if (!m_hstmt) {
+        // No statement handle: the connect failed, and its diagnostic is
+        // still pending on the connection.
+        ReportError();
+        return kOdbcInvalidHandle;
+    }
+    SQLRETURN rc =
+        SQLExecDirect(m_hstmt.Get(), Sql(m_strStatement), SQLINTEGER(m_strStatement.size()));
+    if (!SQL_SUCCEEDED(rc)) {
+        ReportError();
+    }
+    return rc;
+}
+
+int COdbcQuery::GetColumnCount() {
+    SQLSMALLINT count = 0;
+    if (!m_hstmt || !SQL_SUCCEEDED(SQLNumResultCols(m_hstmt.Get(), &count))) {
+        return 0;
+    }
+    return count;
+}
+
+const COdbcQuery::ColumnDescription& COdbcQuery::Describe(int column) {
+    if (column < 1) {
+        static const ColumnDescription kNone;
+        return kNone;
+    }
+    if (std::size_t(column) > m_columns.size()) {
+        m_columns.resize(std::size_t(column));
+    }
+    ColumnDescription& d = m_columns[std::size_t(column) - 1];
+    if (d.described) {
+        return d;
+    }
+    std::string name(kColumnNameSize, '\0');
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    SQLRETURN rc =
+        SQLDescribeCol(m_hstmt.Get(), SQLUSMALLINT(column), Sql(name), SQLSMALLINT(name.size()),
+                       &nameLength, &sqlType, &size, &digits, &nullable);
+    if (SQL_SUCCEEDED(rc) && nameLength >= SQLSMALLINT(name.size())) {
+        // A longer name than the buffer holds: ask again with room for all of it.
+        name.assign(std::size_t(nameLength) + 1, '\0');
+        rc =
+            SQLDescribeCol(m_hstmt.Get(), SQLUSMALLINT(column), Sql(name), SQLSMALLINT(name.size()),
+                           &nameLength, &sqlType, &size, &digits, &nullable);
+    }
+    if (SQL_SUCCEEDED(rc)) {
+        name.resize(std::min<std::size_t>(std::size_t(std::max<SQLSMALLINT>(nameLength, 0)),
+                                          name.size() - 1));
+        d.name = TrimTrailingWhiteSpace(name);
+        d.sqlType = sqlType;
+    }
+    d.described = true;
+    return d;
+}
+
+std::string COdbcQuery::GetColumnName(int column) {
+    if (!m_hstmt) {
+        return {};
+    }
+    return Describe(column).name;
+}
+
+OdbcReturn COdbcQuery::Fetch() {
+    m_columnCache.clear();
+    if (!m_hstmt) {
+        return kOdbcInvalidHandle;
+    }
+    ++m_nFetchCalls;
+    SQLRETURN rc = SQLFetch(m_hstmt.Get());
+    if (!SQL_SUCCEEDED(rc)) {
+        // The end of the rows leaves no diagnostic, so nothing is shown then.
+        ReportError();
+    }
+    return rc;
+}
+
+std::optional<std::string> COdbcQuery::GetColumnValue(int column) {
+    for (const CColumnValue& cached : m_columnCache) {
+        if (cached.m_nColumn == column) {
+            return cached.m_strValue;
+        }
+    }
+    if (!m_hstmt) {
+        return std::nullopt;
+    }
+    const bool binary = IsBinaryType(Describe(column).sqlType);
+    const SQLSMALLINT target = binary ? SQL_C_BINARY : SQL_C_CHAR;
+    // Text parts end with a terminating zero that is not data.
+    const SQLLEN capacity = binary ? kValueBufferSize : kValueBufferSize - 1;
+    char* buffer = m_valueBuffer.get();
+    std::string value;
+    for (;;) {
+        SQLLEN indicator = 0;
+        ++m_nGetDataCalls;
+        SQLRETURN rc = SQLGetData(m_hstmt.Get(), SQLUSMALLINT(column), target, buffer,
+                                  kValueBufferSize, &indicator);
+        if (rc == SQL_NO_DATA) {
+            break;  // every part read
+        }
+        if (!SQL_SUCCEEDED(rc)) {
+            ReportError();
+            return std::nullopt;
+        }
+        // NULL is known by its indicator only: some drivers leave the buffer as it was.
+        if (indicator == SQL_NULL_DATA) {
+            break;
+        }
+        SQLLEN part = (indicator == SQL_NO_TOTAL || indicator > capacity)
+                          ? capacity
+                          : std::max<SQLLEN>(indicator, 0);
+        value.append(buffer, std::size_t(part));
+        if (rc == SQL_SUCCESS) {
+            break;  // the last part; with info, more may follow
+        }
+    }
+    if (binary) {
+        value = Base64Encode(value);
+    } else {
+        value.resize(TrimTrailingWhiteSpace(value).size());
+    }
+    m_columnCache.push_back(CColumnValue{value, column});
+    return value;
+}
+
+void COdbcQuery::ReportError() {
+    SQLCHAR state[kErrorTextSize + 1] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    std::fill(m_strErrorText.begin(), m_strErrorText.end(), '\0');
+    SQLError(m_henv.Get(), m_hdbc.Get(), m_hstmt.Get(), state, &native, Sql(m_strErrorText),
+             kErrorTextSize, &length);
+    std::string_view text(m_strErrorText.c_str());
+    text = TrimTrailingWhiteSpace(text);
+    if (!text.empty()) {
+        m_sink.ShowMessage(std::string(text));
+    }
+}
+
+}  // namespace quorrel

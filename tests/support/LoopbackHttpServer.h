@@ -1,0 +1,80 @@
+// A small HTTP/1.1 server on 127.0.0.1 for the tests: fixed answers per path,
+// files from a folder, or (silent) connections accepted and never answered.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace quorrel::test {
+
+// A file descriptor, closed when it goes.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string reason = "OK";
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+class LoopbackHttpServer {
+public:
+    enum class Mode { Answer, Silent };
+
+    // Listens on an ephemeral port of 127.0.0.1; throws std::system_error when it cannot.
+    explicit LoopbackHttpServer(Mode mode = Mode::Answer);
+    ~LoopbackHttpServer();  // stops, drops every connection
+    LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+    LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+    int Port() const { return m_port; }
+    // "http://127.0.0.1:PORT" + path.
+    std::string Url(std::string_view path) const;
+
+    void Route(const std::string& path, HttpResponse response);
+    void RouteRedirect(const std::string& path, const std::string& location, int status = 302);
+    // Paths without a route are files under folder (404 when missing).
+    void ServeFolder(const std::string& folder);
+    // The request paths served or refused so far, in order.
+    std::vector<std::string> Requests() const;
+    // Connections accepted so far (silent mode holds them open).
+    int Connections() const;
+
+private:
+    void Run();
+    void Answer(UniqueFd client);
+    HttpResponse ResponseFor(const std::string& path);
+
+    Mode m_mode;
+    UniqueFd m_listen;
+    UniqueFd m_wakeRead, m_wakeWrite;
+    int m_port = 0;
+    mutable std::mutex m_mutex;
+    std::map<std::string, HttpResponse> m_routes;
+    std::string m_folder;
+    std::vector<std::string> m_requests;
+    std::vector<UniqueFd> m_held;
+    int m_connections = 0;
+    std::thread m_thread;  // last: started once everything else is ready
+};
+
+}  // namespace quorrel::test
