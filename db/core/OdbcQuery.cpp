@@ -255,7 +255,14 @@ void COdbcQuery::ReportError() {
     text = TrimTrailingWhiteSpace(text);
     if (!text.empty()) {
         m_sink.ShowMessage(std::string(text));
+        ++m_nMessagesShown;
     }
+}
+
+void COdbcQuery::ReportSilentFailure(OdbcReturn rc) {
+    m_sink.ShowMessage("The ODBC data source failed without a message (return code " +
+                       std::to_string(rc) + ").");
+    ++m_nMessagesShown;
 }
 
 }  // namespace quorrel

@@ -79,6 +79,10 @@ public:
     // Calls made so far, so that tests and benchmarks can see the work done.
     long FetchCalls() const { return m_nFetchCalls; }
     long GetDataCalls() const { return m_nGetDataCalls; }
+    // Driver messages shown so far: a failure that showed none must still be told.
+    int MessagesShown() const { return m_nMessagesShown; }
+    // Says that a call failed without a message from the driver.
+    void ReportSilentFailure(OdbcReturn rc);
 
     static constexpr int kErrorTextSize = 511;
     static constexpr int kColumnNameSize = 256;
@@ -113,6 +117,7 @@ private:
     std::unique_ptr<char[]> m_valueBuffer;
     long m_nFetchCalls = 0;
     long m_nGetDataCalls = 0;
+    int m_nMessagesShown = 0;
 };
 
 // Standard base64 with padding, as databases write binary data in XML.

@@ -12,10 +12,16 @@ namespace quorrel {
 
 namespace {
 
-// Ends a generation; an empty message means it has been shown already.
+// Ends a generation with its reason.
 class GenerationFailed : public std::runtime_error {
 public:
     explicit GenerationFailed(const std::string& message) : std::runtime_error(message) {}
+};
+
+// Ends a generation on a failed ODBC call; the driver's message, if it gave
+// one, has been shown.
+struct OdbcFailed {
+    OdbcReturn rc;
 };
 
 // The code point at text[i] and its length in bytes; nullopt for bytes that
@@ -149,16 +155,23 @@ bool CXmlGenerator::IsSelectQuery() const {
 
 bool CXmlGenerator::CollectColumnNames(std::vector<std::string>& names, MessageSink& sink) const {
     COdbcQuery query(m_strDsn, m_strUser, m_strPassword, sink);
-    if (!OdbcSucceeded(query.ExecDirect(m_strQuery))) {
+    auto failed = [&](OdbcReturn rc) {
+        if (query.MessagesShown() == 0) {
+            query.ReportSilentFailure(rc);
+        }
         return false;
+    };
+    OdbcReturn rc = query.ExecDirect(m_strQuery);
+    if (!OdbcSucceeded(rc)) {
+        return failed(rc);
     }
     int count = query.GetColumnCount();
-    OdbcReturn rc = query.Fetch();
+    rc = query.Fetch();
     if (rc == kOdbcNoData) {
         return true;  // no row: the names stay unknown
     }
     if (!OdbcSucceeded(rc)) {
-        return false;
+        return failed(rc);
     }
     for (int column = 1; column <= count; ++column) {
         names.push_back(query.GetColumnName(column));
@@ -184,8 +197,9 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
         root.appendChild(dom.createTextNode("\n\t"));
 
         query.emplace(m_strDsn, m_strUser, m_strPassword, sink);
-        if (!OdbcSucceeded(query->ExecDirect(m_strQuery))) {
-            throw GenerationFailed("");
+        OdbcReturn executed = query->ExecDirect(m_strQuery);
+        if (!OdbcSucceeded(executed)) {
+            throw OdbcFailed(executed);
         }
         const int count = query->GetColumnCount();
         std::vector<std::optional<std::string>> names(static_cast<std::size_t>(count));
@@ -204,7 +218,7 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
         auto valueOf = [&](int column) {
             std::optional<std::string> value = query->GetColumnValue(column);
             if (!value) {
-                throw GenerationFailed("");
+                throw OdbcFailed(kOdbcError);
             }
             std::size_t bad = FindNonXmlCharacter(*value);
             if (bad != std::string::npos) {
@@ -225,7 +239,7 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
                 break;
             }
             if (!OdbcSucceeded(rc)) {
-                throw GenerationFailed("");
+                throw OdbcFailed(rc);
             }
             if (row > m_nMaxRows) {
                 break;  // the row just fetched is not used
@@ -249,10 +263,12 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
             }
         }
         result = 0;
-    } catch (const GenerationFailed& e) {
-        if (*e.what() != '\0') {
-            sink.ShowMessage(e.what());
+    } catch (const OdbcFailed& e) {
+        if (query->MessagesShown() == 0) {
+            query->ReportSilentFailure(e.rc);
         }
+    } catch (const GenerationFailed& e) {
+        sink.ShowMessage(e.what());
     } catch (const DomError& e) {
         sink.ShowMessage(std::string("The XML document could not be generated:\n") + e.what());
     } catch (const std::bad_alloc&) {

@@ -97,6 +97,7 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
     CDView* sourceView = frame.SourceView();
     sourceView->SetDocumentText(text);
     doc.m_strText = std::move(text);
+    doc.m_bTextPending = false;  // the document holds the view's text already
     {
         WaitCursor wait;
         doc.UpdateAllViews(sourceView);  // the tree parses the new text

@@ -55,8 +55,6 @@ check "missing mode is an element; NULL is empty" $'<?xml version = "1.0"?>\n<ro
 check "max rows 2" 2 "$("$cli" db2xml --dsn lite --query 'SELECT id FROM t' --max-rows 2 | grep -c '<row>')"
 check "max rows 0" $'<?xml version = "1.0"?>\n<rowset>\n\t</rowset>' "$("$cli" db2xml --dsn lite --query 'SELECT id FROM t' --max-rows 0)"
 check "max rows 1000" 5 "$("$cli" db2xml --dsn lite --query 'SELECT id FROM t' --max-rows 1000 | grep -c '<row>')"
-"$cli" db2xml --dsn QuorrelSample --query 'WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 700) SELECT i FROM n' >/dev/null 2>&1
-check "a WITH statement is refused" 1 "$?"
 out=$("$cli" db2xml --dsn QuorrelSample --query 'SELECT * FROM (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 700) SELECT i FROM n)' | grep -c '<row>')
 check "default limit 500" 500 "$out"
 
@@ -90,9 +88,6 @@ out=$("$cli" db2xml --dsn NoSuchSource --query 'SELECT 1' --list-columns 2>"$wor
 rc=$?
 check "unknown source: status" 1 "$rc"
 check "unknown source: message" "[unixODBC][Driver Manager]Data source name not found and no default driver specified" "$(cat "$work/err")"
-out=$("$cli" db2xml --dsn lite --query "SELECT 'a' || char(1) AS v" 2>"$work/err")
-check "control character: status" 1 "$?"
-check "control character: message" "Row 1, column v: the value holds the character U+0001, which XML cannot hold." "$(cat "$work/err")"
 out=$("$cli" db2xml --dsn lite --query 'SELECT id FROM empty_t' --list-columns 2>"$work/err")
 check "no rows: no names" "0:" "$?:$out$(cat "$work/err")"
 

@@ -281,6 +281,23 @@ TEST(XmlGeneratorSourcesTest, AColumnWithoutANameStopsTheGeneration) {
               std::vector<std::string>{"Column 1 has no name. Give it one with AS in the query."});
 }
 
+// SQLite fails the fetch after a statement without a result and says nothing:
+// the user is told all the same.
+TEST(XmlGeneratorSourcesTest, AFailureWithoutADriverMessageIsStillShown) {
+    CollectingSink sink;
+    CXmlGenerator g("lite", "", "", 500);
+    g.SetQuery("DELETE FROM empty_t");
+    std::vector<std::string> names;
+    EXPECT_FALSE(g.CollectColumnNames(names, sink));
+    const std::vector<std::string> expected{
+        "The ODBC data source failed without a message (return code -1)."};
+    EXPECT_EQ(sink.messages, expected);
+    sink.messages.clear();
+    XmlDocument dom;
+    EXPECT_EQ(g.Generate(dom, sink), 1);
+    EXPECT_EQ(sink.messages, expected);
+}
+
 TEST(XmlGeneratorSourcesTest, SampleShop) {
     CollectingSink sink;
     CXmlGenerator g("QuorrelSample", "", "", 500);

@@ -20,7 +20,7 @@ dir=${2:?fixture directory}
 build_dir=${3:-$repo_root/build}
 state=$dir/pg.state
 PG_BIN=${PG_BIN:-/usr/lib/postgresql/15/bin}
-ODBC_LIB=${ODBC_LIB:-/usr/lib/x86_64-linux-gnu/odbc}
+ODBC_LIB=${ODBC_LIB:-/usr/lib/$(gcc -print-multiarch 2>/dev/null || echo x86_64-linux-gnu)/odbc}
 
 # postgres refuses to run as root: as root the server runs as the postgres user.
 as_pg() {

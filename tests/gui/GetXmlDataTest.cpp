@@ -1,12 +1,15 @@
 // The two database dialogs and Data Source > Get Xml Data in the real window,
 // offscreen, against the sample data source QuorrelSample.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <deque>
@@ -370,6 +373,13 @@ private slots:
     }
 
     void getXmlDataFromTheSampleShop() {
+        // The generated document is named in the current folder.
+        QTemporaryDir folder;
+        struct Back {
+            QString folder = QDir::currentPath();
+            ~Back() { QDir::setCurrent(folder); }
+        } back;
+        QVERIFY(QDir::setCurrent(folder.path()));
         Session s;
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("catalog.xml - Quorrel"));
         QVERIFY(s.frame().IsCommandEnabled(ID_GET_XML_DATA));
@@ -413,6 +423,7 @@ private slots:
             "<?xml version = \"1.0\"?>\n<rowset>\n\t<row id=\"1\" unit_x0020_price=\"12.5\">\n\t\t"
             "<name>Crème brûlée dish</name>\n\t\t<category>Kitchen</category>\n"));
         QCOMPARE(s.doc().m_strText, text);
+        QVERIFY(!s.doc().m_bTextPending);
         // The tree shows the rows: four, the row limit.
         QCOMPARE(CountLabelled(s.tree().Items().TopItems(), "rowset"), 1);
         QCOMPARE(CountLabelled(s.tree().Items().TopItems(), "row"), 4);
@@ -420,6 +431,12 @@ private slots:
         QCOMPARE(s.doc().m_columnNames,
                  (std::vector<std::string>{"a", "E", "E", "A", "E", "E", "E", "E"}));
         QCOMPARE(s.frame().ProgressPane()->text(), QString(46, QLatin1Char(' ')));
+        // Save writes the generated text there, as UTF-8.
+        s.frame().OnCommand(ID_FILE_SAVE);
+        QFile saved(folder.filePath(QStringLiteral("Quorreldata.xml")));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll().toStdString(), text);
+        QVERIFY(!s.doc().IsModified());
 
         // Next time the dialog offers the same source and statement, and 500 rows again.
         s.doc().SetModifiedFlag(false);
