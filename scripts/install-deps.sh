@@ -25,6 +25,9 @@ PACKAGES=(
 	g++
 	pkg-config
 	clang-format
+	clang
+	libclang-rt-14-dev
+	llvm
 )
 
 missing=()

@@ -1,12 +1,30 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs every test.
-set -euo pipefail
+# Installs the dependencies, builds, and runs every test; then the same tests
+# again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (scripts/sanitize.sh) and each fuzz target for a minute (scripts/fuzz.sh).
+# QUORREL_EXTRA_CHECKS=0 leaves those two out. Exits non-zero on any failure.
+set -uo pipefail
 
 script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd -- "$script_dir/.." && pwd)
 
-"$script_dir/build.sh" "$repo_root/build"
+"$script_dir/build.sh" "$repo_root/build" || exit 1
 
-# Run ctest directly so its closing "N% tests passed, ..." line stays visible;
-# exec hands back ctest's own exit status.
-exec ctest --test-dir "$repo_root/build" --output-on-failure -j2
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+ctest --test-dir "$repo_root/build" --output-on-failure -j2 | tee "$summary"
+status=${PIPESTATUS[0]}
+
+if [[ ${QUORREL_EXTRA_CHECKS:-1} != 0 ]]; then
+	echo
+	echo "== The tests again under AddressSanitizer and UndefinedBehaviorSanitizer"
+	"$script_dir/sanitize.sh" || status=1
+	echo
+	echo "== Fuzzing, a minute per target"
+	"$script_dir/fuzz.sh" 60 || status=1
+	# The ordinary run's summary closes the output.
+	echo
+	echo "== Summary of the ordinary test run"
+	grep -E '^[0-9]+% tests passed' "$summary" || true
+fi
+exit "$status"

@@ -139,6 +139,10 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui) : m_app(a
 }
 
 CMainFrame::~CMainFrame() {
+    // Closing the widgets moves the focus and may signal; the slots must not
+    // run on a frame that is half gone.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(m_source, nullptr, this, nullptr);
     m_doc.RemoveView(m_source);
     m_doc.RemoveView(m_tree);
     delete m_docCommands;

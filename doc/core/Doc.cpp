@@ -84,7 +84,8 @@ bool CDoc::OnNewDocument() {
 LoadResult CDoc::OnOpenDocument(const std::string& path) {
     LoadResult result;
     std::string bytes;
-    result.error = ReadWholeFile(path, bytes);
+    FileStamp stamp;
+    result.error = ReadWholeFile(path, bytes, &stamp);
     if (!result.error.empty()) {
         return result;
     }
@@ -107,6 +108,8 @@ LoadResult CDoc::OnOpenDocument(const std::string& path) {
     m_codec = std::move(decoded.codec);
     m_pDomDoc = std::move(dom);
     m_strPathName = path;
+    m_diskStamp = stamp;
+    m_diskStampPath = path;
     m_strSourceUrl.clear();
     m_bTextChanged = false;
     if (!m_strText.empty() && m_pDomDoc->parseError().line > 0) {
@@ -122,14 +125,25 @@ std::string CDoc::OnSaveDocument(const std::string& path, std::string_view viewT
     if (!encoded.ok()) {
         return "Cannot save '" + path + "':\n" + encoded.error;
     }
-    std::string error = WriteFileAtomically(path, encoded.bytes);
+    FileStamp written;
+    std::string error = WriteFileAtomically(path, encoded.bytes, &written);
     if (!error.empty()) {
         return error;
     }
     m_codec = std::move(codec);
     m_strPathName = path;
+    m_diskStamp = written;
+    m_diskStampPath = path;
     m_bModified = false;
     return {};
+}
+
+bool CDoc::ChangedOnDisk() const {
+    if (m_diskStampPath.empty() || m_diskStampPath != m_strPathName || !m_diskStamp.exists) {
+        return false;  // this file was never read or written here
+    }
+    FileStamp now = StampOfFile(m_strPathName);
+    return now.exists && now != m_diskStamp;
 }
 
 UrlRequest CDoc::BeginOpenUrl(const std::string& url, const UrlProgress& progress) {

@@ -72,6 +72,9 @@ public:
     // an empty string on success, else the message to show. The file is
     // untouched on failure.
     std::string OnSaveDocument(const std::string& path, std::string_view viewText);
+    // Whether another program changed or replaced the document's file since
+    // it was opened or last saved here (false when the file is gone).
+    bool ChangedOnDisk() const;
 
     void OnValidateYes() { m_bValidateOnParse = true; }
     void OnValidateNo() { m_bValidateOnParse = false; }
@@ -101,6 +104,8 @@ public:
     // Parses the text again without showing anything: puts the DOM back after
     // a change that failed half-way.
     bool RestoreDomFromText();
+    // How the document's text is parsed now: validation, base, fetching.
+    LoadOptions CurrentParseOptions() const { return ParseOptions(m_strPathName); }
 
     // The source view's change handler: the text changed.
     void OnTextChanged(std::string text);
@@ -154,6 +159,9 @@ private:
     // are fetched, never read from local files.
     std::string m_strSourceUrl;
     bool m_bModified = false;
+    // The file as it was read or written here, and under which path.
+    FileStamp m_diskStamp;
+    std::string m_diskStampPath;
 };
 
 }  // namespace quorrel

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -587,6 +588,40 @@ mode_t NewFileMode() {
     return 0644;
 }
 
+FileStamp StampOf(const struct stat& st) {
+    FileStamp stamp;
+    stamp.exists = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.mtimeSeconds = st.st_mtim.tv_sec;
+    stamp.mtimeNanoseconds = st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+// Follows symbolic links to the file a path finally names, also when that
+// file does not exist yet (a save creates it). Returns 0 or an errno value.
+int FollowLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return 0;
+        }
+        std::string to(PATH_MAX, '\0');
+        ssize_t n = readlink(path.c_str(), to.data(), to.size());
+        if (n < 0) {
+            return errno;
+        }
+        to.resize(static_cast<std::size_t>(n));
+        if (!to.starts_with('/')) {
+            std::size_t slash = path.rfind('/');
+            to.insert(0, slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+        }
+        path = std::move(to);
+    }
+    return ELOOP;
+}
+
 int WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = write(fd, bytes.data(), std::min<std::size_t>(bytes.size(), 1 << 30));
@@ -641,13 +676,15 @@ DecodedFile DecodeFileBytes(std::string_view bytes) {
                      ? DecodeUtf8(body, result.text)
                      : DecodeWithIconv(body, codec.encoding, width, result.text);
     codec.lineEnds = DetectLineEnds(result.text);
+    // What an unedited save writes back: everything before a NUL.
+    std::string_view kept = bytes.substr(0, result.nulOffset.value_or(bytes.size()));
     // Legacy tables can map several byte sequences to one character: check they come back.
-    if (exact && !result.nulOffset && width == 1 && codec.encoding != "UTF-8") {
+    if (exact && width == 1 && codec.encoding != "UTF-8") {
         EncodeResult again = EncodeText(result.text, codec);
-        exact = again.ok() && again.bytes == bytes;
+        exact = again.ok() && again.bytes == kept;
     }
-    if (!exact && !result.nulOffset) {
-        codec.originalBytes = std::string(bytes);
+    if (!exact) {
+        codec.originalBytes = std::string(kept);
         codec.decodedHash = HashText(result.text);
         codec.decodedSize = result.text.size();
     }
@@ -696,19 +733,15 @@ EncodeResult EncodeText(std::string_view text, const TextCodec& codec) {
     return result;
 }
 
-std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {
+std::string WriteFileAtomically(const std::string& path, std::string_view bytes,
+                                FileStamp* written) {
     auto fail = [&](int err) { return "Cannot write '" + path + "': " + std::strerror(err); };
     // Write through a symlink so the link itself stays.
     std::string target = path;
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* real = realpath(path.c_str(), nullptr);
-        if (real == nullptr) {
-            return fail(errno);
-        }
-        target = real;
-        std::free(real);
+    if (int err = FollowLinks(target); err != 0) {
+        return fail(err);
     }
+    struct stat st {};
     bool exists = stat(target.c_str(), &st) == 0;
     mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
 
@@ -729,6 +762,10 @@ std::string WriteFileAtomically(const std::string& path, std::string_view bytes)
     if (err == 0 && fsync(fd) != 0) {
         err = errno;
     }
+    struct stat done {};
+    if (err == 0 && written != nullptr && fstat(fd, &done) == 0) {
+        *written = StampOf(done);  // the rename keeps inode and times
+    }
     if (close(fd) != 0 && err == 0) {
         err = errno;
     }
@@ -748,7 +785,12 @@ std::string WriteFileAtomically(const std::string& path, std::string_view bytes)
     return "";
 }
 
-std::string ReadWholeFile(const std::string& path, std::string& bytes) {
+FileStamp StampOfFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? StampOf(st) : FileStamp();
+}
+
+std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp* stamp) {
     bytes.clear();
     auto fail = [&](const std::string& why) {
         bytes.clear();
@@ -793,6 +835,9 @@ std::string ReadWholeFile(const std::string& path, std::string& bytes) {
         used += static_cast<std::size_t>(n);
     }
     bytes.resize(used);
+    if (stamp != nullptr && fstat(fd, &st) == 0) {
+        *stamp = StampOf(st);
+    }
     return "";
 }
 

@@ -56,12 +56,27 @@ EncodeResult EncodeText(std::string_view text, const TextCodec& codec);
 // Converts LF line ends to the codec's style (CrLf only; Lf and Mixed leave the text alone).
 std::string ApplyLineEnds(std::string_view text, LineEnds style);
 
-// Writes bytes to a temporary file in the target's folder and renames it over
-// the target; on failure the old file is intact. Returns an empty string on
-// success, else a message with the system's reason.
-std::string WriteFileAtomically(const std::string& path, std::string_view bytes);
+// Which file a path names and how it stood, so that a change or a
+// replacement by another program can be noticed.
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0;
+    std::int64_t size = 0, mtimeSeconds = 0, mtimeNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
 
-// Reads a whole regular file. Returns an empty error on success, else the system's reason.
-std::string ReadWholeFile(const std::string& path, std::string& bytes);
+// The file's stamp now, through symbolic links; exists is false when there is none.
+FileStamp StampOfFile(const std::string& path);
+
+// Writes bytes to a temporary file in the target's folder and renames it over
+// the target; on failure the old file is intact. A symbolic link stays and
+// its target is written. Returns an empty string on success, else a message
+// with the system's reason. written, if given, receives the new file's stamp.
+std::string WriteFileAtomically(const std::string& path, std::string_view bytes,
+                                FileStamp* written = nullptr);
+
+// Reads a whole regular file. Returns an empty error on success, else the
+// system's reason. stamp, if given, receives the stamp of the file read.
+std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp* stamp = nullptr);
 
 }  // namespace quorrel

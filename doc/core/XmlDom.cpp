@@ -440,7 +440,11 @@ XmlNode XmlNode::insertBefore(XmlNode newChild, XmlNode refChild) {
     }
     bool allowed = isChildKind(node->type) ||
                    (parent->type == XML_DOCUMENT_NODE && node->type == XML_DTD_NODE);
-    if (!allowed || isAncestorOrSelf(node, parent)) {
+    // A node without children can only contain the parent by being it:
+    // appending fresh copies stays cheap however deep the parent is.
+    bool containsParent =
+        node == parent || (node->children != nullptr && isAncestorOrSelf(node, parent));
+    if (!allowed || containsParent) {
         fail(DomErrorCode::HierarchyRequest, "This node cannot be inserted here.");
     }
     if (parent->type == XML_DOCUMENT_NODE) {

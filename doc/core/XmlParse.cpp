@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "doc/core/FileCodec.h"
+#include "doc/core/ParseLimits.h"
 #include "doc/core/XmlDom.h"
 #include "doc/core/XmlDomInternal.h"
 
@@ -65,6 +67,11 @@ void onStructuredError(void*, xmlErrorPtr e) {
         return;  // nothing to validate against
     }
     std::string reason = trimmed(e->message);
+    if (reason.starts_with("Excessive depth in document")) {
+        // The parser's text names an option the user cannot set.
+        reason = "Excessive depth in document: elements are nested more than " +
+                 std::to_string(kMaxElementDepth) + " levels deep";
+    }
     if (e->file != nullptr && session->baseUrl != e->file) {
         reason += " [in " + unescapeUri(e->file) + "]";
     }
@@ -440,8 +447,18 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     SessionScope scope(&session);
 
     xmlDocPtr doc = nullptr;
+    // Wide encodings are looked at as text; the others hold ASCII markup as is.
+    std::string decoded;
+    if (!isUtf8Text && data.size() > 1 &&
+        (data[0] == 0 || data[1] == 0 || data.starts_with("\xFE\xFF") ||
+         data.starts_with("\xFF\xFE"))) {
+        decoded = DecodeFileBytes(data).text;
+    }
+    std::optional<LimitBreach> crowded = FindCrowdedStartTag(decoded.empty() ? data : decoded);
     if (data.size() > std::size_t(INT_MAX)) {
         session.recordError(1, 0, "The document is larger than 2 GB.", 0);
+    } else if (crowded) {
+        session.recordError(crowded->line, 0, crowded->reason, 0);
     } else {
         std::unique_ptr<xmlParserCtxt, CtxtDeleter> ctxt(xmlNewParserCtxt());
         if (!ctxt) {
@@ -455,9 +472,17 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         if (isUtf8Text) {
             flags |= XML_PARSE_IGNORE_ENC;
         }
+        ParseGuard guard(ctxt.get(), [&session](long line, std::string reason) {
+            session.recordError(line, 0, std::move(reason), 0);
+        });
         doc = xmlCtxtReadMemory(ctxt.get(), data.data(), int(data.size()), session.baseUrl.c_str(), nullptr, flags);
         if (!session.firstError && (doc == nullptr || !ctxt->wellFormed)) {
             session.recordError(currentLine(ctxt.get()), 0, "The document is not well-formed.", 0);
+        }
+    }
+    if (doc != nullptr && !session.firstError) {
+        if (auto deep = FindTooDeepElement(xmlDocGetRootElement(doc))) {
+            session.recordError(deep->line, 0, deep->reason, 0);
         }
     }
     if (doc != nullptr && !session.firstError && options.validateOnParse) {

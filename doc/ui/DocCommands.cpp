@@ -62,6 +62,13 @@ QString DocCommands::Title() const {
 }
 
 bool DocCommands::DoSave(const QString& path) {
+    if (path.toStdString() == m_doc.GetPathName() && m_doc.ChangedOnDisk() &&
+        !m_ui.AskYesNo(
+            QStringLiteral("%1 has been changed by another program since it was opened.\n"
+                           "Overwrite it with this document?")
+                .arg(path))) {
+        return false;
+    }
     std::string error = m_doc.OnSaveDocument(path.toStdString(), m_frame.SourceView()->Text());
     if (!error.empty()) {
         m_ui.ShowMessage(error);

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <memory>
 #include <vector>
 
 #include "doc/core/Doc.h"
@@ -350,13 +351,56 @@ void CopyChildren(XmlNode source, XmlNode destination) {
     }
 }
 
-void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
-    doc.m_strText = ApplyLineEnds(doc.m_pDomDoc->xml(), doc.m_codec.lineEnds);
+namespace {
+
+// The DOM's text, and that text parsed as the document parses its own.
+struct Regenerated {
+    std::string text;
+    std::unique_ptr<XmlDocument> dom = std::make_unique<XmlDocument>();
+    bool parsed = false;
+};
+
+Regenerated Regenerate(CDoc& doc) {
+    Regenerated out;
+    out.text = ApplyLineEnds(doc.m_pDomDoc->xml(), doc.m_codec.lineEnds);
+    out.parsed = !out.text.empty() && out.dom->loadXML(out.text, doc.CurrentParseOptions());
+    return out;
+}
+
+// Why the text is not even well-formed, ignoring validity; empty when it is.
+std::string NotWellFormed(CDoc& doc, const Regenerated& regenerated) {
+    if (regenerated.parsed || regenerated.text.empty()) {
+        return {};
+    }
+    LoadOptions options = doc.CurrentParseOptions();
+    if (!options.validateOnParse) {
+        return regenerated.dom->parseError().reason;
+    }
+    options.validateOnParse = false;
+    XmlDocument probe;
+    return probe.loadXML(regenerated.text, options) ? std::string() : probe.parseError().reason;
+}
+
+// The new text and its DOM take the place of the old; the tree is rebuilt
+// (a parse error is shown instead) and the other views follow.
+void Install(CDoc& doc, CTreeItems& items, CDocView* treeView, Regenerated regenerated) {
+    doc.m_strText = std::move(regenerated.text);
+    doc.m_pDomDoc = std::move(regenerated.dom);
     items.DeleteAllItems();
-    ReparseAndBuildTree(doc, items);
+    if (regenerated.parsed) {
+        BuildTreeFromDom(doc, items);
+    } else if (!doc.m_strText.empty()) {
+        doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.m_pDomDoc->parseError().reason));
+    }
     ExpandBranches(items.GetRootItem());
     doc.UpdateAllViews(treeView);
     doc.SetModifiedFlag(true);
+}
+
+}  // namespace
+
+void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
+    Install(doc, items, treeView, Regenerate(doc));
 }
 
 CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current, TreeCommand command,
@@ -406,7 +450,15 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
         messages.ShowMessage(kUnexpectedError);
         return CommandOutcome::Failed;
     }
-    PostEditRefresh(doc, items, treeView);
+    // A change whose text would not parse again (a name the namespaces
+    // forbid, a character XML does not allow, ...) is undone.
+    Regenerated regenerated = Regenerate(doc);
+    if (std::string reason = NotWellFormed(doc, regenerated); !reason.empty()) {
+        doc.RestoreDomFromText();
+        messages.ShowMessage(std::string(kChangeNotWellFormed) + reason);
+        return CommandOutcome::Failed;
+    }
+    Install(doc, items, treeView, std::move(regenerated));
     return CommandOutcome::Done;
 }
 

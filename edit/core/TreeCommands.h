@@ -78,6 +78,9 @@ enum class CommandOutcome {
 
 constexpr const char* kUnexpectedError = "An unexpected error occured !";
 constexpr const char* kSomeUnexpectedError = "Some unexpected error occured !";
+// Followed by the parser's reason.
+constexpr const char* kChangeNotWellFormed =
+    "The change was not made: the document would no longer be well-formed.\n";
 
 // Runs one command on the document from the current item. The tree view
 // passes itself as treeView so the broadcast after the change skips it.

@@ -135,8 +135,9 @@ TEST(FileCodec, TextEndsAtTheFirstNul) {
     DecodedFile utf8 = DecodeFileBytes("\xFF<a>x\0y</a>"s);
     EXPECT_EQ(utf8.text, "\uFFFD<a>x");
     EXPECT_EQ(utf8.nulOffset, 5u);
-    EXPECT_FALSE(utf8.codec.originalBytes);
-    EXPECT_EQ(EncodeText(utf8.text, utf8.codec).bytes, "\uFFFD<a>x");
+    // Unedited, the bytes before the NUL are written back as they were.
+    EXPECT_EQ(EncodeText(utf8.text, utf8.codec).bytes, "\xFF<a>x");
+    EXPECT_EQ(EncodeText(utf8.text + "y", utf8.codec).bytes, "\uFFFD<a>xy");
 
     DecodedFile noNul = DecodeFileBytes("\xFF\xFE" + Utf16(u"<a>\x100</a>"));
     EXPECT_EQ(noNul.text, "<a>\u0100</a>");

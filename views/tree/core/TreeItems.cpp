@@ -51,6 +51,18 @@ void FillFromDocumentElement(CDoc& doc, CTreeItems& items) {
 
 }  // namespace
 
+CTreeItem::~CTreeItem() {
+    std::vector<std::unique_ptr<CTreeItem>> pending = std::move(children);
+    while (!pending.empty()) {
+        std::unique_ptr<CTreeItem> item = std::move(pending.back());
+        pending.pop_back();
+        for (auto& child : item->children) {
+            pending.push_back(std::move(child));
+        }
+        item->children.clear();
+    }
+}
+
 CTreeItem* CTreeItems::InsertItem(std::string label, int image, int selectedImage, CTreeItem* parent) {
     auto& siblings = parent ? parent->children : m_top;
     auto item = std::make_unique<CTreeItem>();

@@ -32,6 +32,11 @@ struct CTreeItem {
     int row = 0;  // position among its parent's children
     bool expanded = false;
     std::vector<std::unique_ptr<CTreeItem>> children;
+
+    CTreeItem() = default;
+    ~CTreeItem();  // takes the subtree apart without one stack frame per level
+    CTreeItem(const CTreeItem&) = delete;
+    CTreeItem& operator=(const CTreeItem&) = delete;
 };
 
 // The items of the tree pane, as the tree control holds them.

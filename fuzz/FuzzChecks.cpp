@@ -1,0 +1,464 @@
+#include "fuzz/FuzzChecks.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "doc/core/Doc.h"
+#include "doc/core/FileCodec.h"
+#include "doc/core/MessageSink.h"
+#include "doc/core/XmlDom.h"
+#include "edit/core/TreeCommands.h"
+#include "views/source/core/Colorize.h"
+#include "views/tree/core/TreeItems.h"
+
+namespace quorrel::fuzz {
+
+namespace {
+
+// Reads the fuzzer's bytes as choices; past the end every choice is 0.
+class Choices {
+public:
+    explicit Choices(std::string_view data) : m_data(data) {}
+    bool Empty() const { return m_pos >= m_data.size(); }
+    unsigned Next() { return Empty() ? 0 : static_cast<unsigned char>(m_data[m_pos++]); }
+    template <std::size_t N>
+    std::string_view Pick(const std::array<std::string_view, N>& pool) {
+        return pool[Next() % N];
+    }
+    std::string_view Rest() const { return Empty() ? std::string_view() : m_data.substr(m_pos); }
+    void Skip(std::size_t n) { m_pos += n; }
+
+private:
+    std::string_view m_data;
+    std::size_t m_pos = 0;
+};
+
+// External resources are never read: the checks must not depend on the machine.
+LoadOptions HermeticOptions(bool validate) {
+    LoadOptions options;
+    options.validateOnParse = validate;
+    options.baseUrl = "http://quorrel-fuzz.invalid/doc.xml";
+    options.fetcher = [](const std::string&, std::string&, std::string& error) {
+        error = "nothing is fetched while fuzzing";
+        return false;
+    };
+    return options;
+}
+
+void Escape(std::string& out, std::string_view label) {
+    for (char c : label) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+// The items in document order, one line each, as quorrel-cli tree prints them.
+std::string Describe(const CTreeItems& items, std::vector<const CTreeItem*>* order = nullptr) {
+    std::string out;
+    std::vector<std::pair<const CTreeItem*, std::size_t>> pending;
+    for (auto it = items.TopItems().rbegin(); it != items.TopItems().rend(); ++it) {
+        pending.push_back({it->get(), 0});
+    }
+    while (!pending.empty()) {
+        auto [item, depth] = pending.back();
+        pending.pop_back();
+        if (order != nullptr) {
+            order->push_back(item);
+        }
+        out.append(depth * 2, ' ');
+        out += std::to_string(item->image) + "/" + std::to_string(item->selectedImage) + " ";
+        Escape(out, item->label);
+        out += '\n';
+        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) {
+            pending.push_back({it->get(), depth + 1});
+        }
+    }
+    return out;
+}
+
+// The tree items the tree pane would show for a loaded DOM.
+std::string ItemsOf(std::unique_ptr<XmlDocument> dom, const std::string& text) {
+    CollectingSink sink;
+    CDoc doc(sink);
+    doc.m_strText = text;
+    doc.m_pDomDoc = std::move(dom);
+    CTreeItems items;
+    BuildTreeFromDom(doc, items);
+    return Describe(items);
+}
+
+bool IsUtf8WithoutNul(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80           ? 1
+                          : (c >> 5) == 0x6  ? 2
+                          : (c >> 4) == 0xE  ? 3
+                          : (c >> 3) == 0x1E ? 4
+                                             : 0;
+        if (c == 0 || len == 0 || i + len > s.size()) {
+            return false;
+        }
+        char32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (std::size_t k = 1; k < len; ++k) {
+            auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) {
+                return false;
+            }
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kSmallest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+std::string FirstDifference(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) {
+        ++i;
+    }
+    return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) +
+           ", first difference at byte " + std::to_string(i);
+}
+
+// ---- Random documents for the tree commands: always well-formed, small.
+
+constexpr std::array<std::string_view, 6> kElementNames{"a", "b", "c", "item", "p:q", "a"};
+constexpr std::array<std::string_view, 7> kAttributeNames{"x",         "y",        "id",     "p:z",
+                                                          "xml:space", "xml:lang", "xmlns:r"};
+constexpr std::array<std::string_view, 10> kAttributeValues{"1",
+                                                            "",
+                                                            "preserve",
+                                                            "default",
+                                                            "a&amp;b",
+                                                            "&lt;&quot;'",
+                                                            " sp ",
+                                                            "&#9;&#10;&#13;",
+                                                            "\xC3\xA9\xE2\x82\xAC",
+                                                            "urn:r"};
+constexpr std::array<std::string_view, 13> kTexts{
+    "t",        "text",          "  ",           "a&amp;b&lt;c&gt;", "&#13;\n",
+    "\xC3\xA9", "<![CDATA[c]]>", "<![CDATA[]]>", "<!--note-->",      "<?pi data?>",
+    " lead",    "x\ty",          "\r\n"};
+
+std::string GenerateDocument(Choices& in) {
+    std::string out;
+    if (in.Next() & 1) {
+        out += "<?xml version=\"1.0\"?>\n";
+    }
+    std::vector<std::string_view> open;
+    auto startElement = [&](bool root) {
+        std::string_view name = in.Pick(kElementNames);
+        out += '<';
+        out += name;
+        if (root) {
+            out += " xmlns:p=\"urn:p\"";
+        }
+        std::vector<std::string_view> used;
+        for (unsigned n = in.Next() % 4; n > 0; --n) {
+            std::string_view attribute = in.Pick(kAttributeNames);
+            if (std::find(used.begin(), used.end(), attribute) != used.end()) {
+                continue;
+            }
+            used.push_back(attribute);
+            out += ' ';
+            out += attribute;
+            out += "=\"";
+            out += in.Pick(kAttributeValues);
+            out += '"';
+        }
+        if (in.Next() % 3 == 0) {
+            out += "/>";
+            return;
+        }
+        out += '>';
+        open.push_back(name);
+    };
+    startElement(true);
+    for (int steps = 0; !open.empty() && steps < 48 && !in.Empty(); ++steps) {
+        switch (in.Next() % 4) {
+            case 0:
+                if (open.size() < 8) {
+                    startElement(false);
+                }
+                break;
+            case 1:
+                out += in.Pick(kTexts);
+                break;
+            case 2:
+                out += "\n  ";
+                break;
+            default:
+                out += "</";
+                out += open.back();
+                out += '>';
+                open.pop_back();
+        }
+    }
+    while (!open.empty()) {
+        out += "</";
+        out += open.back();
+        out += '>';
+        open.pop_back();
+    }
+    return out;
+}
+
+// What a user can type into the dialogs, and what the command line passes on.
+constexpr std::array<std::string_view, 15> kInputNames{
+    "n",         "item",     "a",    "p:q", "u:v", "xmlns",    "xmlns:p", "xmlns:u",
+    "xml:space", "xml:lang", "1bad", "a b", "",    "\xC3\xA9", "x"};
+constexpr std::array<std::string_view, 16> kInputValues{
+    "",     "v",    "a<b&c\"'>", "]]>",      "--",
+    "-",    "\r\n", "\t",        " ",        "\xC3\xA9\xE2\x82\xAC",
+    "\x01", "\xFF", "?>",        "preserve", "urn:x",
+    "&amp;"};
+constexpr std::array<TreeCommand, 14> kCommands{TreeCommand::AddAttribute,
+                                                TreeCommand::AddChildElement,
+                                                TreeCommand::ChangeAttributeName,
+                                                TreeCommand::ChangeAttributeValue,
+                                                TreeCommand::ChangeTextValue,
+                                                TreeCommand::RenameElement,
+                                                TreeCommand::DeleteElementAndChildren,
+                                                TreeCommand::DeleteElementOnly,
+                                                TreeCommand::AttributeToElement,
+                                                TreeCommand::ElementToAttribute,
+                                                TreeCommand::DuplicateElementSubTree,
+                                                TreeCommand::DeleteAttribute,
+                                                TreeCommand::DeleteTextNode,
+                                                TreeCommand::AddTextNode};
+
+constexpr const char* kFuzzPath = "/nonexistent-quorrel-fuzz/doc.xml";
+
+// The tree a fresh open of the text would show; error gets the parse error.
+std::string FreshItems(const std::string& text, std::string& error) {
+    CollectingSink sink;
+    CDoc doc(sink);
+    doc.OnValidateNo();
+    doc.SetPathName(kFuzzPath);
+    doc.m_strText = text;
+    CTreeItems items;
+    if (!doc.ReparseDocument()) {
+        error = doc.m_pDomDoc ? doc.m_pDomDoc->parseError().reason : "no document";
+        return {};
+    }
+    BuildTreeFromDom(doc, items);
+    return Describe(items);
+}
+
+}  // namespace
+
+std::string CheckLoadRoundTrip(std::string_view data) {
+    if (data.empty()) {
+        return {};
+    }
+    const bool validate = (data[0] & 1) != 0;
+    const std::string text = DecodeFileBytes(data.substr(1)).text;
+    auto first = std::make_unique<XmlDocument>();
+    if (text.empty() || !first->loadXML(text, HermeticOptions(validate))) {
+        return {};
+    }
+    const std::string serialised = first->xml();
+    const std::string items = ItemsOf(std::move(first), text);
+    auto second = std::make_unique<XmlDocument>();
+    if (!second->loadXML(serialised, HermeticOptions(validate))) {
+        return "the serialisation does not parse: " + second->parseError().reason +
+               "\n--- serialisation\n" + serialised;
+    }
+    const std::string again = second->xml();
+    const std::string itemsAgain = ItemsOf(std::move(second), serialised);
+    if (itemsAgain != items) {
+        return "the re-parsed serialisation has other tree items\n--- loaded\n" + items +
+               "--- re-parsed\n" + itemsAgain + "--- serialisation\n" + serialised;
+    }
+    if (again != serialised) {
+        return "serialising the re-parsed document gives other text (" +
+               FirstDifference(serialised, again) + ")\n--- first\n" + serialised +
+               "\n--- second\n" + again;
+    }
+    return {};
+}
+
+std::string CheckCodecRoundTrip(std::string_view data) {
+    DecodedFile decoded = DecodeFileBytes(data);
+    if (!IsUtf8WithoutNul(decoded.text)) {
+        return "the decoded text is not UTF-8 without NUL";
+    }
+    EncodeResult encoded = EncodeText(decoded.text, decoded.codec);
+    if (!encoded.ok()) {
+        return "the unedited text does not encode: " + encoded.error;
+    }
+    // What follows a NUL is not kept (the user is told): the bytes before it are.
+    if (encoded.bytes != data.substr(0, decoded.nulOffset.value_or(data.size()))) {
+        return "encoding the unedited text in " + decoded.codec.encoding + " gives other bytes (" +
+               FirstDifference(data, encoded.bytes) + ")";
+    }
+    return {};
+}
+
+std::string CheckColorize(std::string_view text) {
+    const std::vector<FormatRun> runs = ColorizeAll(text);
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        const FormatRun& run = runs[i];
+        if (run.start != at || run.end <= run.start) {
+            return "run " + std::to_string(i) + " [" + std::to_string(run.start) + ", " +
+                   std::to_string(run.end) + ") does not continue at " + std::to_string(at);
+        }
+        if (i > 0 && runs[i - 1].format == run.format) {
+            return "runs " + std::to_string(i - 1) + " and " + std::to_string(i) +
+                   " have the same format";
+        }
+        at = run.end;
+    }
+    if (at != text.size()) {
+        return "the runs end at " + std::to_string(at) + ", the text at " +
+               std::to_string(text.size());
+    }
+    // The source pane colours one line at a time, carrying the state between lines.
+    const std::vector<LineStartState> lines = LineStartStates(text);
+    std::vector<FormatRun> byLine;
+    auto sink = [&byLine](std::size_t start, std::size_t end, TextFormat format) {
+        if (!byLine.empty() && byLine.back().end == start && byLine.back().format == format) {
+            byLine.back().end = end;
+        } else {
+            byLine.push_back({start, end, format});
+        }
+    };
+    ScanState state = ScanState::Outside;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (lines[k].state != state) {
+            return "line " + std::to_string(k) +
+                   " starts in another state than the line before left";
+        }
+        std::size_t end = k + 1 < lines.size() ? lines[k + 1].start : text.size();
+        state = ColorizeRange(text, lines[k].start, end, state, sink);
+    }
+    if (byLine != runs) {
+        std::size_t i = 0;
+        while (i < byLine.size() && i < runs.size() && byLine[i] == runs[i]) {
+            ++i;
+        }
+        return "colouring line by line differs from colouring the whole text at run " +
+               std::to_string(i);
+    }
+    return {};
+}
+
+std::string CheckTreeCommands(std::string_view data) {
+    Choices in(data);
+    std::string text;
+    if (in.Next() < 0xC0) {
+        text = GenerateDocument(in);
+    } else {
+        // A document of the fuzzer's own, up to a NUL; the commands follow it.
+        std::string_view rest = in.Rest();
+        std::size_t nul = rest.find('\0');
+        text = std::string(rest.substr(0, nul));
+        in.Skip(nul == std::string_view::npos ? rest.size() : nul + 1);
+    }
+    CollectingSink sink;
+    CDoc doc(sink);
+    doc.OnValidateNo();
+    doc.SetPathName(kFuzzPath);
+    doc.m_strText = text;
+    CTreeItems items;
+    if (!doc.ReparseDocument()) {
+        return {};
+    }
+    BuildTreeFromDom(doc, items);
+
+    for (int n = 0; n < 8 && !in.Empty(); ++n) {
+        std::vector<const CTreeItem*> order;
+        const std::string itemsBefore = Describe(items, &order);
+        if (order.empty()) {
+            break;
+        }
+        const unsigned low = in.Next();  // two statements: the order of the reads is fixed
+        const CTreeItem* item = order[(low | in.Next() << 8) % order.size()];
+        const TreeCommand command = kCommands[in.Next() % kCommands.size()];
+        CommandInputs inputs;
+        inputs.name = in.Pick(kInputNames);
+        inputs.value = in.Pick(kInputValues);
+        const unsigned flags = in.Next();
+        inputs.allOccurrences = (flags & 1) != 0;
+        inputs.cancelled = (flags & 0x1E) == 0x1E;
+        const CurrentItem current{item, item->label, item->image, item->selectedImage};
+        const std::string textBefore = doc.m_strText;
+        const std::string what = std::string(TreeCommandName(command)) + " (name '" + inputs.name +
+                                 "', value '" + inputs.value + "'" +
+                                 (inputs.allOccurrences ? ", all" : "") + ") on item '" +
+                                 item->label + "' of\n" + textBefore + "\n";
+        sink.messages.clear();
+
+        const CommandOutcome outcome = RunTreeCommand(doc, items, current, command, inputs, sink);
+        if (outcome != CommandOutcome::Done) {
+            if (doc.m_strText != textBefore || Describe(items) != itemsBefore) {
+                return what + "did not succeed but changed the document or the tree";
+            }
+            CTreeItems fromDom;
+            BuildTreeFromDom(doc, fromDom);
+            if (Describe(fromDom) != itemsBefore) {
+                return what + "did not succeed and left a DOM that is not the text's";
+            }
+            continue;
+        }
+        for (const std::string& message : sink.messages) {
+            if (message.starts_with("XML DOM Parse Error")) {
+                return what + "succeeded, then the refresh showed: " + message + "\n--- text\n" +
+                       doc.m_strText;
+            }
+        }
+        std::string error;
+        const std::string fresh = FreshItems(doc.m_strText, error);
+        if (!error.empty()) {
+            return what + "succeeded but the text does not parse: " + error + "\n--- text\n" +
+                   doc.m_strText;
+        }
+        if (fresh != Describe(items)) {
+            return what + "succeeded but the tree is not the text's\n--- tree\n" + Describe(items) +
+                   "--- text's items\n" + fresh;
+        }
+        if (!doc.IsModified()) {
+            return what + "succeeded but left the document unmodified";
+        }
+    }
+    return {};
+}
+
+const std::vector<Target>& Targets() {
+    static const std::vector<Target> targets{{"load", CheckLoadRoundTrip},
+                                             {"codec", CheckCodecRoundTrip},
+                                             {"colorize", CheckColorize},
+                                             {"commands", CheckTreeCommands}};
+    return targets;
+}
+
+Check CheckNamed(std::string_view name) {
+    for (const Target& target : Targets()) {
+        if (name == target.name) {
+            return target.check;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace quorrel::fuzz
