@@ -2,8 +2,8 @@
 // keystroke (insert, restyle, repaint) in the middle of the document.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -21,7 +21,9 @@ using namespace quorrel;
 
 class SilentUi : public UserInterface {
 public:
-    void ShowMessage(const std::string& text) override { std::fprintf(stderr, "message: %s\n", text.c_str()); }
+    void ShowMessage(const std::string& text) override {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
     SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
     QString AskOpenFileName() override { return {}; }
     QString AskSaveFileName(const QString&) override { return {}; }
@@ -46,7 +48,8 @@ int main(int argc, char** argv) {
             sizes.push_back(std::atof(argv[i]));
         }
     }
-    std::printf("%-8s %14s %14s %14s %16s\n", "size", "open (median)", "tree active", "keystroke", "keystroke (min)");
+    std::printf("%-8s %14s %14s %14s %16s\n", "size", "open (median)", "tree active", "keystroke",
+                "keystroke (min)");
     for (double mb : sizes) {
         std::string text = GenerateDocument(std::size_t(mb * 1024 * 1024));
         QString path = dir.filePath(QStringLiteral("bench-%1.xml").arg(mb));
@@ -87,8 +90,8 @@ int main(int argc, char** argv) {
                 keys.push_back(timer.nsecsElapsed() / 1e6);
             }
         }
-        std::printf("%5.0f MB %11.1f ms %11.1f ms %11.2f ms %13.2f ms\n", mb, Median(opens), Median(activations),
-                    Median(keys), *std::min_element(keys.begin(), keys.end()));
+        std::printf("%5.0f MB %11.1f ms %11.1f ms %11.2f ms %13.2f ms\n", mb, Median(opens),
+                    Median(activations), Median(keys), *std::min_element(keys.begin(), keys.end()));
     }
     return 0;
 }

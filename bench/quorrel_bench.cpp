@@ -36,7 +36,8 @@ struct Result {
 };
 
 // Runs op kRuns times in a child; returns the timings and the child's peak memory.
-Result Measure(const std::function<void()>& setup, const std::function<void()>& op, bool setupEachRun = false) {
+Result Measure(const std::function<void()>& setup, const std::function<void()>& op,
+               bool setupEachRun = false) {
     int fds[2];
     if (pipe(fds) != 0) {
         std::perror("pipe");
@@ -85,8 +86,9 @@ void Print(const std::string& operation, double megabytes, const Result& r, doub
     }
     double median = Median(r.seconds);
     auto [lo, hi] = std::minmax_element(r.seconds.begin(), r.seconds.end());
-    std::printf("%-38s %6.1f MB  median %8.4f s  (min %.4f, max %.4f)  %8.1f MB/s  peak %7.1f MB", operation.c_str(),
-                megabytes, median, *lo, *hi, megabytes / median, double(r.peakKb) / 1024.0);
+    std::printf("%-38s %6.1f MB  median %8.4f s  (min %.4f, max %.4f)  %8.1f MB/s  peak %7.1f MB",
+                operation.c_str(), megabytes, median, *lo, *hi, megabytes / median,
+                double(r.peakKb) / 1024.0);
     if (reference > 0) {
         std::printf("  %.2f x reference", median / reference);
     }
@@ -117,15 +119,24 @@ void BenchTreeCommands(const std::filesystem::path& file, double mb, double bare
         CommandInputs inputs;
     };
     const std::vector<Case> cases = {
-        {TreeCommand::AddAttribute, "item", IMG_ELEMENT_PARENT_OPEN, {false, "checked", "yes", true}},
-        {TreeCommand::AddChildElement, "item", IMG_ELEMENT_PARENT_OPEN, {false, "tag", "new", true}},
+        {TreeCommand::AddAttribute,
+         "item",
+         IMG_ELEMENT_PARENT_OPEN,
+         {false, "checked", "yes", true}},
+        {TreeCommand::AddChildElement,
+         "item",
+         IMG_ELEMENT_PARENT_OPEN,
+         {false, "tag", "new", true}},
         {TreeCommand::AddTextNode, "item", IMG_ELEMENT_PARENT_OPEN, {false, "", " more", true}},
         {TreeCommand::RenameElement, "item", IMG_ELEMENT_PARENT_OPEN, {false, "line", "", true}},
         {TreeCommand::DeleteElementAndChildren, "b", IMG_ELEMENT_LEAF, {}},
         {TreeCommand::DeleteElementOnly, "b", IMG_ELEMENT_LEAF, {false, "", "", true}},
         {TreeCommand::ElementToAttribute, "b", IMG_ELEMENT_LEAF, {false, "", "", true}},
         {TreeCommand::DuplicateElementSubTree, "order", IMG_ELEMENT_PARENT_OPEN, {}},
-        {TreeCommand::ChangeAttributeName, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "quantity", "", true}},
+        {TreeCommand::ChangeAttributeName,
+         "qty = \" 1 \"",
+         IMG_ATTRIBUTE,
+         {false, "quantity", "", true}},
         {TreeCommand::ChangeAttributeValue, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "", "2", true}},
         {TreeCommand::DeleteAttribute, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "", "", true}},
         {TreeCommand::AttributeToElement, "qty = \" 1 \"", IMG_ATTRIBUTE, {false, "", "", true}},
@@ -144,11 +155,14 @@ void BenchTreeCommands(const std::filesystem::path& file, double mb, double bare
                 items.DeleteAllItems();
                 BuildTreeFromDom(*doc, items);
                 const CTreeItem* item = FindItem(items.GetRootItem(), c.label, c.selectedImage);
-                current = item ? CurrentItem{item, item->label, item->image, item->selectedImage} : CurrentItem{};
+                current = item ? CurrentItem{item, item->label, item->image, item->selectedImage}
+                               : CurrentItem{};
             },
             [&] {
-                if (RunTreeCommand(*doc, items, current, c.command, c.inputs, sink) != CommandOutcome::Done) {
-                    std::fprintf(stderr, "%s did not run\n", std::string(TreeCommandName(c.command)).c_str());
+                if (RunTreeCommand(*doc, items, current, c.command, c.inputs, sink) !=
+                    CommandOutcome::Done) {
+                    std::fprintf(stderr, "%s did not run\n",
+                                 std::string(TreeCommandName(c.command)).c_str());
                 }
             },
             true);
@@ -162,46 +176,52 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool comm
     std::filesystem::path file = folder / ("bench-" + std::to_string(bytes >> 20) + "mb.xml");
     std::ofstream(file, std::ios::binary) << text;
 
-    Result bare = Measure([] {}, [&] {
-        xmlDocPtr d = xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0);
-        xmlFreeDoc(d);
-    });
+    Result bare = Measure([] {},
+                          [&] {
+                              xmlDocPtr d =
+                                  xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0);
+                              xmlFreeDoc(d);
+                          });
     double bareMedian = Median(bare.seconds);
     Print("libxml2 xmlReadMemory (reference)", mb, bare, 0);
 
-    Result lint = Measure([] {}, [&] {
-        std::string command = "xmllint --noout '" + file.string() + "'";
-        if (std::system(command.c_str()) != 0) {
-            std::fprintf(stderr, "xmllint failed\n");
-        }
-    });
+    Result lint = Measure([] {},
+                          [&] {
+                              std::string command = "xmllint --noout '" + file.string() + "'";
+                              if (std::system(command.c_str()) != 0) {
+                                  std::fprintf(stderr, "xmllint failed\n");
+                              }
+                          });
     Print("xmllint --noout", mb, lint, bareMedian);
 
     CollectingSink sink;
-    Result open = Measure([] {}, [&] {
-        CDoc doc(sink);
-        doc.OnOpenDocument(file.string());
-    });
+    Result open = Measure([] {},
+                          [&] {
+                              CDoc doc(sink);
+                              doc.OnOpenDocument(file.string());
+                          });
     Print("open (read, decode, parse, validate)", mb, open, bareMedian);
 
-    Result openTree = Measure([] {}, [&] {
-        CDoc doc(sink);
-        doc.OnOpenDocument(file.string());
-        CTreeItems items;
-        BuildTreeFromDom(doc, items);
-        ExpandBranches(items.GetRootItem());
-    });
+    Result openTree = Measure([] {},
+                              [&] {
+                                  CDoc doc(sink);
+                                  doc.OnOpenDocument(file.string());
+                                  CTreeItems items;
+                                  BuildTreeFromDom(doc, items);
+                                  ExpandBranches(items.GetRootItem());
+                              });
     Print("open + tree items", mb, openTree, bareMedian);
 
     CDoc loaded(sink);
     xmlDocPtr referenceDoc = nullptr;
-    Result dump = Measure([&] { referenceDoc = xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0); },
-                          [&] {
-                              xmlChar* out = nullptr;
-                              int size = 0;
-                              xmlDocDumpMemory(referenceDoc, &out, &size);
-                              xmlFree(out);
-                          });
+    Result dump = Measure(
+        [&] { referenceDoc = xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0); },
+        [&] {
+            xmlChar* out = nullptr;
+            int size = 0;
+            xmlDocDumpMemory(referenceDoc, &out, &size);
+            xmlFree(out);
+        });
     double dumpMedian = Median(dump.seconds);
     Print("libxml2 xmlDocDumpMemory (reference)", mb, dump, 0);
     Result serialise = Measure([&] { loaded.OnOpenDocument(file.string()); },

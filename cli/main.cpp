@@ -2,8 +2,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,11 +102,20 @@ int UsageError(const std::string& message) {
 void PrintEscaped(std::string& out, std::string_view label) {
     for (char c : label) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default: out += c;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += c;
         }
     }
 }
@@ -215,8 +224,8 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate) {
         return;
     }
     if (loaded.nulOffset) {
-        std::cerr << "quorrel-cli: warning: " << file << " holds a NUL character at byte " << *loaded.nulOffset
-                  << "; the text ends there.\n";
+        std::cerr << "quorrel-cli: warning: " << file << " holds a NUL character at byte "
+                  << *loaded.nulOffset << "; the text ends there.\n";
     }
     PrintMessages(opened.sink);
     if (!opened.sink.messages.empty()) {
@@ -235,7 +244,8 @@ const CTreeItem* FindItem(const CTreeItems& items, std::string_view position) {
         std::string_view part = position.substr(0, dot);
         std::size_t index = 0;
         auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), index);
-        if (part.empty() || ec != std::errc() || end != part.data() + part.size() || index >= level->size()) {
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
+            index >= level->size()) {
             return nullptr;
         }
         item = (*level)[index].get();
@@ -313,12 +323,13 @@ int Edit(const std::vector<std::string_view>& args) {
         return UsageError("no item " + parsed.positional[1] + " in the tree");
     }
     if (!IsTreeCommandEnabled(*command, item->selectedImage)) {
-        std::cerr << "quorrel-cli: " << TreeCommandName(*command) << " is not enabled on item " << parsed.positional[1]
-                  << " (" << item->label << ")\n";
+        std::cerr << "quorrel-cli: " << TreeCommandName(*command) << " is not enabled on item "
+                  << parsed.positional[1] << " (" << item->label << ")\n";
         return kExitNotEnabled;
     }
     CurrentItem current{item, item->label, item->image, item->selectedImage};
-    CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""), parsed.all};
+    CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""),
+                         parsed.all};
     RunTreeCommand(opened.doc, opened.items, current, *command, inputs, opened.sink);
     PrintMessages(opened.sink);
     if (parsed.verbose) {

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
         return 73;
     }
     for (int size : {16, 32, 48, 64, 128}) {
-        if (!quorrel::AppPixmap(size).save(folder.filePath(QStringLiteral("quorrel-%1.png").arg(size)))) {
+        if (!quorrel::AppPixmap(size).save(
+                folder.filePath(QStringLiteral("quorrel-%1.png").arg(size)))) {
             return 74;
         }
     }

@@ -23,7 +23,8 @@ QPixmap Canvas(int w, int h) {
     return pixmap;
 }
 
-void Letter(QPainter& p, const QRect& box, const QString& text, const QColor& colour, int pixelSize = 9) {
+void Letter(QPainter& p, const QRect& box, const QString& text, const QColor& colour,
+            int pixelSize = 9) {
     QFont font(QStringLiteral("Sans"));
     font.setPixelSize(pixelSize);
     font.setBold(true);
@@ -52,7 +53,8 @@ void Folder(QPainter& p, bool open) {
 void Page(QPainter& p, int w, int h) {
     p.setPen(kEdge);
     p.setBrush(kPage);
-    QPolygon page({QPoint(3, 1), QPoint(w - 6, 1), QPoint(w - 3, 4), QPoint(w - 3, h - 2), QPoint(3, h - 2)});
+    QPolygon page(
+        {QPoint(3, 1), QPoint(w - 6, 1), QPoint(w - 3, 4), QPoint(w - 3, h - 2), QPoint(3, h - 2)});
     p.drawPolygon(page);
 }
 
@@ -211,7 +213,8 @@ QPixmap AppPixmap(int size) {
     p.scale(size / 32.0, size / 32.0);
     p.setPen(QPen(kEdge, 1.2));
     p.setBrush(kPage);
-    p.drawPolygon(QPolygonF({QPointF(5, 2), QPointF(21, 2), QPointF(27, 8), QPointF(27, 30), QPointF(5, 30)}));
+    p.drawPolygon(QPolygonF(
+        {QPointF(5, 2), QPointF(21, 2), QPointF(27, 8), QPointF(27, 30), QPointF(5, 30)}));
     QFont font(QStringLiteral("Sans"));
     font.setPixelSize(11);
     font.setBold(true);

@@ -31,7 +31,10 @@ namespace {
 class SplitterKeys : public QObject {
 public:
     SplitterKeys(QSplitter* splitter, QWidget* restoreFocus)
-        : QObject(splitter), m_splitter(splitter), m_restore(restoreFocus), m_start(splitter->sizes()) {
+        : QObject(splitter),
+          m_splitter(splitter),
+          m_restore(restoreFocus),
+          m_start(splitter->sizes()) {
         qApp->installEventFilter(this);
         m_splitter->setCursor(Qt::SplitHCursor);
     }
@@ -91,7 +94,8 @@ QRect CMainFrame::InitialGeometry(const QSize& screen) {
     return QRect(w / 14, h / 14, (w * 6) / 7, (h * 6) / 7);
 }
 
-CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui) : m_app(app), m_doc(doc), m_ui(ui) {
+CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
+    : m_app(app), m_doc(doc), m_ui(ui) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowIcon(AppIcon());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -150,7 +154,8 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::CreateActions() {
     for (const CommandText& command : AllCommands()) {
-        if (command.id == ID_NEXT_PANE || command.id == ID_PREV_PANE || command.id == ID_FILE_MRU_FILE1) {
+        if (command.id == ID_NEXT_PANE || command.id == ID_PREV_PANE ||
+            command.id == ID_FILE_MRU_FILE1) {
             continue;
         }
         auto* action = new QAction(QString::fromUtf8(command.menuText), this);
@@ -178,7 +183,9 @@ void CMainFrame::CreateActions() {
 
 void CMainFrame::CreateMenus() {
     auto add = [this](QMenu* menu, int id) { menu->addAction(m_actions.at(id)); };
-    auto watch = [this](QMenu* menu) { connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI); };
+    auto watch = [this](QMenu* menu) {
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    };
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_OPEN_URL}) {
@@ -248,7 +255,8 @@ void CMainFrame::CreateMenus() {
         add(element, id);
     }
     QMenu* attribute = tree->addMenu(QStringLiteral("Attribute Node"));
-    for (int id : {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE, ID_ATTRIBUTE_TO_ELEMENT, ID_DELETE_ATTRIBUTE}) {
+    for (int id : {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE, ID_ATTRIBUTE_TO_ELEMENT,
+                   ID_DELETE_ATTRIBUTE}) {
         add(attribute, id);
     }
     QMenu* text = tree->addMenu(QStringLiteral("Text Node"));
@@ -269,10 +277,25 @@ void CMainFrame::CreateToolBar() {
     m_toolBar->setObjectName(QStringLiteral("toolBar"));
     m_toolBar->setIconSize(QSize(16, 15));
     m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
-    const int layout[] = {ID_FILE_NEW,   ID_FILE_OPEN,        ID_FILE_SAVE,     0,           ID_EDIT_CUT,
-                          ID_EDIT_COPY,  ID_EDIT_PASTE,       ID_FILE_PRINT,    0,           ID_SWITCH_TO_SOURCE,
-                          ID_SWITCH_TO_TREE, 0,               ID_OPEN_URL,      ID_VALIDATE_NO, ID_PARSE,
-                          0,             ID_GET_XML_DATA,     0,                ID_HELP_TOPICS};
+    const int layout[] = {ID_FILE_NEW,
+                          ID_FILE_OPEN,
+                          ID_FILE_SAVE,
+                          0,
+                          ID_EDIT_CUT,
+                          ID_EDIT_COPY,
+                          ID_EDIT_PASTE,
+                          ID_FILE_PRINT,
+                          0,
+                          ID_SWITCH_TO_SOURCE,
+                          ID_SWITCH_TO_TREE,
+                          0,
+                          ID_OPEN_URL,
+                          ID_VALIDATE_NO,
+                          ID_PARSE,
+                          0,
+                          ID_GET_XML_DATA,
+                          0,
+                          ID_HELP_TOPICS};
     for (int id : layout) {
         if (id == 0) {
             m_toolBar->addSeparator();
@@ -291,7 +314,8 @@ void CMainFrame::CreateStatusBar() {
     // The pane the progress indicator will take: as wide as 46 blanks.
     m_progressPane = new QLabel(QString(46, QLatin1Char(' ')), bar);
     m_progressPane->setObjectName(QStringLiteral("progressPane"));
-    m_progressPane->setMinimumWidth(m_progressPane->fontMetrics().horizontalAdvance(QString(46, QLatin1Char(' '))));
+    m_progressPane->setMinimumWidth(
+        m_progressPane->fontMetrics().horizontalAdvance(QString(46, QLatin1Char(' '))));
     bar->addPermanentWidget(m_progressPane);
     bar->showMessage(QStringLiteral("Ready"));
     connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& text) {
@@ -332,8 +356,12 @@ void CMainFrame::CreateAccelerators() {
 }
 
 void CMainFrame::RegisterCommands() {
-    On(ID_SWITCH_TO_SOURCE, [this] { SetActivePane(m_source); }, [this] { return m_active != m_source; });
-    On(ID_SWITCH_TO_TREE, [this] { SetActivePane(m_tree); }, [this] { return m_active != m_tree; });
+    On(
+        ID_SWITCH_TO_SOURCE, [this] { SetActivePane(m_source); },
+        [this] { return m_active != m_source; });
+    On(
+        ID_SWITCH_TO_TREE, [this] { SetActivePane(m_tree); },
+        [this] { return m_active != m_tree; });
     On(ID_NEXT_PANE, [this] { NextPane(); });
     On(ID_PREV_PANE, [this] { NextPane(); });
     On(ID_WINDOW_SPLIT, [this] { SplitWithKeyboard(); });
@@ -446,11 +474,14 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
     UpdateCommandUI();
 }
 
-void CMainFrame::NextPane() { SetActivePane(m_active == m_source ? static_cast<QWidget*>(m_tree) : m_source); }
+void CMainFrame::NextPane() {
+    SetActivePane(m_active == m_source ? static_cast<QWidget*>(m_tree) : m_source);
+}
 
 void CMainFrame::SplitWithKeyboard() {
     new SplitterKeys(m_splitter, m_active);
-    statusBar()->showMessage(QStringLiteral("Use the arrow keys to move the bar; Enter places it, Esc cancels."));
+    statusBar()->showMessage(
+        QStringLiteral("Use the arrow keys to move the bar; Enter places it, Esc cancels."));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

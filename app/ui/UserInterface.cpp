@@ -12,8 +12,8 @@ const QString kXmlFilter = QStringLiteral("Xml Documents (*.xml)");
 }  // namespace
 
 void DialogUserInterface::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle), QString::fromStdString(text),
-                    QMessageBox::Ok, m_parent);
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kAppTitle),
+                    QString::fromStdString(text), QMessageBox::Ok, m_parent);
     box.exec();
 }
 
@@ -22,9 +22,12 @@ SaveAnswer DialogUserInterface::AskSaveChanges(const QString& documentName) {
                     QStringLiteral("Save changes to %1?").arg(documentName),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_parent);
     switch (box.exec()) {
-        case QMessageBox::Yes: return SaveAnswer::Save;
-        case QMessageBox::No: return SaveAnswer::Discard;
-        default: return SaveAnswer::Cancel;
+        case QMessageBox::Yes:
+            return SaveAnswer::Save;
+        case QMessageBox::No:
+            return SaveAnswer::Discard;
+        default:
+            return SaveAnswer::Cancel;
     }
 }
 
@@ -43,8 +46,8 @@ QString DialogUserInterface::AskSaveFileName(const QString& suggested) {
 }
 
 bool DialogUserInterface::AskYesNo(const QString& text) {
-    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), text, QMessageBox::Yes | QMessageBox::No,
-                    m_parent);
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -26,9 +26,13 @@ class LateDialogs : public UserInterface {
 public:
     void SetParent(QWidget* parent) { m_dialogs = std::make_unique<DialogUserInterface>(parent); }
     void ShowMessage(const std::string& text) override { Dialogs().ShowMessage(text); }
-    SaveAnswer AskSaveChanges(const QString& name) override { return Dialogs().AskSaveChanges(name); }
+    SaveAnswer AskSaveChanges(const QString& name) override {
+        return Dialogs().AskSaveChanges(name);
+    }
     QString AskOpenFileName() override { return Dialogs().AskOpenFileName(); }
-    QString AskSaveFileName(const QString& suggested) override { return Dialogs().AskSaveFileName(suggested); }
+    QString AskSaveFileName(const QString& suggested) override {
+        return Dialogs().AskSaveFileName(suggested);
+    }
     bool AskYesNo(const QString& text) override { return Dialogs().AskYesNo(text); }
 
 private:
@@ -48,7 +52,8 @@ CXmlEditApp::CXmlEditApp(std::unique_ptr<UserInterface> ui) : m_ui(std::move(ui)
         m_ui = std::make_unique<LateDialogs>();
     }
     m_doc = std::make_unique<CDoc>(*m_ui);
-    m_recent = m_settings.value(QStringLiteral("Recent File List")).toStringList().mid(0, kRecentFiles);
+    m_recent =
+        m_settings.value(QStringLiteral("Recent File List")).toStringList().mid(0, kRecentFiles);
     RegisterCommands();
 }
 
@@ -100,8 +105,9 @@ bool CXmlEditApp::OpenDocumentFile(const QString& path) {
         return false;
     }
     if (loaded.nulOffset) {
-        m_ui->ShowMessage("The file holds a NUL character at byte " + std::to_string(*loaded.nulOffset) +
-                          ". The text ends there: what follows it is not shown, and a save will not write it.");
+        m_ui->ShowMessage(
+            "The file holds a NUL character at byte " + std::to_string(*loaded.nulOffset) +
+            ". The text ends there: what follows it is not shown, and a save will not write it.");
     }
     m_doc->UpdateAllViews(nullptr);
     const ParseError& error = m_doc->m_pDomDoc->parseError();
@@ -138,7 +144,9 @@ void CXmlEditApp::OnAppAbout() {
     about.exec();
 }
 
-void CXmlEditApp::OnAppExit() { m_frame->close(); }
+void CXmlEditApp::OnAppExit() {
+    m_frame->close();
+}
 
 QString CXmlEditApp::HelpFile() {
     QString overridden = qEnvironmentVariable("QUORREL_HELP_DIR");
@@ -147,7 +155,8 @@ QString CXmlEditApp::HelpFile() {
         folders << overridden;
     } else {
         QString appDir = QCoreApplication::applicationDirPath();
-        folders << appDir + QStringLiteral("/../share/quorrel/help") << QStringLiteral(QUORREL_SOURCE_HELP_DIR);
+        folders << appDir + QStringLiteral("/../share/quorrel/help")
+                << QStringLiteral(QUORREL_SOURCE_HELP_DIR);
     }
     for (const QString& folder : folders) {
         QFileInfo index(QDir(folder).filePath(QStringLiteral("index.html")));
@@ -161,7 +170,8 @@ QString CXmlEditApp::HelpFile() {
 void CXmlEditApp::OnHelpTopics() {
     QString file = HelpFile();
     if (file.isEmpty()) {
-        m_ui->ShowMessage("If you have IE 4.0 and upper,\nplease restart Quorrel and try this operation again.");
+        m_ui->ShowMessage(
+            "If you have IE 4.0 and upper,\nplease restart Quorrel and try this operation again.");
         return;
     }
     HelpWindow::Show(file, m_frame.get());
@@ -179,7 +189,8 @@ void CXmlEditApp::RegisterCommands() {
     });
     for (int i = 0; i < kRecentFiles; ++i) {
         On(
-            ID_FILE_MRU_FILE1 + i, [this, i] { OpenRecent(i); }, [this, i] { return i < m_recent.size(); });
+            ID_FILE_MRU_FILE1 + i, [this, i] { OpenRecent(i); },
+            [this, i] { return i < m_recent.size(); });
     }
     On(ID_APP_ABOUT, [this] { OnAppAbout(); });
     On(ID_APP_EXIT, [this] { OnAppExit(); });

@@ -13,11 +13,13 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Hollenby"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Quorrel, an XML editor: the document as coloured source text and as a tree, side by side."));
+    parser.setApplicationDescription(
+        QStringLiteral("Quorrel, an XML editor: the document as coloured source text and as a "
+                       "tree, side by side."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The XML document to open."),
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("The XML document to open."),
                                  QStringLiteral("[FILE]"));
     parser.process(application);
     const QStringList files = parser.positionalArguments();

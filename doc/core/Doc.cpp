@@ -1,8 +1,8 @@
 #include "doc/core/Doc.h"
 
+#include <strings.h>
 #include <algorithm>
 #include <filesystem>
-#include <strings.h>
 
 namespace quorrel {
 
@@ -20,9 +20,11 @@ TextCodec CodecForDeclaration(std::string_view text, const TextCodec& current) {
     codec.declared = sniffed.codec.declared;
     codec.lineEnds = current.lineEnds;
     codec.bom = current.bom && codec.encoding.starts_with("UTF-");
-    if (strcasecmp(codec.declared.c_str(), "UTF-16BE") == 0 || strcasecmp(codec.declared.c_str(), "UTF-16LE") == 0) {
+    if (strcasecmp(codec.declared.c_str(), "UTF-16BE") == 0 ||
+        strcasecmp(codec.declared.c_str(), "UTF-16LE") == 0) {
         // The name fixes the byte order, and such a file carries no byte-order mark.
-        codec.encoding = strcasecmp(codec.declared.c_str(), "UTF-16BE") == 0 ? "UTF-16BE" : "UTF-16LE";
+        codec.encoding =
+            strcasecmp(codec.declared.c_str(), "UTF-16BE") == 0 ? "UTF-16BE" : "UTF-16LE";
         codec.bom = false;
     } else if (strncasecmp(codec.declared.c_str(), "UTF-16", 6) == 0) {
         // Plain UTF-16 needs a byte-order mark to be read back.
@@ -273,9 +275,13 @@ void CDoc::SyncText() {
     m_bTextPending = false;
 }
 
-void CDoc::AddView(CDocView* view) { m_views.push_back(view); }
+void CDoc::AddView(CDocView* view) {
+    m_views.push_back(view);
+}
 
-void CDoc::RemoveView(CDocView* view) { std::erase(m_views, view); }
+void CDoc::RemoveView(CDocView* view) {
+    std::erase(m_views, view);
+}
 
 void CDoc::UpdateAllViews(CDocView* sender) {
     for (CDocView* view : m_views) {

@@ -26,9 +26,9 @@ public:
 };
 
 struct LoadResult {
-    bool opened = false;              // false: the file could not be read; nothing changed
-    std::string error;                // the system's reason when not opened
-    bool parsed = false;              // the text parsed (well-formed, and valid when validating)
+    bool opened = false;  // false: the file could not be read; nothing changed
+    std::string error;    // the system's reason when not opened
+    bool parsed = false;  // the text parsed (well-formed, and valid when validating)
     std::optional<std::size_t> nulOffset;  // the file's byte offset where the text was cut at a NUL
 };
 
@@ -135,10 +135,11 @@ public:
     static constexpr std::string_view kUrlParseHint = "\n Then try to open this URL again.";
     static constexpr std::string_view kUrlDocumentName = "Quorrel.xml";
     // "XML DOM Parse Error:\n" + reason + the two hint lines.
-    static std::string ParseErrorMessage(std::string_view reason, std::string_view lastHintLine = kParseHint);
+    static std::string ParseErrorMessage(std::string_view reason,
+                                         std::string_view lastHintLine = kParseHint);
 
     // Document state.
-    std::string m_strText;               // the document text, UTF-8
+    std::string m_strText;  // the document text, UTF-8
     std::string m_strLastUrl = "http://";
     bool m_bTextChanged = false;
     bool m_bValidateOnParse = true;

@@ -18,9 +18,10 @@ enum class LineEnds {
 
 // How a file was encoded, learnt on load and used again on store.
 struct TextCodec {
-    std::string encoding = "UTF-8";  // iconv name actually used: "UTF-8", "UTF-16LE", "ISO-8859-1", ...
-    std::string declared;            // encoding named in the XML declaration, empty if none
-    bool bom = false;                // the file began with a byte-order mark
+    std::string encoding =
+        "UTF-8";           // iconv name actually used: "UTF-8", "UTF-16LE", "ISO-8859-1", ...
+    std::string declared;  // encoding named in the XML declaration, empty if none
+    bool bom = false;      // the file began with a byte-order mark
     LineEnds lineEnds = LineEnds::Lf;
 
     // Set when decoding was not exact (bytes invalid in the encoding): the
@@ -43,7 +44,8 @@ DecodedFile DecodeFileBytes(std::string_view bytes);
 
 struct EncodeResult {
     std::string bytes;  // valid when error is empty
-    std::string error;  // e.g. "Line 12: the character U+20AC cannot be written in ISO-8859-1 inside a comment."
+    std::string error;  // e.g. "Line 12: the character U+20AC cannot be written in ISO-8859-1
+                        // inside a comment."
     bool ok() const { return error.empty(); }
 };
 

@@ -76,7 +76,8 @@ int xmlSpaceOf(const xmlNode* element) {
     for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
         bool isXmlSpace = false;
         if (a->ns != nullptr && a->ns->prefix != nullptr) {
-            isXmlSpace = std::strcmp(str(a->ns->prefix), "xml") == 0 && std::strcmp(str(a->name), "space") == 0;
+            isXmlSpace = std::strcmp(str(a->ns->prefix), "xml") == 0 &&
+                         std::strcmp(str(a->name), "space") == 0;
         } else {
             isXmlSpace = std::strcmp(str(a->name), "xml:space") == 0;
         }
@@ -128,11 +129,19 @@ namespace {
 
 using detail::DocState;
 
-xmlNodePtr asNode(void* p) { return static_cast<xmlNodePtr>(p); }
-xmlAttrPtr asAttr(void* p) { return static_cast<xmlAttrPtr>(p); }
-xmlNsPtr asNs(void* p) { return static_cast<xmlNsPtr>(p); }
+xmlNodePtr asNode(void* p) {
+    return static_cast<xmlNodePtr>(p);
+}
+xmlAttrPtr asAttr(void* p) {
+    return static_cast<xmlAttrPtr>(p);
+}
+xmlNsPtr asNs(void* p) {
+    return static_cast<xmlNsPtr>(p);
+}
 
-[[noreturn]] void fail(DomErrorCode code, const std::string& what) { throw DomError(code, what); }
+[[noreturn]] void fail(DomErrorCode code, const std::string& what) {
+    throw DomError(code, what);
+}
 
 bool canHaveChildren(xmlElementType t) {
     return t == XML_ELEMENT_NODE || t == XML_DOCUMENT_NODE || t == XML_DOCUMENT_FRAG_NODE;
@@ -272,20 +281,33 @@ NodeType XmlNode::nodeType() const {
         return NodeType::Attribute;
     }
     switch (asNode(m_ptr)->type) {
-        case XML_ELEMENT_NODE: return NodeType::Element;
-        case XML_ATTRIBUTE_NODE: return NodeType::Attribute;
-        case XML_TEXT_NODE: return NodeType::Text;
-        case XML_CDATA_SECTION_NODE: return NodeType::CData;
-        case XML_ENTITY_REF_NODE: return NodeType::EntityReference;
-        case XML_ENTITY_NODE: return NodeType::Entity;
-        case XML_PI_NODE: return NodeType::ProcessingInstruction;
-        case XML_COMMENT_NODE: return NodeType::Comment;
-        case XML_DOCUMENT_NODE: return NodeType::Document;
+        case XML_ELEMENT_NODE:
+            return NodeType::Element;
+        case XML_ATTRIBUTE_NODE:
+            return NodeType::Attribute;
+        case XML_TEXT_NODE:
+            return NodeType::Text;
+        case XML_CDATA_SECTION_NODE:
+            return NodeType::CData;
+        case XML_ENTITY_REF_NODE:
+            return NodeType::EntityReference;
+        case XML_ENTITY_NODE:
+            return NodeType::Entity;
+        case XML_PI_NODE:
+            return NodeType::ProcessingInstruction;
+        case XML_COMMENT_NODE:
+            return NodeType::Comment;
+        case XML_DOCUMENT_NODE:
+            return NodeType::Document;
         case XML_DOCUMENT_TYPE_NODE:
-        case XML_DTD_NODE: return NodeType::DocumentType;
-        case XML_DOCUMENT_FRAG_NODE: return NodeType::DocumentFragment;
-        case XML_NOTATION_NODE: return NodeType::Notation;
-        default: return NodeType::None;
+        case XML_DTD_NODE:
+            return NodeType::DocumentType;
+        case XML_DOCUMENT_FRAG_NODE:
+            return NodeType::DocumentFragment;
+        case XML_NOTATION_NODE:
+            return NodeType::Notation;
+        default:
+            return NodeType::None;
     }
 }
 
@@ -299,14 +321,22 @@ std::string XmlNode::nodeName() const {
     }
     xmlNodePtr n = asNode(m_ptr);
     switch (n->type) {
-        case XML_ELEMENT_NODE: return detail::qualifiedName(n->ns, n->name);
-        case XML_ATTRIBUTE_NODE: return detail::qualifiedName(asAttr(m_ptr)->ns, n->name);
-        case XML_TEXT_NODE: return "#text";
-        case XML_CDATA_SECTION_NODE: return "#cdata-section";
-        case XML_COMMENT_NODE: return "#comment";
-        case XML_DOCUMENT_NODE: return "#document";
-        case XML_DOCUMENT_FRAG_NODE: return "#document-fragment";
-        default: return n->name ? str(n->name) : "";
+        case XML_ELEMENT_NODE:
+            return detail::qualifiedName(n->ns, n->name);
+        case XML_ATTRIBUTE_NODE:
+            return detail::qualifiedName(asAttr(m_ptr)->ns, n->name);
+        case XML_TEXT_NODE:
+            return "#text";
+        case XML_CDATA_SECTION_NODE:
+            return "#cdata-section";
+        case XML_COMMENT_NODE:
+            return "#comment";
+        case XML_DOCUMENT_NODE:
+            return "#document";
+        case XML_DOCUMENT_FRAG_NODE:
+            return "#document-fragment";
+        default:
+            return n->name ? str(n->name) : "";
     }
 }
 
@@ -320,12 +350,15 @@ std::string XmlNode::nodeValue() const {
     }
     xmlNodePtr n = asNode(m_ptr);
     switch (n->type) {
-        case XML_ATTRIBUTE_NODE: return detail::attributeValue(asAttr(m_ptr));
+        case XML_ATTRIBUTE_NODE:
+            return detail::attributeValue(asAttr(m_ptr));
         case XML_TEXT_NODE:
         case XML_CDATA_SECTION_NODE:
         case XML_COMMENT_NODE:
-        case XML_PI_NODE: return n->content ? str(n->content) : "";
-        default: return {};
+        case XML_PI_NODE:
+            return n->content ? str(n->content) : "";
+        default:
+            return {};
     }
 }
 
@@ -409,7 +442,9 @@ XmlDocument& XmlNode::ownerDocument() const {
     return *m_doc;
 }
 
-XmlNode XmlNode::appendChild(XmlNode newChild) { return insertBefore(newChild, XmlNode()); }
+XmlNode XmlNode::appendChild(XmlNode newChild) {
+    return insertBefore(newChild, XmlNode());
+}
 
 XmlNode XmlNode::insertBefore(XmlNode newChild, XmlNode refChild) {
     if (m_ptr == nullptr || isNamespaceDecl() || !canHaveChildren(asNode(m_ptr)->type)) {
@@ -423,8 +458,8 @@ XmlNode XmlNode::insertBefore(XmlNode newChild, XmlNode refChild) {
     }
     xmlNodePtr parent = asNode(m_ptr);
     xmlNodePtr ref = refChild ? asNode(refChild.m_ptr) : nullptr;
-    if (ref != nullptr && (refChild.isNamespaceDecl() || ref->parent != parent ||
-                           ref->type == XML_ATTRIBUTE_NODE)) {
+    if (ref != nullptr &&
+        (refChild.isNamespaceDecl() || ref->parent != parent || ref->type == XML_ATTRIBUTE_NODE)) {
         fail(DomErrorCode::NotFound, "The reference node is not a child of this node.");
     }
     xmlNodePtr node = asNode(newChild.m_ptr);
@@ -455,7 +490,8 @@ XmlNode XmlNode::insertBefore(XmlNode newChild, XmlNode refChild) {
         if (node->type == XML_ELEMENT_NODE) {
             xmlNodePtr root = xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(parent));
             if (root != nullptr && root != node) {
-                fail(DomErrorCode::HierarchyRequest, "The document already has a document element.");
+                fail(DomErrorCode::HierarchyRequest,
+                     "The document already has a document element.");
             }
         }
     }
@@ -526,13 +562,15 @@ XmlNode XmlNode::cloneNode() const {
                 xmlNewNs(copy, ns->href, ns->prefix);
             }
             for (xmlAttrPtr a = n->properties; a != nullptr; a = a->next) {
-                linkAttribute(copy, newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a)), nullptr);
+                linkAttribute(copy, newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a)),
+                              nullptr);
             }
             break;
         }
         case XML_ATTRIBUTE_NODE: {
             xmlAttrPtr a = asAttr(m_ptr);
-            copy = reinterpret_cast<xmlNodePtr>(newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a)));
+            copy = reinterpret_cast<xmlNodePtr>(
+                newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a)));
             break;
         }
         case XML_DOCUMENT_FRAG_NODE:
@@ -632,7 +670,9 @@ const std::vector<XmlNode>& XmlNamedNodeMap::items() const {
     return *m_cache;
 }
 
-std::size_t XmlNamedNodeMap::length() const { return items().size(); }
+std::size_t XmlNamedNodeMap::length() const {
+    return items().size();
+}
 
 XmlNode XmlNamedNodeMap::item(std::size_t index) const {
     const auto& all = items();
@@ -732,11 +772,17 @@ void XmlDocument::reset() {
     m_parseError = ParseError();
 }
 
-XmlNode XmlDocument::wrap(void* node) { return XmlNode(node, nullptr, this); }
+XmlNode XmlDocument::wrap(void* node) {
+    return XmlNode(node, nullptr, this);
+}
 
-void XmlDocument::adopt(void* node) { m_state->orphans.insert(asNode(node)); }
+void XmlDocument::adopt(void* node) {
+    m_state->orphans.insert(asNode(node));
+}
 
-XmlNode XmlDocument::documentNode() { return wrap(m_state->ensureDoc()); }
+XmlNode XmlDocument::documentNode() {
+    return wrap(m_state->ensureDoc());
+}
 
 XmlNode XmlDocument::documentElement() {
     if (m_state->doc == nullptr) {
@@ -785,8 +831,8 @@ std::optional<std::vector<XmlNode>> XmlDocument::selectNodes(std::string_view pa
         xmlNodePtr found = nullptr;
         std::size_t seen = 0;
         for (xmlNodePtr c = current->children; c != nullptr; c = c->next) {
-            if (c->type == XML_ELEMENT_NODE && detail::qualifiedNameEquals(c->ns, c->name, step.name) &&
-                seen++ == step.index) {
+            if (c->type == XML_ELEMENT_NODE &&
+                detail::qualifiedNameEquals(c->ns, c->name, step.name) && seen++ == step.index) {
                 found = c;
                 break;
             }
@@ -811,7 +857,8 @@ XmlNode XmlDocument::createElement(std::string_view name) {
 }
 
 XmlNode XmlDocument::createTextNode(std::string_view text) {
-    xmlNodePtr node = xmlNewDocTextLen(m_state->ensureDoc(), xstr(std::string(text).c_str()), int(text.size()));
+    xmlNodePtr node =
+        xmlNewDocTextLen(m_state->ensureDoc(), xstr(std::string(text).c_str()), int(text.size()));
     adopt(node);
     return wrap(node);
 }
@@ -833,7 +880,8 @@ XmlNode XmlDocument::createComment(std::string_view text) {
 }
 
 XmlNode XmlDocument::createCDATASection(std::string_view text) {
-    xmlNodePtr node = xmlNewCDataBlock(m_state->ensureDoc(), xstr(std::string(text).c_str()), int(text.size()));
+    xmlNodePtr node =
+        xmlNewCDataBlock(m_state->ensureDoc(), xstr(std::string(text).c_str()), int(text.size()));
     adopt(node);
     return wrap(node);
 }
@@ -841,9 +889,11 @@ XmlNode XmlDocument::createCDATASection(std::string_view text) {
 XmlNode XmlDocument::createProcessingInstruction(std::string_view target, std::string_view data) {
     std::string t(target);
     if (xmlValidateName(xstr(t.c_str()), 0) != 0) {
-        fail(DomErrorCode::InvalidCharacter, "'" + t + "' is not a valid processing instruction target.");
+        fail(DomErrorCode::InvalidCharacter,
+             "'" + t + "' is not a valid processing instruction target.");
     }
-    xmlNodePtr node = xmlNewDocPI(m_state->ensureDoc(), xstr(t.c_str()), xstr(std::string(data).c_str()));
+    xmlNodePtr node =
+        xmlNewDocPI(m_state->ensureDoc(), xstr(t.c_str()), xstr(std::string(data).c_str()));
     adopt(node);
     return wrap(node);
 }

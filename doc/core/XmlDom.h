@@ -74,8 +74,8 @@ public:
     bool operator==(const XmlNode& other) const { return m_ptr == other.m_ptr; }
 
     NodeType nodeType() const;
-    std::string nodeName() const;  // with its prefix; "#text", "#comment", ...
-    std::string nodeValue() const; // empty for elements, documents and fragments
+    std::string nodeName() const;   // with its prefix; "#text", "#comment", ...
+    std::string nodeValue() const;  // empty for elements, documents and fragments
     void setNodeValue(std::string_view value);
 
     XmlNode parentNode() const;
@@ -119,7 +119,8 @@ private:
 
     // A namespace declaration is shown as an attribute: m_ptr is then an
     // xmlNs and m_nsOwner the element that declares it.
-    XmlNode(void* ptr, void* nsOwner, XmlDocument* doc) : m_ptr(ptr), m_nsOwner(nsOwner), m_doc(doc) {}
+    XmlNode(void* ptr, void* nsOwner, XmlDocument* doc)
+        : m_ptr(ptr), m_nsOwner(nsOwner), m_doc(doc) {}
     bool isNamespaceDecl() const { return m_nsOwner != nullptr; }
     void requireElement(const char* operation) const;
 
@@ -134,7 +135,7 @@ class XmlNamedNodeMap {
 public:
     XmlNamedNodeMap() = default;
     std::size_t length() const;
-    XmlNode item(std::size_t index) const;  // null beyond the end
+    XmlNode item(std::size_t index) const;              // null beyond the end
     XmlNode getNamedItem(std::string_view name) const;  // null when absent
     // Replaces the attribute of the same name in place, else appends; returns the replaced one.
     XmlNode setNamedItem(XmlNode attr);
@@ -158,7 +159,8 @@ struct ParseError {
 };
 
 // Fetches an http or https resource; returns false with a reason on failure.
-using ResourceFetcher = std::function<bool(const std::string& url, std::string& body, std::string& error)>;
+using ResourceFetcher =
+    std::function<bool(const std::string& url, std::string& body, std::string& error)>;
 
 struct LoadOptions {
     bool validateOnParse = true;

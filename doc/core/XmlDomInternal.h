@@ -10,8 +10,12 @@
 
 namespace quorrel::detail {
 
-inline const char* str(const xmlChar* s) { return reinterpret_cast<const char*>(s); }
-inline const xmlChar* xstr(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
+inline const char* str(const xmlChar* s) {
+    return reinterpret_cast<const char*>(s);
+}
+inline const xmlChar* xstr(const char* s) {
+    return reinterpret_cast<const xmlChar*>(s);
+}
 
 struct DocState {
     xmlDocPtr doc = nullptr;

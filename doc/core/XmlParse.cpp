@@ -119,7 +119,8 @@ bool hasScheme(std::string_view url, std::string_view scheme) {
     return true;
 }
 
-xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url, const std::string& body) {
+xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url,
+                                  const std::string& body) {
     xmlParserInputBufferPtr buffer =
         xmlParserInputBufferCreateMem(body.data(), int(body.size()), XML_CHAR_ENCODING_NONE);
     if (buffer == nullptr) {
@@ -137,8 +138,10 @@ xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url,
 xmlParserInputPtr loadFromNetwork(const std::string& url, xmlParserCtxtPtr ctxt) {
     const LoadOptions* options = t_session ? t_session->options : nullptr;
     if (options == nullptr || !options->fetcher) {
-        return refuse(ctxt, "Not loading '" + url +
-                                "': a document that does not come from a URL never fetches from the network.");
+        return refuse(
+            ctxt,
+            "Not loading '" + url +
+                "': a document that does not come from a URL never fetches from the network.");
     }
     std::string body, error;
     if (!options->fetcher(url, body, error)) {
@@ -150,7 +153,8 @@ xmlParserInputPtr loadFromNetwork(const std::string& url, xmlParserCtxtPtr ctxt)
 xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
     const LoadOptions* options = t_session ? t_session->options : nullptr;
     if (options != nullptr && options->fetcher) {
-        return refuse(ctxt, "Not loading '" + path + "': a document from a URL cannot read local files.");
+        return refuse(ctxt,
+                      "Not loading '" + path + "': a document from a URL cannot read local files.");
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -202,7 +206,8 @@ xmlParserInputPtr entityLoader(const char* url, const char*, xmlParserCtxtPtr ct
     std::size_t colon = location.find(':');
     std::size_t slash = location.find('/');
     if (colon != std::string::npos && colon > 1 && (slash == std::string::npos || colon < slash)) {
-        return refuse(ctxt, "Not loading '" + location + "': only files and http or https URLs are read.");
+        return refuse(
+            ctxt, "Not loading '" + location + "': only files and http or https URLs are read.");
     }
     if (!location.starts_with('/')) {
         location = (std::filesystem::current_path() / location).string();
@@ -242,12 +247,14 @@ std::string declarationValue(std::string_view decl, std::string_view name) {
     std::size_t at = 0;
     while ((at = decl.find(name, at)) != std::string_view::npos) {
         std::size_t p = at + name.size();
-        while (p < decl.size() && (decl[p] == ' ' || decl[p] == '\t' || decl[p] == '\r' || decl[p] == '\n')) {
+        while (p < decl.size() &&
+               (decl[p] == ' ' || decl[p] == '\t' || decl[p] == '\r' || decl[p] == '\n')) {
             ++p;
         }
         if (p < decl.size() && decl[p] == '=') {
             ++p;
-            while (p < decl.size() && (decl[p] == ' ' || decl[p] == '\t' || decl[p] == '\r' || decl[p] == '\n')) {
+            while (p < decl.size() &&
+                   (decl[p] == ' ' || decl[p] == '\t' || decl[p] == '\r' || decl[p] == '\n')) {
                 ++p;
             }
             if (p < decl.size() && (decl[p] == '"' || decl[p] == '\'')) {
@@ -327,7 +334,8 @@ std::vector<SchemaLocation> schemaLocations(xmlDocPtr doc) {
                 return false;
             }
             for (xmlAttrPtr a = n->properties; a != nullptr; a = a->next) {
-                if (a->ns == nullptr || a->ns->href == nullptr || std::strcmp(str(a->ns->href), kXsiNamespace) != 0) {
+                if (a->ns == nullptr || a->ns->href == nullptr ||
+                    std::strcmp(str(a->ns->href), kXsiNamespace) != 0) {
                     continue;
                 }
                 std::string value = detail::attributeValue(a);
@@ -367,10 +375,17 @@ std::string escapeAttribute(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -385,7 +400,8 @@ void validateAgainstSchemas(xmlDocPtr doc, ParseSession& session) {
     xmlSchemaParserCtxtPtr parserCtxt = nullptr;
     std::string wrapper;
     if (locations.size() == 1 && locations[0].ns.empty()) {
-        parserCtxt = xmlSchemaNewParserCtxt(resolveAgainst(locations[0].location, doc->URL).c_str());
+        parserCtxt =
+            xmlSchemaNewParserCtxt(resolveAgainst(locations[0].location, doc->URL).c_str());
     } else {
         // Several schemas (or a namespaced one) are combined by a small schema of our own.
         wrapper = "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">";
@@ -394,7 +410,8 @@ void validateAgainstSchemas(xmlDocPtr doc, ParseSession& session) {
             if (l.ns.empty()) {
                 wrapper += "<xs:include schemaLocation=\"" + url + "\"/>";
             } else {
-                wrapper += "<xs:import namespace=\"" + escapeAttribute(l.ns) + "\" schemaLocation=\"" + url + "\"/>";
+                wrapper += "<xs:import namespace=\"" + escapeAttribute(l.ns) +
+                           "\" schemaLocation=\"" + url + "\"/>";
             }
         }
         wrapper += "</xs:schema>";
@@ -475,7 +492,8 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         ParseGuard guard(ctxt.get(), [&session](long line, std::string reason) {
             session.recordError(line, 0, std::move(reason), 0);
         });
-        doc = xmlCtxtReadMemory(ctxt.get(), data.data(), int(data.size()), session.baseUrl.c_str(), nullptr, flags);
+        doc = xmlCtxtReadMemory(ctxt.get(), data.data(), int(data.size()), session.baseUrl.c_str(),
+                                nullptr, flags);
         if (!session.firstError && (doc == nullptr || !ctxt->wellFormed)) {
             session.recordError(currentLine(ctxt.get()), 0, "The document is not well-formed.", 0);
         }

@@ -32,11 +32,16 @@ public:
     void text(const xmlChar* s) {
         escape(s, [](char c) -> const char* {
             switch (c) {
-                case '&': return "&amp;";
-                case '<': return "&lt;";
-                case '>': return "&gt;";
-                case '\r': return "&#13;";
-                default: return nullptr;
+                case '&':
+                    return "&amp;";
+                case '<':
+                    return "&lt;";
+                case '>':
+                    return "&gt;";
+                case '\r':
+                    return "&#13;";
+                default:
+                    return nullptr;
             }
         });
     }
@@ -44,13 +49,20 @@ public:
     void attributeValue(const xmlChar* s) {
         escape(s, [](char c) -> const char* {
             switch (c) {
-                case '&': return "&amp;";
-                case '<': return "&lt;";
-                case '"': return "&quot;";
-                case '\t': return "&#9;";
-                case '\n': return "&#10;";
-                case '\r': return "&#13;";
-                default: return nullptr;
+                case '&':
+                    return "&amp;";
+                case '<':
+                    return "&lt;";
+                case '"':
+                    return "&quot;";
+                case '\t':
+                    return "&#9;";
+                case '\n':
+                    return "&#10;";
+                case '\r':
+                    return "&#13;";
+                default:
+                    return nullptr;
             }
         });
     }
@@ -154,7 +166,8 @@ void writeNamespace(Writer& w, const xmlNs* ns) {
 // of the element that declared it) gets its declaration here, so the text
 // parses again.
 void declareIfUnbound(Writer& w, NamespaceScope& scope, const xmlNs* ns) {
-    if (ns == nullptr || ns->prefix == nullptr || ns->href == nullptr || xmlStrEqual(ns->prefix, BAD_CAST "xml")) {
+    if (ns == nullptr || ns->prefix == nullptr || ns->href == nullptr ||
+        xmlStrEqual(ns->prefix, BAD_CAST "xml")) {
         return;
     }
     if (!scope.IsBound(ns)) {
@@ -301,7 +314,8 @@ void writeDoctype(Writer& w, const xmlDtd* dtd) {
         for (xmlNodePtr decl = dtd->children; decl != nullptr; decl = decl->next) {
             xmlBufferEmpty(buffer);
             xmlNodeDump(buffer, dtd->doc, decl, 0, 0);
-            std::string_view text(str(xmlBufferContent(buffer)), std::size_t(xmlBufferLength(buffer)));
+            std::string_view text(str(xmlBufferContent(buffer)),
+                                  std::size_t(xmlBufferLength(buffer)));
             while (!text.empty() && text.back() == '\n') {
                 text.remove_suffix(1);
             }

@@ -34,13 +34,18 @@ UrlProgress ProgressOf(CProgressBar& bar) {
 
 }  // namespace
 
-DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame) : m_doc(doc), m_ui(ui), m_frame(frame) {
+DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame)
+    : m_doc(doc), m_ui(ui), m_frame(frame) {
     On(ID_FILE_SAVE, [this] { OnFileSave(); });
     On(ID_FILE_SAVE_AS, [this] { OnFileSaveAs(); });
-    On(ID_VALIDATE_YES, [this] { m_doc.OnValidateYes(); }, [this] { return m_doc.CanValidateYes(); });
-    On(ID_VALIDATE_NO, [this] { m_doc.OnValidateNo(); }, [this] { return m_doc.CanValidateNo(); });
+    On(
+        ID_VALIDATE_YES, [this] { m_doc.OnValidateYes(); },
+        [this] { return m_doc.CanValidateYes(); });
+    On(
+        ID_VALIDATE_NO, [this] { m_doc.OnValidateNo(); }, [this] { return m_doc.CanValidateNo(); });
     On(ID_PARSE, [this] { m_doc.OnParse(); });
-    On(ID_OPEN_URL, [this] { OnOpenUrl(); }, [this] { return !IsFetching(); });
+    On(
+        ID_OPEN_URL, [this] { OnOpenUrl(); }, [this] { return !IsFetching(); });
     On(
         ID_GET_XML_DATA, [this] { OnGetXmlData(m_doc, m_ui, m_frame, *this); },
         [this] { return !IsFetching(); });
@@ -86,8 +91,8 @@ bool DocCommands::OnFileSave() {
 }
 
 bool DocCommands::OnFileSaveAs() {
-    QString suggested =
-        m_doc.GetPathName().empty() ? Title() + QStringLiteral(".xml") : QString::fromStdString(m_doc.GetPathName());
+    QString suggested = m_doc.GetPathName().empty() ? Title() + QStringLiteral(".xml")
+                                                    : QString::fromStdString(m_doc.GetPathName());
     QString path = m_ui.AskSaveFileName(suggested);
     if (path.isEmpty()) {
         return false;
@@ -103,9 +108,12 @@ bool DocCommands::SaveModified() {
         return true;
     }
     switch (m_ui.AskSaveChanges(Title())) {
-        case SaveAnswer::Save: return OnFileSave();
-        case SaveAnswer::Discard: return true;
-        case SaveAnswer::Cancel: return false;
+        case SaveAnswer::Save:
+            return OnFileSave();
+        case SaveAnswer::Discard:
+            return true;
+        case SaveAnswer::Cancel:
+            return false;
     }
     return false;
 }

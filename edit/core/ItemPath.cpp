@@ -49,12 +49,15 @@ std::string ItemPath(const CTreeItem* item, std::string_view ownLabel) {
     std::string path;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const CTreeItem* step = *it;
-        AppendStep(path, step == item ? ownLabel : std::string_view(step->label), CountSameLabelSiblingsBefore(step));
+        AppendStep(path, step == item ? ownLabel : std::string_view(step->label),
+                   CountSameLabelSiblingsBefore(step));
     }
     return path;
 }
 
-std::string ItemPath(const CTreeItem* item) { return item ? ItemPath(item, item->label) : std::string(); }
+std::string ItemPath(const CTreeItem* item) {
+    return item ? ItemPath(item, item->label) : std::string();
+}
 
 std::string AttributeNameOfLabel(std::string_view label) {
     return std::string(label.substr(0, label.find(' ')));

@@ -27,9 +27,13 @@ constexpr std::array<CommandInfo, 14> kCommands{{
     {TreeCommand::AddChildElement, "add-child-element", {true, true, true, true, false}},
     {TreeCommand::AddTextNode, "add-text-node", {false, true, true, false, false}},
     {TreeCommand::RenameElement, "rename-element", {true, false, true, true, false}},
-    {TreeCommand::DeleteElementAndChildren, "delete-element-and-children", {false, false, false, false, false}},
+    {TreeCommand::DeleteElementAndChildren,
+     "delete-element-and-children",
+     {false, false, false, false, false}},
     {TreeCommand::DeleteElementOnly, "delete-element-only", {false, false, true, false, false}},
-    {TreeCommand::DuplicateElementSubTree, "duplicate-element-subtree", {false, false, false, false, false}},
+    {TreeCommand::DuplicateElementSubTree,
+     "duplicate-element-subtree",
+     {false, false, false, false, false}},
     {TreeCommand::ElementToAttribute, "element-to-attribute", {false, false, true, false, false}},
     {TreeCommand::ChangeAttributeName, "change-attribute-name", {true, false, true, true, false}},
     {TreeCommand::ChangeAttributeValue, "change-attribute-value", {false, true, true, false, true}},
@@ -248,28 +252,48 @@ struct Change {
 
     bool ApplyTo(XmlNode e) const {
         switch (command) {
-            case TreeCommand::AddAttribute: AddAttributeTo(e, inputs.name, inputs.value); return true;
-            case TreeCommand::AddChildElement: AddChildElementTo(e, inputs.name, inputs.value); return true;
-            case TreeCommand::AddTextNode: AddTextNodeTo(e, inputs.value); return true;
-            case TreeCommand::RenameElement: return Rename(e, inputs.name);
-            case TreeCommand::DeleteElementOnly: return DeleteElementOnly(e);
-            case TreeCommand::DuplicateElementSubTree: return Duplicate(e);
-            case TreeCommand::ElementToAttribute: return ElementToAttribute(e);
-            case TreeCommand::ChangeAttributeName: ChangeAttributeNameIn(e, attributeName, inputs.name); return true;
+            case TreeCommand::AddAttribute:
+                AddAttributeTo(e, inputs.name, inputs.value);
+                return true;
+            case TreeCommand::AddChildElement:
+                AddChildElementTo(e, inputs.name, inputs.value);
+                return true;
+            case TreeCommand::AddTextNode:
+                AddTextNodeTo(e, inputs.value);
+                return true;
+            case TreeCommand::RenameElement:
+                return Rename(e, inputs.name);
+            case TreeCommand::DeleteElementOnly:
+                return DeleteElementOnly(e);
+            case TreeCommand::DuplicateElementSubTree:
+                return Duplicate(e);
+            case TreeCommand::ElementToAttribute:
+                return ElementToAttribute(e);
+            case TreeCommand::ChangeAttributeName:
+                ChangeAttributeNameIn(e, attributeName, inputs.name);
+                return true;
             case TreeCommand::ChangeAttributeValue:
                 ChangeAttributeValueIn(e, attributeName, inputs.value);
                 return true;
-            case TreeCommand::DeleteAttribute: DeleteAttributeFrom(e, attributeName); return true;
-            case TreeCommand::AttributeToElement: return AttributeToElementIn(e, attributeName);
-            case TreeCommand::ChangeTextValue: return ChangeTextValueIn(e, inputs.value, textOrdinal);
-            case TreeCommand::DeleteTextNode: DeleteTextNodeFrom(e, textOrdinal); return true;
-            case TreeCommand::DeleteElementAndChildren: break;
+            case TreeCommand::DeleteAttribute:
+                DeleteAttributeFrom(e, attributeName);
+                return true;
+            case TreeCommand::AttributeToElement:
+                return AttributeToElementIn(e, attributeName);
+            case TreeCommand::ChangeTextValue:
+                return ChangeTextValueIn(e, inputs.value, textOrdinal);
+            case TreeCommand::DeleteTextNode:
+                DeleteTextNodeFrom(e, textOrdinal);
+                return true;
+            case TreeCommand::DeleteElementAndChildren:
+                break;
         }
         return false;
     }
 };
 
-std::vector<XmlNode> ElementsToChange(XmlDocument& dom, XmlNode target, TreeCommand command, bool allOccurrences) {
+std::vector<XmlNode> ElementsToChange(XmlDocument& dom, XmlNode target, TreeCommand command,
+                                      bool allOccurrences) {
     if (allOccurrences && FieldsOf(command).allOccurrences) {
         // Fixed when built: every element that bore the name is changed once.
         return dom.documentElement().getElementsByTagName(target.nodeName());
@@ -282,7 +306,8 @@ bool ApplyChange(XmlDocument& dom, XmlNode target, const Change& change) {
         DeleteWithChildren(dom, target.nodeName());
         return true;
     }
-    for (XmlNode element : ElementsToChange(dom, target, change.command, change.inputs.allOccurrences)) {
+    for (XmlNode element :
+         ElementsToChange(dom, target, change.command, change.inputs.allOccurrences)) {
         if (!change.ApplyTo(element)) {
             return false;
         }
@@ -292,11 +317,14 @@ bool ApplyChange(XmlDocument& dom, XmlNode target, const Change& change) {
 
 }  // namespace
 
-std::string_view TreeCommandName(TreeCommand command) { return InfoOf(command).name; }
+std::string_view TreeCommandName(TreeCommand command) {
+    return InfoOf(command).name;
+}
 
 std::optional<TreeCommand> TreeCommandFromName(std::string_view nameOrNumber) {
     int number = 0;
-    auto [end, ec] = std::from_chars(nameOrNumber.data(), nameOrNumber.data() + nameOrNumber.size(), number);
+    auto [end, ec] =
+        std::from_chars(nameOrNumber.data(), nameOrNumber.data() + nameOrNumber.size(), number);
     bool isNumber = ec == std::errc() && end == nameOrNumber.data() + nameOrNumber.size();
     for (const CommandInfo& info : kCommands) {
         if (info.name == nameOrNumber || (isNumber && int(info.command) == number)) {
@@ -310,20 +338,29 @@ bool OnUpdateElementCmd(int nSelSelectedImage) {
     return nSelSelectedImage == IMG_ELEMENT_LEAF || nSelSelectedImage == IMG_ELEMENT_PARENT_OPEN;
 }
 
-bool OnUpdateAttributeCmd(int nSelSelectedImage) { return nSelSelectedImage == IMG_ATTRIBUTE; }
+bool OnUpdateAttributeCmd(int nSelSelectedImage) {
+    return nSelSelectedImage == IMG_ATTRIBUTE;
+}
 
-bool OnUpdateTextCmd(int nSelSelectedImage) { return nSelSelectedImage == IMG_TEXT; }
+bool OnUpdateTextCmd(int nSelSelectedImage) {
+    return nSelSelectedImage == IMG_TEXT;
+}
 
 bool IsTreeCommandEnabled(TreeCommand command, int nSelSelectedImage) {
     switch (AddressedKind(command)) {
-        case Addresses::Attribute: return OnUpdateAttributeCmd(nSelSelectedImage);
-        case Addresses::Text: return OnUpdateTextCmd(nSelSelectedImage);
-        case Addresses::Element: return OnUpdateElementCmd(nSelSelectedImage);
+        case Addresses::Attribute:
+            return OnUpdateAttributeCmd(nSelSelectedImage);
+        case Addresses::Text:
+            return OnUpdateTextCmd(nSelSelectedImage);
+        case Addresses::Element:
+            return OnUpdateElementCmd(nSelSelectedImage);
     }
     return false;
 }
 
-CommandFields FieldsOf(TreeCommand command) { return InfoOf(command).fields; }
+CommandFields FieldsOf(TreeCommand command) {
+    return InfoOf(command).fields;
+}
 
 void CopyNode(XmlNode node, XmlNode destination) {
     struct Pending {
@@ -403,13 +440,16 @@ void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
     Install(doc, items, treeView, Regenerate(doc));
 }
 
-CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current, TreeCommand command,
-                              const CommandInputs& inputs, MessageSink& messages, CDocView* treeView) {
-    if (inputs.cancelled || current.hSelItem == nullptr || !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
+CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current,
+                              TreeCommand command, const CommandInputs& inputs,
+                              MessageSink& messages, CDocView* treeView) {
+    if (inputs.cancelled || current.hSelItem == nullptr ||
+        !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
         return CommandOutcome::Stopped;
     }
     CommandFields fields = FieldsOf(command);
-    if ((fields.nameMustNotBeEmpty && inputs.name.empty()) || (fields.valueMustNotBeEmpty && inputs.value.empty())) {
+    if ((fields.nameMustNotBeEmpty && inputs.name.empty()) ||
+        (fields.valueMustNotBeEmpty && inputs.value.empty())) {
         return CommandOutcome::Stopped;
     }
     if (fields.name && !IsXmlName(inputs.name)) {
@@ -418,11 +458,14 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
     }
 
     Addresses kind = AddressedKind(command);
-    const CTreeItem* addressed = kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent;
-    std::string path = kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
-    const char* missing = (command == TreeCommand::AttributeToElement || command == TreeCommand::DeleteAttribute)
-                              ? kSomeUnexpectedError
-                              : kUnexpectedError;
+    const CTreeItem* addressed =
+        kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent;
+    std::string path =
+        kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
+    const char* missing =
+        (command == TreeCommand::AttributeToElement || command == TreeCommand::DeleteAttribute)
+            ? kSomeUnexpectedError
+            : kUnexpectedError;
     std::optional<std::vector<XmlNode>> nodes;
     if (doc.m_pDomDoc && addressed != nullptr) {
         nodes = doc.m_pDomDoc->selectNodes(path);

@@ -84,8 +84,9 @@ constexpr const char* kChangeNotWellFormed =
 
 // Runs one command on the document from the current item. The tree view
 // passes itself as treeView so the broadcast after the change skips it.
-CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current, TreeCommand command,
-                              const CommandInputs& inputs, MessageSink& messages, CDocView* treeView = nullptr);
+CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current,
+                              TreeCommand command, const CommandInputs& inputs,
+                              MessageSink& messages, CDocView* treeView = nullptr);
 
 // After a change: the DOM's serialisation becomes the text, the DOM and the
 // tree are rebuilt from it, the other views take the text, and the document

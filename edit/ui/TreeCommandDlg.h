@@ -14,14 +14,14 @@ namespace quorrel {
 
 struct TreeCommandDialogText {
     TreeCommand command;
-    int resource;          // the dialog's number
+    int resource;  // the dialog's number
     const char* title;
     const char* description;
-    const char* namePrompt;   // field 1007, or null
+    const char* namePrompt;  // field 1007, or null
     int nameLimit;
     const char* valuePrompt;  // field 1011, or null
     int valueLimit;
-    const char* checkLabel;   // check box 1009, or null
+    const char* checkLabel;  // check box 1009, or null
 };
 
 const TreeCommandDialogText& DialogTextOf(TreeCommand command);

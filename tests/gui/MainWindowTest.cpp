@@ -25,7 +25,8 @@ using namespace quorrel;
 namespace {
 
 const std::string kHints =
-    "\nHint:\n Turn the DTD/Schema validation button - V - on the toolbar off.\n Then click on the Parse button - P - "
+    "\nHint:\n Turn the DTD/Schema validation button - V - on the toolbar off.\n Then click on the "
+    "Parse button - P - "
     "to retry this operation.";
 
 // One application with a scripted user, started on an optional file.
@@ -92,9 +93,10 @@ std::vector<FormatRun> StyledRuns(CDView& view) {
     std::string text = view.Text();
     std::vector<FormatRun> runs;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        int style = int(view.SendScintilla(QsciScintilla::SCI_GETSTYLEAT, static_cast<unsigned long>(i)));
-        TextFormat format = style == XmlLexer::Tag      ? TextFormat::Tag
-                            : style == XmlLexer::String ? TextFormat::String
+        int style =
+            int(view.SendScintilla(QsciScintilla::SCI_GETSTYLEAT, static_cast<unsigned long>(i)));
+        TextFormat format = style == XmlLexer::Tag       ? TextFormat::Tag
+                            : style == XmlLexer::String  ? TextFormat::String
                             : style == XmlLexer::Keyword ? TextFormat::Keyword
                                                          : TextFormat::Plain;
         if (!runs.empty() && runs.back().format == format && runs.back().end == i) {
@@ -141,7 +143,8 @@ private slots:
         QCOMPARE(s.frame().statusBar()->currentMessage(), QStringLiteral("Ready"));
         QCOMPARE(s.frame().ProgressPane()->text(), QString(46, QLatin1Char(' ')));
         QCOMPARE(s.frame().findChildren<QShortcut*>().size(), 14);
-        QVERIFY(s.frame().Action(ID_FILE_SAVE)->statusTip() == QStringLiteral("Save the active document"));
+        QVERIFY(s.frame().Action(ID_FILE_SAVE)->statusTip() ==
+                QStringLiteral("Save the active document"));
         QVERIFY(s.frame().Action(ID_FILE_SAVE)->toolTip() == QStringLiteral("Save"));
 
         s.frame().OnCommand(ID_SWITCH_TO_TREE);
@@ -192,13 +195,16 @@ private slots:
         s.frame().SetActivePane(&s.source());
         s.frame().OnCommand(ID_FILE_SAVE);
         QVERIFY(!s.doc().IsModified());
-        QCOMPARE(ReadAll(path), QByteArray("<?xml version=\"1.0\"?>\r\n<r>\r\n\t<a x=\"1\">t</a>\r\n<b/></r>\r\n"));
+        QCOMPARE(
+            ReadAll(path),
+            QByteArray("<?xml version=\"1.0\"?>\r\n<r>\r\n\t<a x=\"1\">t</a>\r\n<b/></r>\r\n"));
     }
 
     void validationSwitchAndParseErrorCaret() {
         QTemporaryDir dir;
-        QString invalid = Write(dir, QStringLiteral("invalid.xml"),
-                                "<!DOCTYPE r [<!ELEMENT r (n)><!ELEMENT n (#PCDATA)>]>\n<r><n>1</n><x/></r>\n");
+        QString invalid =
+            Write(dir, QStringLiteral("invalid.xml"),
+                  "<!DOCTYPE r [<!ELEMENT r (n)><!ELEMENT n (#PCDATA)>]>\n<r><n>1</n><x/></r>\n");
         QString broken = Write(dir, QStringLiteral("broken.xml"), "<r>\n  <a>\n  </b>\n</r>\n");
 
         Session s;
@@ -239,8 +245,9 @@ private slots:
     void colouringAgreesWithFullColouringAfterEdits() {
         Session s;
         CDView& view = s.source();
-        view.setText(QStringLiteral("<a href=\"x\">text</a>\n<!DOCTYPE note SYSTEM \"note.dtd\">\n<p\n  x=\"1\"\n  "
-                                    "y=\"2\">EMPTY</p>\n"));
+        view.setText(QStringLiteral(
+            "<a href=\"x\">text</a>\n<!DOCTYPE note SYSTEM \"note.dtd\">\n<p\n  x=\"1\"\n  "
+            "y=\"2\">EMPTY</p>\n"));
         auto agrees = [&] { return StyledRuns(view) == ColorizeAll(view.Text()); };
         QVERIFY(agrees());
         // Opening a tag at the start of a line colours the lines after it up to its end.
@@ -318,8 +325,8 @@ private slots:
         qputenv("QUORREL_HELP_DIR", "/nonexistent/help");
         s.frame().OnCommand(ID_HELP_TOPICS);
         QCOMPARE(s.ui->messages.size(), std::size_t(1));
-        QCOMPARE(s.ui->messages[0],
-                 std::string("If you have IE 4.0 and upper,\nplease restart Quorrel and try this operation again."));
+        QCOMPARE(s.ui->messages[0], std::string("If you have IE 4.0 and upper,\nplease restart "
+                                                "Quorrel and try this operation again."));
         qputenv("QUORREL_HELP_DIR", QByteArray(QUORREL_SOURCE_HELP_DIR));
         s.frame().OnCommand(ID_HELP_TOPICS);
         QCOMPARE(s.ui->messages.size(), std::size_t(1));

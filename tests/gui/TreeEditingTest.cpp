@@ -24,11 +24,12 @@ using namespace quorrel;
 
 namespace {
 
-const int kElementCommands[] = {ID_ADD_ATTRIBUTE,       ID_ADD_CHILD_ELEMENT,  ID_ADD_TEXT_NODE,
-                                ID_RENAME_ELEMENT,      ID_DELETE_ELEMENT_AND_CHILDREN, ID_DELETE_ELEMENT_ONLY,
-                                ID_ELEMENT_TO_ATTRIBUTE, ID_DUPLICATE_ELEMENT_SUBTREE};
-const int kAttributeCommands[] = {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE, ID_ATTRIBUTE_TO_ELEMENT,
-                                  ID_DELETE_ATTRIBUTE};
+const int kElementCommands[] = {
+    ID_ADD_ATTRIBUTE,        ID_ADD_CHILD_ELEMENT,           ID_ADD_TEXT_NODE,
+    ID_RENAME_ELEMENT,       ID_DELETE_ELEMENT_AND_CHILDREN, ID_DELETE_ELEMENT_ONLY,
+    ID_ELEMENT_TO_ATTRIBUTE, ID_DUPLICATE_ELEMENT_SUBTREE};
+const int kAttributeCommands[] = {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE,
+                                  ID_ATTRIBUTE_TO_ELEMENT, ID_DELETE_ATTRIBUTE};
 const int kTextCommands[] = {ID_DELETE_TEXT_NODE, ID_CHANGE_TEXT_VALUE};
 
 // r holds e (attribute x, text t, comment c, CDATA d) and p (holding q).
@@ -47,7 +48,9 @@ struct Editing {
     QTemporaryDir dir;
     std::vector<MenuShown> menus;
     // Fills the dialog; return Rejected to press Cancel.
-    std::function<int(CTreeCommandDlg&)> fill = [](CTreeCommandDlg&) { return int(QDialog::Accepted); };
+    std::function<int(CTreeCommandDlg&)> fill = [](CTreeCommandDlg&) {
+        return int(QDialog::Accepted);
+    };
     QStringList dialogTitles;
 
     explicit Editing(const char* text = kDocument) {
@@ -166,7 +169,8 @@ private slots:
         }
         // Empty space changes nothing.
         const CTreeItem* before = e.tree().Current().hSelItem;
-        QPoint below = e.tree().viewport()->mapTo(&e.frame(), QPoint(5, e.tree().viewport()->height() - 3));
+        QPoint below =
+            e.tree().viewport()->mapTo(&e.frame(), QPoint(5, e.tree().viewport()->height() - 3));
         QTest::mouseClick(e.frame().windowHandle(), Qt::RightButton, {}, below);
         QCOMPARE(e.menus.size(), std::size_t(3));
         QCOMPARE(e.tree().Current().hSelItem, before);
@@ -177,8 +181,8 @@ private slots:
         struct Case {
             const char* position;
             int kind;  // 2 element, 3 attribute, 4 text, 0 none
-        } cases[] = {{"0", 0}, {"0.0", 2}, {"0.1", 2}, {"0.1.0", 2}, {"0.0.0", 3}, {"0.0.1", 4}, {"0.0.2", 0},
-                     {"0.0.3", 0}};
+        } cases[] = {{"0", 0},     {"0.0", 2},   {"0.1", 2},   {"0.1.0", 2},
+                     {"0.0.0", 3}, {"0.0.1", 4}, {"0.0.2", 0}, {"0.0.3", 0}};
         for (const Case& c : cases) {
             e.select(QString::fromLatin1(c.position));
             for (int id : kElementCommands) {
@@ -205,8 +209,10 @@ private slots:
         } expects[] = {
             {TreeCommand::AddAttribute, "Add Attribute", true, true, true, 35},
             {TreeCommand::AddTextNode, "Add Text Node", false, true, true, 250},
-            {TreeCommand::RenameElement, "Change Element Name (Rename Element)", true, false, true, 35},
-            {TreeCommand::DeleteElementAndChildren, "Delete Element & All Children", false, false, false, 0},
+            {TreeCommand::RenameElement, "Change Element Name (Rename Element)", true, false, true,
+             35},
+            {TreeCommand::DeleteElementAndChildren, "Delete Element & All Children", false, false,
+             false, 0},
             {TreeCommand::DuplicateElementSubTree, "Duplicate Sub Tree", false, false, false, 0},
             {TreeCommand::ChangeAttributeValue, "Change Attribute Value", false, true, true, 35},
             {TreeCommand::ChangeTextValue, "Change Text Value", false, true, true, 35},
@@ -231,7 +237,8 @@ private slots:
         }
         auto rename = CreateTreeCommandDialog(TreeCommand::ChangeAttributeName, nullptr);
         QCOMPARE(rename->findChild<QLabel*>(QStringLiteral("description"))->text(),
-                 QStringLiteral("Change name of selected Attribute\n     ( Does not change it's value )"));
+                 QStringLiteral(
+                     "Change name of selected Attribute\n     ( Does not change it's value )"));
         QCOMPARE(rename->findChild<QLabel*>(QStringLiteral("checkLabel1009"))->text(),
                  QStringLiteral("For all occurrences of this attribute in tree :"));
         auto add = CreateTreeCommandDialog(TreeCommand::AddAttribute, nullptr);
@@ -266,7 +273,8 @@ private slots:
         };
         e.select(QStringLiteral("0.0"));
         e.run(ID_ADD_ATTRIBUTE);
-        QCOMPARE(e.text(), std::string("<r>\n\t<p a=\"1\" k=\"v\">t</p>\n\t<q>\n\t\t<p a=\"2\" k=\"v\"/>\n\t</q>\n</r>\n"));
+        QCOMPARE(e.text(), std::string("<r>\n\t<p a=\"1\" k=\"v\">t</p>\n\t<q>\n\t\t<p a=\"2\" "
+                                       "k=\"v\"/>\n\t</q>\n</r>\n"));
         QVERIFY(e.doc().IsModified());
         QVERIFY(e.tree().isExpanded(e.index(QStringLiteral("0"))));
         QVERIFY(e.tree().isExpanded(e.index(QStringLiteral("0.1"))));
@@ -297,8 +305,8 @@ private slots:
         e.run(ID_ATTRIBUTE_TO_ELEMENT);
         QCOMPARE(e.tree().Current().hSelItem, nullptr);  // the attribute is gone
         QVERIFY(!e.enabled(ID_ATTRIBUTE_TO_ELEMENT));
-        QCOMPARE(e.text(),
-                 std::string("<r>\n\t<p k=\"v\" m=\"\">z<a>z</a></p>\n\t<q>\n\t\t<p a=\"2\" k=\"v\"/>\n\t</q>\n</r>\n"));
+        QCOMPARE(e.text(), std::string("<r>\n\t<p k=\"v\" m=\"\">z<a>z</a></p>\n\t<q>\n\t\t<p "
+                                       "a=\"2\" k=\"v\"/>\n\t</q>\n</r>\n"));
 
         e.fill = [](CTreeCommandDlg& d) {
             QTest::keyClicks(d.NameField(), QStringLiteral("item"));
@@ -308,7 +316,8 @@ private slots:
         e.select(QStringLiteral("0.1.0"));
         e.run(ID_RENAME_ELEMENT);
         QCOMPARE(e.text(),
-                 std::string("<r>\n\t<item k=\"v\" m=\"\">z<a>z</a></item>\n\t<q>\n\t\t<item a=\"2\" k=\"v\"/>\n\t</q>\n</r>\n"));
+                 std::string("<r>\n\t<item k=\"v\" m=\"\">z<a>z</a></item>\n\t<q>\n\t\t<item "
+                             "a=\"2\" k=\"v\"/>\n\t</q>\n</r>\n"));
         QVERIFY(e.ui->messages.empty());
 
         // Messages come through the sink.
@@ -371,12 +380,14 @@ private slots:
             return nullptr;
         };
         e.rightClick(QStringLiteral("0.2.2"));
-        QVERIFY(window.save(QDir(QString::fromUtf8(folder)).filePath(QStringLiteral("context-menu.png"))));
+        QVERIFY(window.save(
+            QDir(QString::fromUtf8(folder)).filePath(QStringLiteral("context-menu.png"))));
         auto dialog = CreateTreeCommandDialog(TreeCommand::AddAttribute, &e.frame());
         dialog->show();
         QTest::keyClicks(dialog->NameField(), QStringLiteral("edition"));
         QTest::keyClicks(dialog->ValueField(), QStringLiteral("second"));
-        QVERIFY(dialog->grab().save(QDir(QString::fromUtf8(folder)).filePath(QStringLiteral("dialog.png"))));
+        QVERIFY(dialog->grab().save(
+            QDir(QString::fromUtf8(folder)).filePath(QStringLiteral("dialog.png"))));
     }
 };
 

@@ -30,7 +30,8 @@ QFont FixedFont() {
 
 }  // namespace
 
-CDView::CDView(CDoc& doc, QWidget* parent) : QsciScintilla(parent), m_doc(doc), m_lexer(new XmlLexer(this)) {
+CDView::CDView(CDoc& doc, QWidget* parent)
+    : QsciScintilla(parent), m_doc(doc), m_lexer(new XmlLexer(this)) {
     setObjectName(QStringLiteral("sourceView"));
     setUtf8(true);
     QFont font = FixedFont();
@@ -56,7 +57,9 @@ CDView::CDView(CDoc& doc, QWidget* parent) : QsciScintilla(parent), m_doc(doc), 
     RegisterCommands();
 }
 
-CDView::~CDView() { m_doc.m_textSource = nullptr; }
+CDView::~CDView() {
+    m_doc.m_textSource = nullptr;
+}
 
 std::string CDView::Text() const {
     auto* self = const_cast<CDView*>(this);
@@ -117,7 +120,8 @@ void CDView::ShowParseError(const ParseError* error) {
     long lineEnd = SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line));
     long pos = lineStart;
     if (error->column > 1) {
-        pos = SendScintilla(SCI_POSITIONRELATIVE, static_cast<unsigned long>(lineStart), error->column - 1);
+        pos = SendScintilla(SCI_POSITIONRELATIVE, static_cast<unsigned long>(lineStart),
+                            error->column - 1);
         if (pos == 0 && lineStart != 0) {
             pos = lineEnd;
         }
@@ -173,10 +177,14 @@ void CDView::Replace() {
 }
 
 void CDView::RegisterCommands() {
-    On(ID_EDIT_UNDO, [this] { undo(); }, [this] { return isUndoAvailable(); });
-    On(ID_EDIT_CUT, [this] { cut(); }, [this] { return hasSelectedText(); });
-    On(ID_EDIT_COPY, [this] { copy(); }, [this] { return hasSelectedText(); });
-    On(ID_EDIT_PASTE, [this] { paste(); }, [this] { return SendScintilla(SCI_CANPASTE) != 0; });
+    On(
+        ID_EDIT_UNDO, [this] { undo(); }, [this] { return isUndoAvailable(); });
+    On(
+        ID_EDIT_CUT, [this] { cut(); }, [this] { return hasSelectedText(); });
+    On(
+        ID_EDIT_COPY, [this] { copy(); }, [this] { return hasSelectedText(); });
+    On(
+        ID_EDIT_PASTE, [this] { paste(); }, [this] { return SendScintilla(SCI_CANPASTE) != 0; });
     On(ID_EDIT_SELECT_ALL, [this] { selectAll(); });
     On(ID_EDIT_FIND, [this] { Find(true); });
     On(ID_EDIT_REPEAT, [this] { Find(false); });

@@ -61,7 +61,9 @@ FindDialog::FindDialog(CDView* view) : QDialog(view), m_view(view) {
     connect(cancel, &QPushButton::clicked, this, &QDialog::hide);
 }
 
-QString FindDialog::findText() const { return m_what->text(); }
+QString FindDialog::findText() const {
+    return m_what->text();
+}
 
 void FindDialog::show(bool replace, const QString& initial) {
     setWindowTitle(replace ? QStringLiteral("Replace") : QStringLiteral("Find"));
@@ -79,9 +81,13 @@ void FindDialog::show(bool replace, const QString& initial) {
     m_what->selectAll();
 }
 
-void FindDialog::showFind(const QString& initial) { show(false, initial); }
+void FindDialog::showFind(const QString& initial) {
+    show(false, initial);
+}
 
-void FindDialog::showReplace(const QString& initial) { show(true, initial); }
+void FindDialog::showReplace(const QString& initial) {
+    show(true, initial);
+}
 
 bool FindDialog::findNext() {
     if (m_what->text().isEmpty()) {
@@ -96,8 +102,8 @@ bool FindDialog::findNext() {
         line = lineFrom;
         index = indexFrom;
     }
-    bool found = m_view->findFirst(m_what->text(), false, m_matchCase->isChecked(), m_wholeWord->isChecked(),
-                                   false, forward, line, index);
+    bool found = m_view->findFirst(m_what->text(), false, m_matchCase->isChecked(),
+                                   m_wholeWord->isChecked(), false, forward, line, index);
     if (!found) {
         m_view->ShowNotFound(m_what->text());
     }
@@ -119,8 +125,8 @@ int FindDialog::replaceAll() {
     }
     int count = 0;
     m_view->beginUndoAction();
-    bool found = m_view->findFirst(m_what->text(), false, m_matchCase->isChecked(), m_wholeWord->isChecked(),
-                                   false, true, 0, 0);
+    bool found = m_view->findFirst(m_what->text(), false, m_matchCase->isChecked(),
+                                   m_wholeWord->isChecked(), false, true, 0, 0);
     while (found) {
         m_view->replace(m_with->text());
         ++count;

@@ -13,10 +13,14 @@ namespace {
 
 int StyleOf(TextFormat format) {
     switch (format) {
-        case TextFormat::Tag: return XmlLexer::Tag;
-        case TextFormat::String: return XmlLexer::String;
-        case TextFormat::Keyword: return XmlLexer::Keyword;
-        case TextFormat::Plain: break;
+        case TextFormat::Tag:
+            return XmlLexer::Tag;
+        case TextFormat::String:
+            return XmlLexer::String;
+        case TextFormat::Keyword:
+            return XmlLexer::Keyword;
+        case TextFormat::Plain:
+            break;
     }
     return XmlLexer::Plain;
 }
@@ -27,19 +31,27 @@ XmlLexer::XmlLexer(QObject* parent) : QsciLexerCustom(parent) {}
 
 QString XmlLexer::description(int style) const {
     switch (style) {
-        case Plain: return QStringLiteral("Text");
-        case Tag: return QStringLiteral("Tag");
-        case String: return QStringLiteral("String");
-        case Keyword: return QStringLiteral("Keyword");
-        default: return {};
+        case Plain:
+            return QStringLiteral("Text");
+        case Tag:
+            return QStringLiteral("Tag");
+        case String:
+            return QStringLiteral("String");
+        case Keyword:
+            return QStringLiteral("Keyword");
+        default:
+            return {};
     }
 }
 
 QColor XmlLexer::defaultColor(int style) const {
     switch (style) {
-        case Tag: return QColor(0, 0, 255);
-        case String: return QColor(255, 0, 255);
-        default: return QColor(0, 0, 0);
+        case Tag:
+            return QColor(0, 0, 255);
+        case String:
+            return QColor(255, 0, 255);
+        default:
+            return QColor(0, 0, 0);
     }
 }
 
@@ -49,7 +61,9 @@ QFont XmlLexer::defaultFont(int style) const {
     return font;
 }
 
-QColor XmlLexer::defaultPaper(int) const { return QColor(255, 255, 255); }
+QColor XmlLexer::defaultPaper(int) const {
+    return QColor(255, 255, 255);
+}
 
 void XmlLexer::setBaseFont(const QFont& font) {
     m_font = font;
@@ -67,18 +81,22 @@ void XmlLexer::styleText(int start, int end) {
     const long length = sci->SendScintilla(QsciScintilla::SCI_GETLENGTH);
     // A '<' at the end of the previous line looks at this line's first
     // characters, so that line is coloured again too.
-    long line = sci->SendScintilla(QsciScintilla::SCI_LINEFROMPOSITION, static_cast<unsigned long>(start));
+    long line =
+        sci->SendScintilla(QsciScintilla::SCI_LINEFROMPOSITION, static_cast<unsigned long>(start));
     if (line > 0) {
         --line;
     }
-    const long from = sci->SendScintilla(QsciScintilla::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
-    ScanState state = line == 0 ? ScanState::Outside
-                                : static_cast<ScanState>(sci->SendScintilla(QsciScintilla::SCI_GETLINESTATE,
-                                                                            static_cast<unsigned long>(line)));
+    const long from =
+        sci->SendScintilla(QsciScintilla::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    ScanState state = line == 0
+                          ? ScanState::Outside
+                          : static_cast<ScanState>(sci->SendScintilla(
+                                QsciScintilla::SCI_GETLINESTATE, static_cast<unsigned long>(line)));
     // Up to two characters past end decide whether a '<' opens a tag.
     const long visible = std::min<long>(length, end + 2);
-    const char* data = reinterpret_cast<const char*>(sci->SendScintilla(
-        QsciScintilla::SCI_GETRANGEPOINTER, static_cast<unsigned long>(0), static_cast<long>(visible)));
+    const char* data = reinterpret_cast<const char*>(
+        sci->SendScintilla(QsciScintilla::SCI_GETRANGEPOINTER, static_cast<unsigned long>(0),
+                           static_cast<long>(visible)));
     if (data == nullptr) {
         return;
     }
@@ -88,14 +106,16 @@ void XmlLexer::styleText(int start, int end) {
         setStyling(static_cast<int>(runEnd - runStart), StyleOf(format));
     };
     long nextLine = line + 1;
-    ColorizeLines(text, static_cast<std::size_t>(from), static_cast<std::size_t>(end), state, sink,
-                  [&](std::size_t lineStart, ScanState stateThere) {
-                      if (lineStart < static_cast<std::size_t>(length) || lineStart == text.size()) {
-                          sci->SendScintilla(QsciScintilla::SCI_SETLINESTATE, static_cast<unsigned long>(nextLine),
-                                             static_cast<long>(stateThere));
-                      }
-                      ++nextLine;
-                  });
+    ColorizeLines(
+        text, static_cast<std::size_t>(from), static_cast<std::size_t>(end), state, sink,
+        [&](std::size_t lineStart, ScanState stateThere) {
+            if (lineStart < static_cast<std::size_t>(length) || lineStart == text.size()) {
+                sci->SendScintilla(QsciScintilla::SCI_SETLINESTATE,
+                                   static_cast<unsigned long>(nextLine),
+                                   static_cast<long>(stateThere));
+            }
+            ++nextLine;
+        });
 }
 
 }  // namespace quorrel

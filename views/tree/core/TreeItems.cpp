@@ -21,7 +21,8 @@ CTreeItem* InsertItemFor(const XmlNode& node, CTreeItem* parent, CTreeItems& ite
         case NodeType::Element: {
             CTreeItem* item =
                 HasElementChild(node)
-                    ? items.InsertItem(node.nodeName(), IMG_ELEMENT_PARENT, IMG_ELEMENT_PARENT_OPEN, parent)
+                    ? items.InsertItem(node.nodeName(), IMG_ELEMENT_PARENT, IMG_ELEMENT_PARENT_OPEN,
+                                       parent)
                     : items.InsertItem(node.nodeName(), IMG_ELEMENT_LEAF, IMG_ELEMENT_LEAF, parent);
             XmlNamedNodeMap attributes = node.attributes();
             if (attributes.length() > 0) {
@@ -63,7 +64,8 @@ CTreeItem::~CTreeItem() {
     }
 }
 
-CTreeItem* CTreeItems::InsertItem(std::string label, int image, int selectedImage, CTreeItem* parent) {
+CTreeItem* CTreeItems::InsertItem(std::string label, int image, int selectedImage,
+                                  CTreeItem* parent) {
     auto& siblings = parent ? parent->children : m_top;
     auto item = std::make_unique<CTreeItem>();
     item->label = std::move(label);
@@ -136,12 +138,13 @@ void InsertNodeItems(const std::vector<XmlNode>& nodes, CTreeItem* parent, CTree
     }
 }
 
-void InsertAttributeItems(const XmlNamedNodeMap& attributes, CTreeItem* element, CTreeItems& items) {
+void InsertAttributeItems(const XmlNamedNodeMap& attributes, CTreeItem* element,
+                          CTreeItems& items) {
     for (std::size_t i = 0; i < attributes.length(); ++i) {
         XmlNode attr = attributes.item(i);
         if (attr.nodeType() == NodeType::Attribute) {
-            items.InsertItem(AttributeLabel(attr.nodeName(), attr.nodeValue()), IMG_ATTRIBUTE, IMG_ATTRIBUTE,
-                             element);
+            items.InsertItem(AttributeLabel(attr.nodeName(), attr.nodeValue()), IMG_ATTRIBUTE,
+                             IMG_ATTRIBUTE, element);
         }
     }
 }
@@ -157,7 +160,8 @@ void ExpandBranches(CTreeItem* item) {
         current->expanded = true;
         for (auto it = current->children.rbegin(); it != current->children.rend(); ++it) {
             CTreeItem* child = it->get();
-            if ((child->selectedImage == IMG_ROOT || child->selectedImage == IMG_ELEMENT_PARENT_OPEN) &&
+            if ((child->selectedImage == IMG_ROOT ||
+                 child->selectedImage == IMG_ELEMENT_PARENT_OPEN) &&
                 !child->children.empty()) {
                 pending.push_back(child);
             }

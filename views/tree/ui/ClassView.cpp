@@ -38,7 +38,9 @@ protected:
 };
 
 // Leaf and parent elements are one kind: adding a child element changes the image, not the node.
-int KindOf(int selectedImage) { return selectedImage == IMG_ELEMENT_LEAF ? IMG_ELEMENT_PARENT_OPEN : selectedImage; }
+int KindOf(int selectedImage) {
+    return selectedImage == IMG_ELEMENT_LEAF ? IMG_ELEMENT_PARENT_OPEN : selectedImage;
+}
 
 struct ContextMenu {
     const char* title;
@@ -49,18 +51,23 @@ struct ContextMenu {
 const ContextMenu* ContextMenuFor(int selectedImage) {
     static const ContextMenu element{
         "Element Node",
-        {ID_ADD_ATTRIBUTE, ID_ADD_CHILD_ELEMENT, ID_ADD_TEXT_NODE, ID_RENAME_ELEMENT, ID_DELETE_ELEMENT_AND_CHILDREN,
-         ID_DELETE_ELEMENT_ONLY, ID_ELEMENT_TO_ATTRIBUTE, ID_DUPLICATE_ELEMENT_SUBTREE}};
-    static const ContextMenu attribute{
-        "Attribute Node",
-        {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE, ID_ATTRIBUTE_TO_ELEMENT, ID_DELETE_ATTRIBUTE}};
+        {ID_ADD_ATTRIBUTE, ID_ADD_CHILD_ELEMENT, ID_ADD_TEXT_NODE, ID_RENAME_ELEMENT,
+         ID_DELETE_ELEMENT_AND_CHILDREN, ID_DELETE_ELEMENT_ONLY, ID_ELEMENT_TO_ATTRIBUTE,
+         ID_DUPLICATE_ELEMENT_SUBTREE}};
+    static const ContextMenu attribute{"Attribute Node",
+                                       {ID_CHANGE_ATTRIBUTE_NAME, ID_CHANGE_ATTRIBUTE_VALUE,
+                                        ID_ATTRIBUTE_TO_ELEMENT, ID_DELETE_ATTRIBUTE}};
     static const ContextMenu text{"Text Node", {ID_DELETE_TEXT_NODE, ID_CHANGE_TEXT_VALUE}};
     switch (selectedImage) {
         case IMG_ELEMENT_LEAF:
-        case IMG_ELEMENT_PARENT_OPEN: return &element;
-        case IMG_ATTRIBUTE: return &attribute;
-        case IMG_TEXT: return &text;
-        default: return nullptr;
+        case IMG_ELEMENT_PARENT_OPEN:
+            return &element;
+        case IMG_ATTRIBUTE:
+            return &attribute;
+        case IMG_TEXT:
+            return &text;
+        default:
+            return nullptr;
     }
 }
 
@@ -165,7 +172,9 @@ void CClassView::Refresh(bool reparse) {
     }
 }
 
-void CClassView::OnUpdate(CDocView* sender) { Refresh(sender != nullptr); }
+void CClassView::OnUpdate(CDocView* sender) {
+    Refresh(sender != nullptr);
+}
 
 void CClassView::OnActivateView(bool activate, bool fromOtherKind) {
     if (activate && fromOtherKind && m_doc.m_bTextChanged) {
@@ -234,7 +243,8 @@ void CClassView::OnContextMenu(const QPoint& globalPos) {
 }
 
 void CClassView::OnTreeCommand(TreeCommand command) {
-    if (!IsTreeCommandEnabled(command, m_current.nSelSelectedImage) || m_current.hSelItem == nullptr) {
+    if (!IsTreeCommandEnabled(command, m_current.nSelSelectedImage) ||
+        m_current.hSelItem == nullptr) {
         return;
     }
     std::unique_ptr<CTreeCommandDlg> dialog = CreateTreeCommandDialog(command, window());
@@ -273,7 +283,9 @@ void CClassView::RegisterCommands() {
     for (auto [id, command] : commands) {
         On(
             id, [this, command = command] { OnTreeCommand(command); },
-            [this, command = command] { return IsTreeCommandEnabled(command, m_current.nSelSelectedImage); });
+            [this, command = command] {
+                return IsTreeCommandEnabled(command, m_current.nSelSelectedImage);
+            });
     }
 }
 

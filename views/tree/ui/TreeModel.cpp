@@ -7,7 +7,8 @@
 
 namespace quorrel {
 
-TreeModel::TreeModel(CTreeItems& items, QObject* parent) : QAbstractItemModel(parent), m_items(items) {}
+TreeModel::TreeModel(CTreeItems& items, QObject* parent)
+    : QAbstractItemModel(parent), m_items(items) {}
 
 CTreeItem* TreeModel::ItemOf(const QModelIndex& index) {
     return index.isValid() ? static_cast<CTreeItem*>(index.internalPointer()) : nullptr;
@@ -40,9 +41,13 @@ int TreeModel::rowCount(const QModelIndex& parent) const {
     return int(parent.isValid() ? ItemOf(parent)->children.size() : m_items.TopItems().size());
 }
 
-int TreeModel::columnCount(const QModelIndex&) const { return 1; }
+int TreeModel::columnCount(const QModelIndex&) const {
+    return 1;
+}
 
-bool TreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
+bool TreeModel::hasChildren(const QModelIndex& parent) const {
+    return rowCount(parent) > 0;
+}
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const {
     CTreeItem* item = ItemOf(index);
