@@ -3,9 +3,10 @@
 # Times quorrel-cli db2xml on ROWS rows x 6 columns (default 100000) from
 # SQLite and from PostgreSQL (through both of its ODBC drivers), beside
 # PostgreSQL's own query_to_xml of the same statement in the same run, and
-# prints rows per second and the ratio. Uses the throwaway server and data
+# prints rows per second, peak memory and the ratio. Uses the throwaway server and data
 # sources of tests/db/odbc-fixture.sh; nothing outside a temporary folder
-# changes. Each figure is the best of three runs, output to /dev/null.
+# changes. Each figure is the median of five runs, output to /dev/null, printed
+# as rows of scripts/bench.sh's table.
 set -euo pipefail
 
 script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
@@ -50,22 +51,25 @@ SQL
 
 query='SELECT id, name, price, qty, created, note FROM big ORDER BY id'
 
-# Best wall time of three runs of a command, in seconds.
-best_of_three() {
-	local best="" start end t
-	for _ in 1 2 3; do
+runs=5
+# Times a command $runs times, output to /dev/null; prints the sorted wall
+# times in seconds on one line, then the largest peak resident size in kB.
+time_runs() {
+	local times=() peak=0 start end kb
+	for ((i = 0; i < runs; i++)); do
 		start=$(date +%s.%N)
-		"$@" >/dev/null || {
+		/usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null || {
 			echo "db2xml_bench: failed: $*" >&2
 			exit 1
 		}
 		end=$(date +%s.%N)
-		t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')
-		if [[ -z $best ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then
-			best=$t
-		fi
+		times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
+		kb=$(tail -n 1 "$work/peak")
+		((kb > peak)) && peak=$kb
 	done
-	echo "$best"
+	printf '%s\n' "${times[@]}" | sort -g | tr '\n' ' '
+	echo
+	echo "$peak"
 }
 
 check_rows() { # dsn user
@@ -81,24 +85,29 @@ check_rows lite ""
 check_rows pgw app
 
 export QUORREL_ODBC_PASSWORD=secret
-t_lite=$(best_of_three "$cli" db2xml --dsn lite --query "$query" --max-rows "$rows")
-t_lite_attr=$(best_of_three "$cli" db2xml --dsn lite --query "$query" --max-rows "$rows" --modes A,A,A,A,A,A)
-t_pgw=$(best_of_three "$cli" db2xml --dsn pgw --user app --query "$query" --max-rows "$rows")
-t_pga=$(best_of_three "$cli" db2xml --dsn pga --user app --query "$query" --max-rows "$rows")
-t_pg_xml=$(PGPASSWORD=secret best_of_three "$PG_BIN/psql" -X -q -A -t -h 127.0.0.1 -p "$port" -U app -d appdb \
+# The reference first, so every row can give its ratio.
+reference=$(PGPASSWORD=secret time_runs "$PG_BIN/psql" -X -q -A -t -h 127.0.0.1 -p "$port" -U app -d appdb \
 	-c "SELECT query_to_xml('$query', false, false, '')")
+ref_median=$(echo "$reference" | head -n 1 | awk '{ print $(int(NF / 2) + 1) }')
 
-report() { # label seconds
-	awk -v label="$1" -v t="$2" -v n="$rows" 'BEGIN { printf "%-46s %8.3f s %10.0f rows/s\n", label, t, n / t }'
+# One table row (see bench/BenchTable.h): operation, rows, median, min .. max,
+# runs, rows/s, peak, ratio to query_to_xml.
+row() { # label result-of-time_runs [reference-median]
+	echo "$2" | awk -v label="$1" -v n="$rows" -v ref="${3:-}" '
+		NR == 1 { k = NF; med = $(int(k / 2) + 1); lo = $1; hi = $k }
+		NR == 2 { peak = $1 / 1024 }
+		END {
+			ratio = ref == "" ? "-" : sprintf("%.2f x query_to_xml", med / ref)
+			printf "ROW\t%s\t%d rows\t%.3f s\t%.3f s .. %.3f s\t%d\t%.0f rows/s\t%.0f MB\t%s\n",
+				label, n, med, lo, hi, k, n / med, peak, ratio
+		}'
 }
-echo "db2xml_bench: $rows rows x 6 columns, best of 3, output to /dev/null"
-report "quorrel-cli db2xml, SQLite (elements)" "$t_lite"
-report "quorrel-cli db2xml, SQLite (attributes)" "$t_lite_attr"
-report "quorrel-cli db2xml, PostgreSQL Unicode driver" "$t_pgw"
-report "quorrel-cli db2xml, PostgreSQL ANSI driver" "$t_pga"
-report "PostgreSQL query_to_xml (psql)" "$t_pg_xml"
-ratio() { # label seconds seconds
-	awk -v label="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%-46s %8.2f (time ratio; above 1 is slower)\n", label, a / b }'
-}
-ratio "db2xml PostgreSQL Unicode / query_to_xml" "$t_pgw" "$t_pg_xml"
-ratio "db2xml SQLite / query_to_xml" "$t_lite" "$t_pg_xml"
+row "PostgreSQL query_to_xml via psql (reference)" "$reference"
+row "quorrel-cli db2xml, PostgreSQL Unicode driver" \
+	"$(time_runs "$cli" db2xml --dsn pgw --user app --query "$query" --max-rows "$rows")" "$ref_median"
+row "quorrel-cli db2xml, PostgreSQL ANSI driver" \
+	"$(time_runs "$cli" db2xml --dsn pga --user app --query "$query" --max-rows "$rows")" "$ref_median"
+row "quorrel-cli db2xml, SQLite (elements)" \
+	"$(time_runs "$cli" db2xml --dsn lite --query "$query" --max-rows "$rows")" "$ref_median"
+row "quorrel-cli db2xml, SQLite (attributes)" \
+	"$(time_runs "$cli" db2xml --dsn lite --query "$query" --max-rows "$rows" --modes A,A,A,A,A,A)" "$ref_median"

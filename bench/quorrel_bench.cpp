@@ -13,11 +13,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "bench/BenchDocuments.h"
+#include "bench/BenchTable.h"
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
 #include "edit/core/TreeCommands.h"
@@ -74,25 +76,15 @@ Result Measure(const std::function<void()>& setup, const std::function<void()>& 
     return r;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+void Print(const std::string& operation, double megabytes, const Result& r, double reference,
+           const std::string& referenceName = "xmlReadMemory", bool rate = true) {
+    PrintRow(operation, megabytes, r.seconds, rate, double(r.peakKb) / 1024.0, reference,
+             referenceName);
 }
 
-void Print(const std::string& operation, double megabytes, const Result& r, double reference) {
-    if (r.seconds.empty()) {
-        std::printf("%-38s %6.1f MB  failed\n", operation.c_str(), megabytes);
-        return;
-    }
-    double median = Median(r.seconds);
-    auto [lo, hi] = std::minmax_element(r.seconds.begin(), r.seconds.end());
-    std::printf("%-38s %6.1f MB  median %8.4f s  (min %.4f, max %.4f)  %8.1f MB/s  peak %7.1f MB",
-                operation.c_str(), megabytes, median, *lo, *hi, megabytes / median,
-                double(r.peakKb) / 1024.0);
-    if (reference > 0) {
-        std::printf("  %.2f x reference", median / reference);
-    }
-    std::printf("\n");
+std::string ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 const CTreeItem* FindItem(const CTreeItem* item, const std::string& label, int selectedImage) {
@@ -166,23 +158,29 @@ void BenchTreeCommands(const std::filesystem::path& file, double mb, double bare
                 }
             },
             true);
-        Print("command " + std::string(TreeCommandName(c.command)), mb, r, bareMedian);
+        Print("tree command " + std::string(TreeCommandName(c.command)) + " + refresh", mb, r,
+              bareMedian, "xmlReadMemory", false);
     }
 }
 
 void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool commands) {
-    std::string text = GenerateDocument(bytes);
-    double mb = double(text.size()) / (1024.0 * 1024.0);
-    std::filesystem::path file = folder / ("bench-" + std::to_string(bytes >> 20) + "mb.xml");
-    std::ofstream(file, std::ios::binary) << text;
+    std::filesystem::path file = folder / ("quorrel-bench-" + std::to_string(bytes >> 20) + "mb.xml");
+    double mb = 0;
+    {
+        // Written and freed before any child forks, so no child's peak holds it.
+        std::string generated = GenerateDocument(bytes);
+        mb = double(generated.size()) / (1024.0 * 1024.0);
+        std::ofstream(file, std::ios::binary) << generated;
+    }
 
-    Result bare = Measure([] {},
+    std::string text;
+    Result bare = Measure([&] { text = ReadFile(file); },
                           [&] {
                               xmlDocPtr d =
                                   xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0);
                               xmlFreeDoc(d);
                           });
-    double bareMedian = Median(bare.seconds);
+    double bareMedian = MedianOf(bare.seconds);
     Print("libxml2 xmlReadMemory (reference)", mb, bare, 0);
 
     Result lint = Measure([] {},
@@ -192,7 +190,9 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool comm
                                   std::fprintf(stderr, "xmllint failed\n");
                               }
                           });
-    Print("xmllint --noout", mb, lint, bareMedian);
+    // The child's peak does not include xmllint's own.
+    PrintRow("xmllint --noout (outside tool)", mb, lint.seconds, true, 0, bareMedian,
+             "xmlReadMemory");
 
     CollectingSink sink;
     Result open = Measure([] {},
@@ -212,26 +212,33 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool comm
                               });
     Print("open + tree items", mb, openTree, bareMedian);
 
-    CDoc loaded(sink);
     xmlDocPtr referenceDoc = nullptr;
     Result dump = Measure(
-        [&] { referenceDoc = xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0); },
+        [&] {
+            std::string bytes = ReadFile(file);
+            referenceDoc = xmlReadMemory(bytes.data(), int(bytes.size()), nullptr, nullptr, 0);
+        },
         [&] {
             xmlChar* out = nullptr;
             int size = 0;
             xmlDocDumpMemory(referenceDoc, &out, &size);
             xmlFree(out);
         });
-    double dumpMedian = Median(dump.seconds);
+    double dumpMedian = MedianOf(dump.seconds);
     Print("libxml2 xmlDocDumpMemory (reference)", mb, dump, 0);
-    Result serialise = Measure([&] { loaded.OnOpenDocument(file.string()); },
-                               [&] {
-                                   std::string out = loaded.m_pDomDoc->xml();
-                                   if (out.empty()) {
-                                       std::fprintf(stderr, "empty serialisation\n");
-                                   }
-                               });
-    Print("serialise (xml of the document)", mb, serialise, dumpMedian);
+    std::unique_ptr<CDoc> loaded;
+    Result serialise = Measure(
+        [&] {
+            loaded = std::make_unique<CDoc>(sink);
+            loaded->OnOpenDocument(file.string());
+        },
+        [&] {
+            std::string out = loaded->m_pDomDoc->xml();
+            if (out.empty()) {
+                std::fprintf(stderr, "empty serialisation\n");
+            }
+        });
+    Print("serialise the DOM", mb, serialise, dumpMedian, "xmlDocDumpMemory");
     if (commands) {
         BenchTreeCommands(file, mb, bareMedian);
     }
@@ -241,23 +248,22 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool comm
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Arguments: sizes in MB; --commands also times every tree command.
-    std::vector<std::size_t> sizes;
-    bool commands = false;
+    // Arguments: sizes in MB; --commands MB also times every tree command at that size.
+    std::vector<double> sizes;
+    double commandsAt = -1;
     for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--commands") {
-            commands = true;
+        if (std::string(argv[i]) == "--commands" && i + 1 < argc) {
+            commandsAt = std::atof(argv[++i]);
         } else {
-            sizes.push_back(std::size_t(std::atof(argv[i]) * (1 << 20)));
+            sizes.push_back(std::atof(argv[i]));
         }
     }
     if (sizes.empty()) {
-        sizes = {1u << 20, 10u << 20};
+        sizes = {1, 10};
     }
     std::filesystem::path folder = std::filesystem::temp_directory_path();
-    std::printf("%d runs each; ratios are to the libxml2 reference of the same size.\n", kRuns);
-    for (std::size_t s : sizes) {
-        BenchSize(s, folder, commands);
+    for (double s : sizes) {
+        BenchSize(std::size_t(s * (1 << 20)), folder, s == commandsAt);
     }
     return 0;
 }

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Usage: scripts/bench.sh [BUILD_DIR]
+# Builds in Release (BUILD_DIR, default build-release) and runs every
+# benchmark on documents it generates (1, 10, 50 and 100 MB), printing one
+# table: each row the median and min .. max of its runs, MB/s where the
+# operation covers the whole document, the peak memory of the process that
+# ran it, and the ratio to its reference timed in the same run. Needs no
+# network once the dependencies are installed. QUORREL_BENCH_SIZES overrides
+# the sizes, QUORREL_BENCH_ROWS the database rows (default 100000).
+set -euo pipefail
+
+script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
+repo_root=$(cd -- "$script_dir/.." && pwd)
+build_dir=${1:-"$repo_root/build-release"}
+sizes=${QUORREL_BENCH_SIZES:-"1 10 50 100"}
+rows=${QUORREL_BENCH_ROWS:-100000}
+
+"$script_dir/install-deps.sh" >&2
+qscintilla_prefix=$("$script_dir/build-qscintilla.sh" | tail -n 1)
+cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	-DQSCINTILLA_PREFIX="$qscintilla_prefix" -DBUILD_TESTING=OFF >&2
+cmake --build "$build_dir" -j"$(nproc)" \
+	--target quorrel-bench quorrel-gui-bench quorrel-cli quorrel-sample-db >&2
+
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+# Each program prints its rows as they come (tab-separated, marked ROW);
+# progress goes to standard error.
+run() { # title command...
+	echo "bench: $1" >&2
+	"${@:2}" | tee -a "$out" | cut -f 2,3,4 | sed 's/^/  /' >&2
+}
+# shellcheck disable=SC2086
+run "core: open, tree items, serialise" "$build_dir/bench/quorrel-bench" $sizes --commands 10
+# shellcheck disable=SC2086
+run "window (offscreen)" "$build_dir/bench/quorrel-gui-bench" $sizes 2> >(grep -v propagateSizeHints >&2)
+run "database generation" bash "$repo_root/bench/db2xml_bench.sh" "$build_dir" "$rows"
+
+echo "Quorrel benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(git -C "$repo_root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+{
+	printf 'operation\tsize\tmedian\tmin .. max\truns\tMB/s\tpeak memory\tratio to reference\n'
+	grep '^ROW' "$out" | cut -f 2-
+} | column -t -s $'\t'
