@@ -9,6 +9,7 @@ PACKAGES=(
 	qt6-base-dev-tools
 	dpkg-dev
 	libxml2-dev
+	zlib1g-dev
 	libxml2-utils
 	libcurl4-openssl-dev
 	unixodbc-dev

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 
 namespace quorrel {
 
@@ -790,12 +792,35 @@ FileStamp StampOfFile(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? StampOf(st) : FileStamp();
 }
 
-std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp* stamp) {
+std::uint64_t MaxDocumentBytes() {
+    const char* value = std::getenv("QUORREL_MAX_DOCUMENT_BYTES");
+    if (value == nullptr || *value == '\0') {
+        return kMaxDocumentBytes;
+    }
+    std::string_view text(value);
+    std::uint64_t bytes = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+    // The parser takes no more than 2 GB anyway.
+    bool usable = error == std::errc() && end == text.data() + text.size() && bytes > 0 &&
+                  bytes <= std::uint64_t(INT_MAX);
+    return usable ? bytes : kMaxDocumentBytes;
+}
+
+std::string ByteLimitText(std::uint64_t bytes) {
+    constexpr std::uint64_t kMegabyte = 1024 * 1024;
+    return bytes % kMegabyte == 0 ? std::to_string(bytes / kMegabyte) + " MB"
+                                  : std::to_string(bytes) + " bytes";
+}
+
+std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp* stamp,
+                          std::uint64_t maxBytes) {
     bytes.clear();
     auto fail = [&](const std::string& why) {
         bytes.clear();
+        bytes.shrink_to_fit();
         return "Cannot read '" + path + "': " + why;
     };
+    const std::string tooLarge = "the file is larger than " + ByteLimitText(maxBytes) + ".";
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -815,12 +840,19 @@ std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp
     if (!S_ISREG(st.st_mode)) {
         return fail("it is not a regular file");
     }
-    // One spare byte lets the final read see the end without growing the buffer.
-    bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+    if (std::uint64_t(st.st_size) > maxBytes) {
+        return fail(tooLarge);
+    }
+    // The size is only a hint: the file may grow (or be a /proc file that
+    // says 0), so reading stops one byte past the limit.
+    const std::uint64_t stopAt =
+        std::min<std::uint64_t>(maxBytes, std::numeric_limits<std::size_t>::max() / 2) + 1;
+    bytes.resize(std::size_t(std::min<std::uint64_t>(std::uint64_t(st.st_size) + 1, stopAt)));
     std::size_t used = 0;
-    while (true) {
+    while (used < stopAt) {
         if (used == bytes.size()) {
-            bytes.resize(bytes.size() * 2);
+            bytes.resize(
+                std::size_t(std::min<std::uint64_t>(std::uint64_t(bytes.size()) * 2, stopAt)));
         }
         ssize_t n = read(fd, bytes.data() + used, bytes.size() - used);
         if (n < 0) {
@@ -833,6 +865,9 @@ std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp
             break;
         }
         used += static_cast<std::size_t>(n);
+    }
+    if (used > maxBytes) {
+        return fail(tooLarge);
     }
     bytes.resize(used);
     if (stamp != nullptr && fstat(fd, &st) == 0) {

@@ -77,8 +77,18 @@ FileStamp StampOfFile(const std::string& path);
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes,
                                 FileStamp* written = nullptr);
 
-// Reads a whole regular file. Returns an empty error on success, else the
-// system's reason. stamp, if given, receives the stamp of the file read.
-std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp* stamp = nullptr);
+// The most bytes a document, DTD, entity or schema may have, from a file or a URL.
+constexpr std::uint64_t kMaxDocumentBytes = 256ULL * 1024 * 1024;
+// kMaxDocumentBytes, or QUORREL_MAX_DOCUMENT_BYTES when that holds a number
+// from 1 to 2^31 - 1.
+std::uint64_t MaxDocumentBytes();
+// "256 MB" when a whole number of megabytes, else "N bytes".
+std::string ByteLimitText(std::uint64_t bytes);
+
+// Reads a whole regular file of at most maxBytes bytes, also when it grows
+// while it is read. Returns an empty error on success, else the system's
+// reason. stamp, if given, receives the stamp of the file read.
+std::string ReadWholeFile(const std::string& path, std::string& bytes, FileStamp* stamp = nullptr,
+                          std::uint64_t maxBytes = MaxDocumentBytes());
 
 }  // namespace quorrel

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -39,7 +41,8 @@ struct Transfer {
     std::string body;
     std::uint64_t maxBytes = 0;
     bool tooLarge = false;
-    std::string statusLine;  // of the last response: redirects come first
+    std::string statusLine;    // of the last response: redirects come first
+    bool headerEnded = false;  // the last response's header came whole
     const std::atomic<bool>* cancel = nullptr;
 };
 
@@ -57,11 +60,14 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     std::string_view line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
     if (line.starts_with("HTTP/")) {
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-            line.remove_suffix(1);
-        }
         transfer->statusLine = line;
+        transfer->headerEnded = false;
+    } else if (line.empty()) {
+        transfer->headerEnded = true;
     }
     return size * count;
 }
@@ -78,6 +84,48 @@ std::string StatusText(const std::string& statusLine, long status) {
         return std::to_string(status);
     }
     return statusLine.substr(blank + 1);
+}
+
+bool IsHttpUrl(const std::string& url) {
+    auto starts = [&](std::string_view scheme) {
+        return url.size() >= scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), url.begin(), [](char a, char b) {
+                   return a == std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    return starts("http://") || starts("https://");
+}
+
+// libcurl's reason, put in words that say what the server did wrong. url is
+// where the transfer ended, requested where it began.
+std::string FailureText(CURLcode rc, const std::string& curlText, const std::string& url,
+                        const std::string& requested, long status) {
+    const std::string why = " (" + curlText + ")";
+    switch (rc) {
+        case CURLE_PARTIAL_FILE:
+            return "The connection broke off before the whole of " + url + " had come" + why + ".";
+        case CURLE_RECV_ERROR:  // a reset connection, or a header past libcurl's limit
+            return "The answer from " + url + " could not be read" + why + ".";
+        case CURLE_GOT_NOTHING:
+            return "The server at " + url + " closed the connection without answering.";
+        case CURLE_BAD_CONTENT_ENCODING:
+            return "The document at " + url + " could not be decompressed" + why + ".";
+        case CURLE_WEIRD_SERVER_REPLY:
+            return "The server at " + url + " did not answer in HTTP" + why + ".";
+        case CURLE_UNSUPPORTED_PROTOCOL: {
+            if (status >= 300 && status < 400) {
+                return "A redirect from " + requested + " leads to " + url +
+                       ", which is not an http or https URL.";
+            }
+            if (!IsHttpUrl(url)) {
+                return "Only http and https URLs can be opened, not " + url + ".";
+            }
+            // The answer had no status line (HTTP/0.9), so nothing said it was HTTP.
+            return "The server at " + url + " did not answer in HTTP" + why + ".";
+        }
+        default:
+            return curlText;
+    }
 }
 
 std::chrono::milliseconds FromEnvironment(const char* name, std::chrono::milliseconds fallback) {
@@ -98,6 +146,7 @@ FetchOptions FetchOptions::FromEnvironment() {
         quorrel::FromEnvironment("QUORREL_CONNECT_TIMEOUT_MS", options.connectTimeout);
     options.totalTimeout =
         quorrel::FromEnvironment("QUORREL_TRANSFER_TIMEOUT_MS", options.totalTimeout);
+    options.maxBytes = MaxDocumentBytes();
     return options;
 }
 
@@ -141,17 +190,19 @@ FetchResult FetchUrl(const std::string& url, const FetchOptions& options) {
     curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective);
     result.effectiveUrl = effective != nullptr ? effective : url;
 
-    constexpr std::uint64_t kMegabyte = 1024 * 1024;
-    std::string limit = options.maxBytes % kMegabyte == 0
-                            ? std::to_string(options.maxBytes / kMegabyte) + " MB"
-                            : std::to_string(options.maxBytes) + " bytes";
+    std::string limit = ByteLimitText(options.maxBytes);
     if (rc == CURLE_ABORTED_BY_CALLBACK) {
         result.cancelled = true;
         result.error = "The transfer was cancelled.";
     } else if (transfer.tooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
         result.error = "The document at " + result.effectiveUrl + " is larger than " + limit + ".";
     } else if (rc != CURLE_OK) {
-        result.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(rc);
+        result.error = FailureText(rc, errorText[0] != '\0' ? errorText : curl_easy_strerror(rc),
+                                   result.effectiveUrl, url, result.status);
+    } else if (!transfer.headerEnded) {
+        // libcurl takes a header cut short by the end of the connection as an empty body.
+        result.error = "The connection broke off before the whole of " + result.effectiveUrl +
+                       " had come (the server's answer ended within its header).";
     } else if (result.status >= 400) {
         result.error = "The server answered " + StatusText(transfer.statusLine, result.status) +
                        " for " + result.effectiveUrl + ".";

@@ -6,17 +6,20 @@
 #include <cstdint>
 #include <string>
 
+#include "doc/core/FileCodec.h"
+
 namespace quorrel {
 
 struct FetchOptions {
     std::chrono::milliseconds connectTimeout{10'000};
     std::chrono::milliseconds totalTimeout{60'000};  // the whole transfer, redirects included
-    std::uint64_t maxBytes = 256ULL * 1024 * 1024;
+    std::uint64_t maxBytes = kMaxDocumentBytes;      // of the body as decoded, not as sent
     // When it becomes true the transfer stops with an error; may be null.
     const std::atomic<bool>* cancel = nullptr;
 
     // The defaults, with the time-outs taken from QUORREL_CONNECT_TIMEOUT_MS
-    // and QUORREL_TRANSFER_TIMEOUT_MS when those hold a positive number.
+    // and QUORREL_TRANSFER_TIMEOUT_MS when those hold a positive number, and
+    // the size limit from MaxDocumentBytes().
     static FetchOptions FromEnvironment();
 };
 

@@ -26,7 +26,6 @@ using detail::xstr;
 namespace {
 
 constexpr const char* kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
-constexpr off_t kMaxExternalResource = 256L * 1024 * 1024;
 
 // What one parse needs to know inside libxml2's callbacks.
 struct ParseSession {
@@ -170,14 +169,19 @@ xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
     if (!S_ISREG(st.st_mode)) {
         return refuse(ctxt, "Cannot load '" + path + "': it is not a regular file.");
     }
-    if (st.st_size > kMaxExternalResource) {
-        return refuse(ctxt, "Cannot load '" + path + "': the file is larger than 256 MB.");
+    // Read here rather than by libxml2, which would inflate a compressed file
+    // past any limit and keep reading a file that grows.
+    std::string body;
+    std::string error = ReadWholeFile(path, body);
+    if (!error.empty()) {
+        return refuse(ctxt, error);
     }
-    xmlParserInputPtr input = xmlNewInputFromFile(ctxt, path.c_str());
-    if (input == nullptr) {
-        return refuse(ctxt, "Cannot load '" + path + "': " + std::strerror(errno));
-    }
-    return input;
+    // Named as a URI, so that relative names in it resolve beside it even
+    // when the path holds a blank, '%' or '#' (see absoluteBase).
+    xmlChar* escaped = xmlURIEscapeStr(xstr(path.c_str()), xstr("/"));
+    std::string name = escaped ? str(escaped) : path;
+    xmlFree(escaped);
+    return inputFromMemory(ctxt, name, body);
 }
 
 // Every external DTD, entity and schema comes through here.

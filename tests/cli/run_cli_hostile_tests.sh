@@ -49,6 +49,19 @@ for target in /dev/zero /dev/urandom "$work/fifo.xml" "$work/folder.xml" "$work/
     contains "$target: names the file" "Cannot read '$target': " "$work/err"
 done
 
+# Past the size limit, also a file that holds more than its size says: read no further.
+printf '<r>%0200d</r>' 0 >"$work/big.xml"
+for target in "$work/big.xml" /proc/self/maps; do
+    for command in tree highlight; do
+        QUORREL_MAX_DOCUMENT_BYTES=100 timeout 20 "$cli" $command "$target" >"$work/out" 2>"$work/err"; rc=$?
+        check "$command $target past the limit: status" 66 "$rc"
+        contains "$command $target past the limit: message" \
+            "Cannot read '$target': the file is larger than 100 bytes." "$work/err"
+    done
+done
+QUORREL_MAX_DOCUMENT_BYTES=1000 "$cli" tree "$work/big.xml" >"$work/out" 2>"$work/err"; rc=$?
+check "big.xml within the limit" "0 0/0 r" "$rc $(head -n 1 "$work/out")"
+
 # A change whose text would not parse again is not made.
 printf '<r><a/></r>' >"$work/doc.xml"
 "$cli" edit "$work/doc.xml" 0.0 add-attribute --name u:v --value 1 >"$work/out" 2>"$work/err"; rc=$?

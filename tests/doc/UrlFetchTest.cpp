@@ -10,7 +10,6 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,10 +17,12 @@
 #include "doc/core/Doc.h"
 #include "doc/core/UrlFetch.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/ScopedEnv.h"
 
 using namespace quorrel;
 using quorrel::test::HttpResponse;
 using quorrel::test::LoopbackHttpServer;
+using quorrel::test::ScopedEnv;
 using quorrel::test::UniqueFd;
 namespace fs = std::filesystem;
 
@@ -56,28 +57,6 @@ int ClosedPort() {
     ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
 }
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        ::setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 class RecordingView : public CDocView {
 public:

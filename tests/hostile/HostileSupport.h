@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/mount.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -41,6 +42,30 @@ struct TempDir {
         return (path / name).string();
     }
 };
+
+// piece repeated times over, as a gzip (windowBits 31) or zlib (15) stream,
+// without ever holding the whole input.
+inline std::string Compress(const std::string& piece, std::size_t times, int windowBits = 31) {
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+        throw std::runtime_error("deflateInit2 failed");
+    }
+    std::string out;
+    char buffer[65536];
+    for (std::size_t i = 0; i <= times; ++i) {
+        bool last = i == times;
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+        z.avail_in = last ? 0 : uInt(piece.size());
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buffer);
+            z.avail_out = sizeof buffer;
+            deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            out.append(buffer, sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
 
 inline std::string ReadBytes(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

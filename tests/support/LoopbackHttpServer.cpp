@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -31,7 +32,8 @@ bool WaitReadable(int fd, int wakeFd) {
     return (fds[1].revents & POLLIN) == 0;
 }
 
-void SendAll(int fd, const std::string& bytes) {
+// False when the client went away.
+bool SendAll(int fd, const std::string& bytes) {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -39,10 +41,32 @@ void SendAll(int fd, const std::string& bytes) {
             continue;
         }
         if (n <= 0) {
-            return;  // the client went away
+            return false;
         }
         sent += std::size_t(n);
     }
+    return true;
+}
+
+std::string Head(const HttpResponse& response, bool chunked) {
+    std::string head =
+        "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
+    if (chunked) {
+        head += "Transfer-Encoding: chunked\r\n";
+    } else {
+        head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+    }
+    head += "Connection: close\r\n";
+    for (const auto& [name, value] : response.headers) {
+        head += name + ": " + value + "\r\n";
+    }
+    return head + "\r\n";
+}
+
+std::string Chunk(const std::string& bytes) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
+    return size + bytes + "\r\n";
 }
 
 }  // namespace
@@ -107,7 +131,20 @@ std::string LoopbackHttpServer::Url(std::string_view path) const {
 
 void LoopbackHttpServer::Route(const std::string& path, HttpResponse response) {
     std::lock_guard lock(m_mutex);
-    m_routes[path] = std::move(response);
+    m_routes[path] = Reply{std::move(response), std::nullopt, 0, false};
+}
+
+void LoopbackHttpServer::RouteRaw(const std::string& path, std::string bytes, bool holdOpen) {
+    std::lock_guard lock(m_mutex);
+    m_routes[path] = Reply{HttpResponse{}, std::move(bytes), 0, holdOpen};
+}
+
+void LoopbackHttpServer::RouteChunked(const std::string& path, std::string chunk,
+                                      std::uint64_t repeats,
+                                      std::vector<std::pair<std::string, std::string>> headers) {
+    std::lock_guard lock(m_mutex);
+    HttpResponse response{200, "OK", std::move(chunk), std::move(headers)};
+    m_routes[path] = Reply{std::move(response), std::nullopt, repeats, false};
 }
 
 void LoopbackHttpServer::RouteRedirect(const std::string& path, const std::string& location,
@@ -168,25 +205,44 @@ void LoopbackHttpServer::Answer(UniqueFd client) {
     std::size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
     std::string path = end == std::string::npos ? "/" : request.substr(start + 1, end - start - 1);
     path = path.substr(0, path.find('?'));
-    HttpResponse response = ResponseFor(path);
-    std::string head =
-        "HTTP/1.1 " + std::to_string(response.status) + " " + response.reason + "\r\n";
-    head += "Content-Length: " + std::to_string(response.body.size()) + "\r\nConnection: close\r\n";
-    for (const auto& [name, value] : response.headers) {
-        head += name + ": " + value + "\r\n";
+    Reply reply = ReplyFor(path);
+    Send(client.get(), reply);
+    if (reply.holdOpen) {
+        std::lock_guard lock(m_mutex);
+        m_held.push_back(std::move(client));
+        return;
     }
-    head += "\r\n";
-    SendAll(client.get(), head + response.body);
     ::shutdown(client.get(), SHUT_WR);
 }
 
-HttpResponse LoopbackHttpServer::ResponseFor(const std::string& path) {
+void LoopbackHttpServer::Send(int fd, const Reply& reply) {
+    if (reply.raw) {
+        SendAll(fd, *reply.raw);
+        return;
+    }
+    if (reply.chunkRepeats == 0) {
+        SendAll(fd, Head(reply.response, false) + reply.response.body);
+        return;
+    }
+    if (!SendAll(fd, Head(reply.response, true))) {
+        return;
+    }
+    const std::string chunk = Chunk(reply.response.body);
+    for (std::uint64_t i = 0; i < reply.chunkRepeats; ++i) {
+        if (!SendAll(fd, chunk)) {
+            return;
+        }
+    }
+    SendAll(fd, "0\r\n\r\n");
+}
+
+LoopbackHttpServer::Reply LoopbackHttpServer::ReplyFor(const std::string& path) {
     std::lock_guard lock(m_mutex);
     m_requests.push_back(path);
     if (auto it = m_routes.find(path); it != m_routes.end()) {
         return it->second;
     }
-    HttpResponse missing{404, "Not Found", "no such document\n", {}};
+    Reply missing{HttpResponse{404, "Not Found", "no such document\n", {}}, std::nullopt, 0, false};
     if (m_folder.empty() || path.find("..") != std::string::npos) {
         return missing;
     }
@@ -196,7 +252,8 @@ HttpResponse LoopbackHttpServer::ResponseFor(const std::string& path) {
     }
     std::ostringstream bytes;
     bytes << file.rdbuf();
-    return HttpResponse{200, "OK", bytes.str(), {{"Content-Type", "application/xml"}}};
+    return Reply{HttpResponse{200, "OK", bytes.str(), {{"Content-Type", "application/xml"}}},
+                 std::nullopt, 0, false};
 }
 
 }  // namespace quorrel::test

@@ -1,9 +1,12 @@
-// A small HTTP/1.1 server on 127.0.0.1 for the tests: fixed answers per path,
-// files from a folder, or (silent) connections accepted and never answered.
+// A small HTTP/1.1 server on 127.0.0.1 for the tests: fixed answers per path
+// (also broken ones), files from a folder, or (silent) connections accepted
+// and never answered.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -52,6 +55,14 @@ public:
 
     void Route(const std::string& path, HttpResponse response);
     void RouteRedirect(const std::string& path, const std::string& location, int status = 302);
+    // Bytes sent as they are: garbage, a Content-Length that lies, an answer
+    // cut short. With holdOpen the connection stays open after them, as a
+    // server that stalls; else it is closed.
+    void RouteRaw(const std::string& path, std::string bytes, bool holdOpen = false);
+    // A chunked answer of status 200: chunk sent repeats times, or until the
+    // client goes away.
+    void RouteChunked(const std::string& path, std::string chunk, std::uint64_t repeats,
+                      std::vector<std::pair<std::string, std::string>> headers = {});
     // Paths without a route are files under folder (404 when missing).
     void ServeFolder(const std::string& folder);
     // The request paths served or refused so far, in order.
@@ -60,16 +71,24 @@ public:
     int Connections() const;
 
 private:
+    struct Reply {
+        HttpResponse response;
+        std::optional<std::string> raw;
+        std::uint64_t chunkRepeats = 0;
+        bool holdOpen = false;
+    };
+
     void Run();
     void Answer(UniqueFd client);
-    HttpResponse ResponseFor(const std::string& path);
+    static void Send(int fd, const Reply& reply);
+    Reply ReplyFor(const std::string& path);
 
     Mode m_mode;
     UniqueFd m_listen;
     UniqueFd m_wakeRead, m_wakeWrite;
     int m_port = 0;
     mutable std::mutex m_mutex;
-    std::map<std::string, HttpResponse> m_routes;
+    std::map<std::string, Reply> m_routes;
     std::string m_folder;
     std::vector<std::string> m_requests;
     std::vector<UniqueFd> m_held;
