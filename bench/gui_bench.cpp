@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <malloc.h>
 #include <QAbstractItemModel>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -20,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/UserInterface.h"
 #include "app/ui/XmlEditApp.h"
@@ -41,9 +44,10 @@ public:
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
     SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
-    QString AskOpenFileName() override { return {}; }
+    QString AskOpenFileName() override { return openName; }
     QString AskSaveFileName(const QString&) override { return {}; }
     bool AskYesNo(const QString&) override { return false; }
+    QString openName;
 };
 
 struct Size {
@@ -104,6 +108,10 @@ bool BothPanesReady(CMainFrame& frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Files are parsed on a worker thread. glibc gives such a thread an arena of
+    // its own that grows a page at a time, which made parsing a large file half
+    // again as slow as on the main thread; one arena for all avoids that.
+    mallopt(M_ARENA_MAX, 1);
     std::vector<Size> sizes;
     QTemporaryDir dir;
     for (int i = 1; i < argc; ++i) {
@@ -131,31 +139,40 @@ int main(int argc, char** argv) {
     for (const Size& s : sizes) {
         QString path = QString::fromStdString(s.path);
         double bareMedian = MedianOf(s.bare);
-        std::vector<double> opens, stalls, activations, keys;
+        std::vector<double> opens, texts, stalls, activations, keys;
         for (int run = 0; run < kRuns; ++run) {
-            CXmlEditApp app(std::make_unique<SilentUi>());
+            auto silent = std::make_unique<SilentUi>();
+            silent->openName = path;
+            CXmlEditApp app(std::move(silent));
             app.InitInstance();
             CMainFrame& frame = app.Frame();
             frame.resize(1100, 700);
             QApplication::processEvents();
 
-            // Open as the menu does, from the event loop, with a 1 ms timer
-            // recording the longest gap in which no event was handled.
+            // File > Open from the event loop, with a 1 ms timer recording the
+            // longest gap in which no event was handled once the text is shown.
             QElapsedTimer timer, sinceTick;
             qint64 longestGap = 0;
+            double textShown = 0;
             QTimer ticker;
             ticker.setInterval(1);
             QObject::connect(&ticker, &QTimer::timeout, [&] {
-                longestGap = std::max(longestGap, sinceTick.nsecsElapsed());
+                if (textShown == 0 && frame.SourceView()->length() > 0) {
+                    textShown = double(timer.nsecsElapsed()) / 1e9;
+                    sinceTick.restart();
+                }
+                if (textShown > 0) {
+                    longestGap = std::max(longestGap, sinceTick.nsecsElapsed());
+                }
                 sinceTick.restart();
             });
-            bool opened = false;
-            QTimer::singleShot(0, [&] { opened = app.OpenDocumentFile(path); });
+            QTimer::singleShot(0, [&] { frame.OnCommand(ID_FILE_OPEN); });
             timer.start();
             sinceTick.start();
             ticker.start();
-            while (!opened || !BothPanesReady(frame)) {
-                QApplication::processEvents(QEventLoop::AllEvents, 5);
+            QApplication::processEvents();
+            while (app.IsOpening() || !BothPanesReady(frame)) {
+                QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
             }
             frame.repaint();
             frame.SourceView()->repaint();
@@ -163,6 +180,7 @@ int main(int argc, char** argv) {
             opens.push_back(double(timer.nsecsElapsed()) / 1e9);
             longestGap = std::max(longestGap, sinceTick.nsecsElapsed());
             ticker.stop();
+            texts.push_back(textShown > 0 ? textShown : opens.back());
             stalls.push_back(double(longestGap) / 1e9);
 
             // First activation of the tree after the text was shown.
@@ -188,7 +206,8 @@ int main(int argc, char** argv) {
         PrintRow("libxml2 xmlReadMemory (reference)", s.mb, s.bare, true, 0, 0, "");
         PrintRow("window: open until both panes shown", s.mb, opens, true, peak, bareMedian,
                  "xmlReadMemory");
-        PrintRow("window: longest stall during open", s.mb, stalls, false, 0, 0, "");
+        PrintRow("window: open until the text is shown", s.mb, texts, true, 0, 0, "");
+        PrintRow("window: longest stall after the text is shown", s.mb, stalls, false, 0, 0, "");
         PrintRow("window: first tree activation", s.mb, activations, false, 0, 0, "");
         if (keyReference == 0) {
             keyReference = MedianOf(keys);

@@ -392,12 +392,16 @@ CommandTarget* CMainFrame::Route(int id) const {
 
 bool CMainFrame::IsCommandEnabled(int id) const {
     CommandTarget* target = Route(id);
-    // While a URL is fetched every command waits for it.
-    return !m_docCommands->IsFetching() && target != nullptr && target->IsEnabled(id);
+    // While a URL is fetched or a file opened every command waits for it.
+    return !IsBusy() && target != nullptr && target->IsEnabled(id);
+}
+
+bool CMainFrame::IsBusy() const {
+    return m_docCommands->IsFetching() || m_app.IsOpening();
 }
 
 void CMainFrame::OnCommand(int id) {
-    if (m_docCommands->IsFetching()) {
+    if (IsBusy()) {
         return;
     }
     m_doc.SyncText();  // every command sees the text the user typed
@@ -415,8 +419,7 @@ QAction* CMainFrame::Action(int id) const {
 void CMainFrame::UpdateCommandUI() {
     for (auto& [id, action] : m_actions) {
         CommandTarget* target = Route(id);
-        action->setEnabled(!m_docCommands->IsFetching() && target != nullptr &&
-                           target->IsEnabled(id));
+        action->setEnabled(!IsBusy() && target != nullptr && target->IsEnabled(id));
         if (action->isCheckable() && target != nullptr) {
             action->setChecked(target->IsChecked(id).value_or(false));
         }
@@ -465,6 +468,9 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
     }
     QWidget* previous = m_active;
     m_active = view;
+    if (m_app.IsOpening()) {
+        return;  // the document is about to be replaced: nothing to parse or copy
+    }
     m_doc.SyncText();
     if (view == m_tree) {
         m_tree->OnActivateView(true, previous != m_tree);
@@ -485,6 +491,11 @@ void CMainFrame::SplitWithKeyboard() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_app.IsOpening()) {
+        m_app.CloseWhenOpened();  // the window closes as usual once the file is in
+        event->ignore();
+        return;
+    }
     if (m_docCommands->IsFetching()) {
         // The fetch stops first; the window closes (asking to save as usual) once it has.
         m_docCommands->CancelUrlFetch(true);

@@ -43,6 +43,8 @@ public:
     // Runs a command through the route (active view, document, frame, application).
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
+    // A URL is being fetched or a file opened: every command waits.
+    bool IsBusy() const;
     QAction* Action(int id) const;
     // Enables, disables and checks every menu item and toolbar button.
     void UpdateCommandUI();

@@ -6,6 +6,10 @@
 #include <QPageSetupDialog>
 #include <QPrinter>
 
+#include <exception>
+#include <system_error>
+#include <thread>
+
 #include "app/ui/AboutDlg.h"
 #include "app/ui/Commands.h"
 #include "app/ui/HelpWindow.h"
@@ -14,8 +18,19 @@
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
 #include "views/source/ui/DView.h"
+#include "views/tree/ui/ClassView.h"
 
 namespace quorrel {
+
+// One open in the background, from the file's name until the document is in place.
+struct CXmlEditApp::FileOpenRun {
+    std::shared_ptr<FileDocument> file;  // the worker's until it has ended
+    CTreeItems items;                    // likewise
+    bool textShown = false;
+    bool closeWhenDone = false;
+    std::function<void(bool)> done;
+    std::jthread worker;  // declared last, so it is joined before the rest goes
+};
 
 namespace {
 
@@ -58,7 +73,8 @@ CXmlEditApp::CXmlEditApp(std::unique_ptr<UserInterface> ui) : m_ui(std::move(ui)
 }
 
 CXmlEditApp::~CXmlEditApp() {
-    m_frame.reset();  // the views leave the document before it goes
+    m_openRun.reset();  // waits for the worker; what it posted goes with the frame
+    m_frame.reset();    // the views leave the document before it goes
 }
 
 bool CXmlEditApp::InitInstance(const QString& file) {
@@ -95,11 +111,106 @@ bool CXmlEditApp::OnFileOpen() {
         return false;
     }
     QString path = m_ui->AskOpenFileName();
-    return !path.isEmpty() && OpenDocumentFile(path);
+    if (path.isEmpty()) {
+        return false;
+    }
+    OpenDocumentFileInBackground(path);
+    return true;
 }
 
 bool CXmlEditApp::OpenDocumentFile(const QString& path) {
-    LoadResult loaded = m_doc->OnOpenDocument(QFileInfo(path).absoluteFilePath().toStdString());
+    FileDocument file = CDoc::ReadFileDocument(QFileInfo(path).absoluteFilePath().toStdString());
+    return PutOpenedFile(std::move(file), nullptr);  // parses there
+}
+
+void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
+                                               std::function<void(bool)> done) {
+    if (IsOpening()) {
+        return;
+    }
+    std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
+    LoadOptions options = m_doc->FileParseOptions(absolute);
+    auto run = std::make_unique<FileOpenRun>();
+    run->done = std::move(done);
+    FileOpenRun* current = run.get();
+    // Handled on the window's thread, if this open is still the one under way.
+    auto post = [this, current](auto handler) {
+        QMetaObject::invokeMethod(
+            m_frame.get(),
+            [this, current, handler] {
+                if (m_openRun.get() == current) {
+                    handler();
+                }
+            },
+            Qt::QueuedConnection);
+    };
+    try {
+        current->worker = std::jthread([this, current, absolute, options, post] {
+            auto file = std::make_shared<FileDocument>();
+            try {
+                *file = CDoc::ReadFileDocument(absolute);
+                if (file->error.empty()) {
+                    // The text is shown while it is parsed: both only read it.
+                    post([this, file] { OnFileTextRead(file->decoded.text); });
+                    CDoc::ParseFileDocument(*file, options);
+                    if (!file->decoded.text.empty()) {
+                        BuildTreeFromDom(*file->dom, current->items);
+                        ExpandBranches(current->items.GetRootItem());
+                    }
+                }
+            } catch (const std::exception& e) {
+                file->error = "Cannot open '" + absolute + "':\n" + e.what();
+            }
+            current->file = file;
+            post([this] { OnFileLoaded(); });
+        });
+    } catch (const std::system_error& e) {
+        m_ui->ShowMessage("Cannot open '" + absolute + "':\n" + e.what());
+        return;
+    }
+    m_openRun = std::move(run);
+    // The file's text replaces the view's: nothing typed meanwhile may be lost unseen.
+    m_frame->SourceView()->setReadOnly(true);
+    m_frame->UpdateCommandUI();
+}
+
+void CXmlEditApp::CloseWhenOpened() {
+    if (m_openRun) {
+        m_openRun->closeWhenDone = true;
+    }
+}
+
+void CXmlEditApp::OnFileTextRead(const std::string& text) {
+    m_openRun->textShown = true;
+    m_frame->TreeView()->ShowNoItems();
+    m_frame->SourceView()->ShowLoadingText(text);
+}
+
+void CXmlEditApp::OnFileLoaded() {
+    std::unique_ptr<FileOpenRun> run = std::move(m_openRun);
+    run->worker.join();
+    m_frame->SourceView()->setReadOnly(false);
+    bool opened = false;
+    if (!run->file->error.empty()) {
+        m_frame->SourceView()->DropLoadingText();
+        m_ui->ShowMessage(run->file->error);
+        if (run->textShown) {
+            m_frame->TreeView()->OnUpdate(nullptr);  // the document's own tree again
+        }
+    } else {
+        opened = PutOpenedFile(std::move(*run->file), &run->items);
+    }
+    m_frame->UpdateCommandUI();
+    if (run->done) {
+        run->done(opened);
+    }
+    if (run->closeWhenDone) {
+        m_frame->close();
+    }
+}
+
+bool CXmlEditApp::PutOpenedFile(FileDocument file, CTreeItems* built) {
+    LoadResult loaded = m_doc->FinishOpenDocument(std::move(file));
     if (!loaded.opened) {
         m_ui->ShowMessage(loaded.error);
         return false;
@@ -109,11 +220,14 @@ bool CXmlEditApp::OpenDocumentFile(const QString& path) {
             "The file holds a NUL character at byte " + std::to_string(*loaded.nulOffset) +
             ". The text ends there: what follows it is not shown, and a save will not write it.");
     }
+    if (built != nullptr) {
+        m_frame->TreeView()->UseBuiltItems(std::move(*built));
+    }
     m_doc->UpdateAllViews(nullptr);
     const ParseError& error = m_doc->m_pDomDoc->parseError();
     m_frame->SourceView()->ShowParseError(error.line > 0 ? &error : nullptr);
     m_frame->UpdateTitle();
-    AddRecentFile(QFileInfo(path).absoluteFilePath());
+    AddRecentFile(QString::fromStdString(m_doc->GetPathName()));
     return true;
 }
 
@@ -132,11 +246,13 @@ void CXmlEditApp::OpenRecent(int index) {
         return;
     }
     QString path = m_recent[index];
-    if (!OpenDocumentFile(path)) {
-        m_recent.removeAll(path);
-        m_settings.setValue(QStringLiteral("Recent File List"), m_recent);
-        m_frame->SetRecentFiles(m_recent);
-    }
+    OpenDocumentFileInBackground(path, [this, path](bool opened) {
+        if (!opened) {
+            m_recent.removeAll(path);
+            m_settings.setValue(QStringLiteral("Recent File List"), m_recent);
+            m_frame->SetRecentFiles(m_recent);
+        }
+    });
 }
 
 void CXmlEditApp::OnAppAbout() {

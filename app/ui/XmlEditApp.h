@@ -4,6 +4,7 @@
 
 #include <QSettings>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 #include "app/ui/CommandTarget.h"
@@ -14,6 +15,8 @@ namespace quorrel {
 
 class CDoc;
 class CMainFrame;
+class CTreeItems;
+struct FileDocument;
 class UserInterface;
 
 class CXmlEditApp : public CommandTarget {
@@ -32,8 +35,16 @@ public:
 
     bool OnFileNew();
     bool OnFileOpen();
-    // Opens path as File > Open does; false when the file could not be read.
+    // Opens path on this thread; false when the file could not be read.
     bool OpenDocumentFile(const QString& path);
+    // Opens path as File > Open does: read and parsed on another thread, the
+    // text shown as soon as it is read; every command waits till the end.
+    // done (if any) learns whether the file was opened.
+    void OpenDocumentFileInBackground(const QString& path,
+                                      std::function<void(bool opened)> done = {});
+    bool IsOpening() const { return m_openRun != nullptr; }
+    // Closes the window once the open under way has ended.
+    void CloseWhenOpened();
     void AddRecentFile(const QString& path);
     QStringList RecentFiles() const { return m_recent; }
     void OnAppAbout();
@@ -45,8 +56,14 @@ public:
     QSettings& Settings() { return m_settings; }
 
 private:
+    struct FileOpenRun;
+
     void RegisterCommands();
     void OpenRecent(int index);
+    void OnFileTextRead(const std::string& text);
+    void OnFileLoaded();
+    // Puts a read file in place and shows it; built: its tree items, if made already.
+    bool PutOpenedFile(FileDocument file, CTreeItems* built);
 
     QSettings m_settings{QStringLiteral("Hollenby"), QStringLiteral("QUORREL")};
     std::unique_ptr<UserInterface> m_ui;
@@ -54,6 +71,7 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<QPrinter> m_printer;
     QStringList m_recent;
+    std::unique_ptr<FileOpenRun> m_openRun;  // while a file is opened in the background
 };
 
 }  // namespace quorrel

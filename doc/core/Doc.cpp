@@ -84,34 +84,57 @@ bool CDoc::OnNewDocument() {
 }
 
 LoadResult CDoc::OnOpenDocument(const std::string& path) {
-    LoadResult result;
+    FileDocument file = ReadFileDocument(path);
+    if (file.error.empty()) {
+        ParseFileDocument(file, FileParseOptions(file.path));
+    }
+    return FinishOpenDocument(std::move(file));
+}
+
+FileDocument CDoc::ReadFileDocument(const std::string& path) {
+    FileDocument file;
+    file.path = path;
     std::string bytes;
-    FileStamp stamp;
-    result.error = ReadWholeFile(path, bytes, &stamp);
+    file.error = ReadWholeFile(path, bytes, &file.stamp);
+    if (file.error.empty()) {
+        file.decoded = DecodeFileBytes(bytes);
+    }
+    return file;
+}
+
+LoadOptions CDoc::FileParseOptions(const std::string& path) const {
+    LoadOptions options = ParseOptions(path);
+    options.baseUrl = std::filesystem::absolute(path).string();
+    options.fetcher = nullptr;  // a file is not a fetched document, whatever came before
+    return options;
+}
+
+void CDoc::ParseFileDocument(FileDocument& file, const LoadOptions& options) {
+    file.dom = std::make_unique<XmlDocument>();
+    if (!file.decoded.text.empty()) {
+        file.dom->loadXML(file.decoded.text, options);
+    }
+}
+
+LoadResult CDoc::FinishOpenDocument(FileDocument file) {
+    LoadResult result;
+    result.error = std::move(file.error);
     if (!result.error.empty()) {
         return result;
     }
-    DecodedFile decoded = DecodeFileBytes(bytes);
-    bytes.clear();
-    bytes.shrink_to_fit();
-
-    auto dom = std::make_unique<XmlDocument>();
-    if (!decoded.text.empty()) {
-        LoadOptions options = ParseOptions(path);
-        options.baseUrl = std::filesystem::absolute(path).string();
-        options.fetcher = nullptr;  // a file is not a fetched document, whatever came before
-        dom->loadXML(decoded.text, options);
+    if (!file.dom) {
+        ParseFileDocument(file, FileParseOptions(file.path));
     }
     result.opened = true;
-    result.nulOffset = decoded.nulOffset;
-    result.parsed = !decoded.text.empty() && dom->parseError().line == 0;
+    result.nulOffset = file.decoded.nulOffset;
+    result.parsed = !file.decoded.text.empty() && file.dom->parseError().line == 0;
 
-    m_strText = std::move(decoded.text);
-    m_codec = std::move(decoded.codec);
-    m_pDomDoc = std::move(dom);
-    m_strPathName = path;
-    m_diskStamp = stamp;
-    m_diskStampPath = path;
+    m_strText = std::move(file.decoded.text);
+    m_codec = std::move(file.decoded.codec);
+    m_pDomDoc = std::move(file.dom);
+    m_strPathName = file.path;
+    m_diskStamp = file.stamp;
+    m_diskStampPath = file.path;
     m_strSourceUrl.clear();
     m_bTextChanged = false;
     if (!m_strText.empty() && m_pDomDoc->parseError().line > 0) {

@@ -47,6 +47,16 @@ struct UrlDocument {
     std::unique_ptr<XmlDocument> dom;  // when fetched; its parseError() tells whether it parsed
 };
 
+// A file read, decoded and parsed apart from the document: the steps of
+// Open that may run on another thread.
+struct FileDocument {
+    std::string path;   // absolute
+    std::string error;  // not empty: the file could not be read, nothing else is set
+    DecodedFile decoded;
+    FileStamp stamp;
+    std::unique_ptr<XmlDocument> dom;  // after ParseFileDocument
+};
+
 enum class UrlOpenResult { Opened, ParseError, NotFetched, Cancelled };
 
 // The status-bar progress of Open from URL; either may be empty.
@@ -68,6 +78,12 @@ public:
     // File > Open: reads, decodes and parses the file. A parse error is shown
     // but still opens the document; a file that cannot be read changes nothing.
     LoadResult OnOpenDocument(const std::string& path);
+    // The same in steps: read and decode, parse (both touch no document, so
+    // they may run on any thread), then put the result in place.
+    static FileDocument ReadFileDocument(const std::string& path);
+    static void ParseFileDocument(FileDocument& file, const LoadOptions& options);
+    LoadOptions FileParseOptions(const std::string& path) const;
+    LoadResult FinishOpenDocument(FileDocument file);
     // Save / Save As: writes the view's text in the file's encoding; returns
     // an empty string on success, else the message to show. The file is
     // untouched on failure.

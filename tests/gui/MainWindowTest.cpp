@@ -1,6 +1,7 @@
 // The real window, driven offscreen.
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QShortcut>
 #include <QSplitter>
@@ -211,6 +212,7 @@ private slots:
         s.frame().OnCommand(ID_VALIDATE_NO);
         s.ui->openNames.push_back(invalid);
         s.frame().OnCommand(ID_FILE_OPEN);
+        QTRY_VERIFY(!s.app->IsOpening());
         QVERIFY(s.ui->messages.empty());
         QVERIFY(!s.source().HasErrorMark());
 
@@ -225,6 +227,7 @@ private slots:
         s.ui->messages.clear();
         s.ui->openNames.push_back(broken);
         s.frame().OnCommand(ID_FILE_OPEN);
+        QTRY_VERIFY(!s.app->IsOpening());
         QCOMPARE(s.ui->messages.size(), std::size_t(1));
         QVERIFY(!s.doc().IsModified());
         int line = -1, index = -1;
@@ -317,7 +320,83 @@ private slots:
         QVERIFY(s.app->RecentFiles().front().endsWith(QStringLiteral("f5.xml")));
         QVERIFY(s.frame().Action(ID_FILE_MRU_FILE1 + 3)->text().endsWith(QStringLiteral("f2.xml")));
         s.frame().OnCommand(ID_FILE_MRU_FILE1 + 3);
+        QTRY_VERIFY(!s.app->IsOpening());
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("f2.xml - Quorrel"));
+
+        // A recent file that is gone: the reason, and it leaves the list.
+        QFile::remove(dir.filePath(QStringLiteral("f3.xml")));
+        s.ui->messages.clear();
+        s.frame().OnCommand(ID_FILE_MRU_FILE1 + 3);  // f2 moved to the front
+        QTRY_VERIFY(!s.app->IsOpening());
+        QCOMPARE(s.ui->messages.size(), std::size_t(1));
+        QCOMPARE(s.app->RecentFiles().size(), 3);
+        QCOMPARE(s.frame().windowTitle(), QStringLiteral("f2.xml - Quorrel"));
+    }
+
+    // File > Open reads and parses on another thread: until it ends the text
+    // cannot be edited and every command waits; then the document, both panes
+    // and the recent list are as a synchronous open leaves them.
+    void openInBackground() {
+        QTemporaryDir dir;
+        QByteArray body = "<r a=\"1\">\n";
+        for (int i = 0; i < 2000; ++i) {
+            body += "  <e n=\"" + QByteArray::number(i) + "\"><f>t</f><!-- c --></e>\n";
+        }
+        body += "</r>\n";
+        QString big = Write(dir, QStringLiteral("big.xml"), body);
+
+        Session reference(big);
+        Session s;
+        s.source().setText(QStringLiteral("<old/>"));
+        s.ui->saveAnswer = SaveAnswer::Discard;
+        s.ui->openNames.push_back(big);
+        s.frame().OnCommand(ID_FILE_OPEN);
+        QVERIFY(s.app->IsOpening());
+        QVERIFY(s.frame().IsBusy());
+        QVERIFY(!s.enabled(ID_FILE_SAVE));
+        QVERIFY(!s.enabled(ID_FILE_NEW));
+        QVERIFY(s.source().isReadOnly());
+        s.frame().OnCommand(ID_FILE_NEW);  // ignored while opening
+        QTRY_VERIFY(!s.app->IsOpening());
+
+        QVERIFY(s.ui->messages.empty());
+        QVERIFY(!s.source().isReadOnly());
+        QVERIFY(s.enabled(ID_FILE_SAVE));
+        QCOMPARE(s.source().Text(), body.toStdString());
+        QCOMPARE(s.doc().m_strText, body.toStdString());
+        QVERIFY(!s.doc().IsModified());
+        QVERIFY(!s.source().isUndoAvailable());
+        QCOMPARE(s.frame().windowTitle(), QStringLiteral("big.xml - Quorrel"));
+        QCOMPARE(CountItems(s.tree().Items()), CountItems(reference.tree().Items()));
+        QVERIFY(s.tree().Items().GetRootItem()->expanded);
+        QVERIFY(s.tree().isExpanded(s.tree().model()->index(0, 0)));
+        QCOMPARE(s.app->RecentFiles().front(), QFileInfo(big).absoluteFilePath());
+
+        // A parse error still opens the file, with the message and the mark.
+        QString broken = Write(dir, QStringLiteral("broken.xml"), "<r>\n<a></b>\n</r>\n");
+        s.ui->openNames.push_back(broken);
+        s.frame().OnCommand(ID_FILE_OPEN);
+        QTRY_VERIFY(!s.app->IsOpening());
+        QCOMPARE(s.ui->messages.size(), std::size_t(1));
+        QVERIFY(s.source().HasErrorMark());
+        QVERIFY(s.tree().Items().IsEmpty());
+
+        // A file that cannot be read changes nothing.
+        s.ui->messages.clear();
+        s.ui->openNames.push_back(dir.filePath(QStringLiteral("missing.xml")));
+        s.frame().OnCommand(ID_FILE_OPEN);
+        QTRY_VERIFY(!s.app->IsOpening());
+        QCOMPARE(s.ui->messages.size(), std::size_t(1));
+        QCOMPARE(s.frame().windowTitle(), QStringLiteral("broken.xml - Quorrel"));
+        QCOMPARE(s.source().Text(), std::string("<r>\n<a></b>\n</r>\n"));
+
+        // Closing the window while a file is opened waits for the open, then closes.
+        s.ui->openNames.push_back(big);
+        s.frame().OnCommand(ID_FILE_OPEN);
+        QVERIFY(!s.frame().close());
+        QVERIFY(s.frame().isVisible());
+        QTRY_VERIFY(!s.frame().isVisible());
+        QCOMPARE(s.doc().GetPathName(), QFileInfo(big).absoluteFilePath().toStdString());
     }
 
     void helpTopics() {

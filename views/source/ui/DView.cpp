@@ -79,9 +79,32 @@ void CDView::OnChange() {
     m_doc.OnTextEdited();  // copied when something reads it (CDoc::SyncText)
 }
 
+void CDView::ShowLoadingText(const std::string& text) {
+    // Read-only while the file is opened, and Scintilla leaves read-only text alone.
+    bool readOnly = isReadOnly();
+    setReadOnly(false);
+    m_updating = true;
+    SetDocumentText(text);
+    m_updating = false;
+    setReadOnly(readOnly);
+    m_textPreloaded = true;
+}
+
+void CDView::DropLoadingText() {
+    if (m_textPreloaded) {
+        m_textPreloaded = false;
+        m_updating = true;
+        SetDocumentText(m_doc.m_strText);
+        m_updating = false;
+    }
+}
+
 void CDView::OnUpdate(CDocView* sender) {
     m_updating = true;
-    SetDocumentText(m_doc.m_strText);
+    if (!m_textPreloaded || sender != nullptr) {
+        SetDocumentText(m_doc.m_strText);
+    }
+    m_textPreloaded = false;
     m_updating = false;
     m_doc.m_bTextPending = false;
     if (sender == nullptr) {

@@ -28,6 +28,11 @@ public:
     // The bytes of the text as the control holds them (UTF-8).
     std::string Text() const;
     void SetDocumentText(const std::string& text);
+    // Shows a file's text while it is still being parsed. The document takes
+    // the same text when the open ends, so that update does not set it again.
+    void ShowLoadingText(const std::string& text);
+    // The open failed after all: back to the document's own text.
+    void DropLoadingText();
 
     // Puts the caret on a parse error and marks its line; a null error clears the mark.
     void ShowParseError(const ParseError* error);
@@ -54,7 +59,8 @@ private:
     CDoc& m_doc;
     XmlLexer* m_lexer;
     FindDialog* m_find = nullptr;
-    bool m_updating = false;  // the document's text is being shown
+    bool m_updating = false;       // the document's text is being shown
+    bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text
     int m_errorMarker = 0;
 };
 

@@ -41,8 +41,8 @@ CTreeItem* InsertItemFor(const XmlNode& node, CTreeItem* parent, CTreeItems& ite
     }
 }
 
-void FillFromDocumentElement(CDoc& doc, CTreeItems& items) {
-    XmlNode root = doc.m_pDomDoc->documentElement();
+void FillFromDocumentElement(XmlDocument& dom, CTreeItems& items) {
+    XmlNode root = dom.documentElement();
     if (!root) {
         return;  // no document element: the tree stays empty
     }
@@ -92,9 +92,16 @@ void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
         return;
     }
     try {
-        FillFromDocumentElement(doc, items);
+        FillFromDocumentElement(*doc.m_pDomDoc, items);
     } catch (const DomError&) {
         // A failing DOM call ends the build; the items made so far stay.
+    }
+}
+
+void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items) {
+    try {
+        FillFromDocumentElement(dom, items);
+    } catch (const DomError&) {
     }
 }
 
@@ -104,7 +111,7 @@ void ReparseAndBuildTree(CDoc& doc, CTreeItems& items) {
         return;
     }
     try {
-        FillFromDocumentElement(doc, items);
+        FillFromDocumentElement(*doc.m_pDomDoc, items);
     } catch (const DomError&) {
     }
 }

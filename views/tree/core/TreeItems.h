@@ -58,6 +58,8 @@ std::string AttributeLabel(std::string_view name, std::string_view value);
 
 // Fills the (empty) items from the document's current DOM.
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items);
+// The same from a DOM not yet in the document, whose text is not empty.
+void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items);
 // Re-creates the DOM from the document text (showing a parse error), then fills the items.
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items);
 // Items for a node list under parent, depth first, in document order.

@@ -161,15 +161,23 @@ void CClassView::Refresh(bool reparse) {
     CTreeItems fresh;
     if (reparse) {
         ReparseAndBuildTree(m_doc, fresh);
+        ExpandBranches(fresh.GetRootItem());
+    } else if (m_builtItems) {
+        fresh = std::move(*m_builtItems);
     } else {
         BuildTreeFromDom(m_doc, fresh);
+        ExpandBranches(fresh.GetRootItem());
     }
-    ExpandBranches(fresh.GetRootItem());
+    m_builtItems.reset();
     ShowItems(std::move(fresh));
     if (reparse) {
         const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
         emit parsed(error && error->line > 0 ? error : nullptr);
     }
+}
+
+void CClassView::UseBuiltItems(CTreeItems items) {
+    m_builtItems = std::move(items);
 }
 
 void CClassView::OnUpdate(CDocView* sender) {

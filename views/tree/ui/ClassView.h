@@ -4,6 +4,7 @@
 
 #include <QTreeView>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "app/ui/CommandTarget.h"
@@ -29,6 +30,11 @@ public:
     void OnActivateView(bool activate, bool fromOtherKind);
 
     const CTreeItems& Items() const { return m_items; }
+    // Items built (and expanded) elsewhere from the DOM the document is about
+    // to take; the next update without a sender shows them instead of building its own.
+    void UseBuiltItems(CTreeItems items);
+    // Shows no items until the next update (a file is being opened).
+    void ShowNoItems() { ShowItems(CTreeItems()); }
     TreeModel* Model() const { return m_model; }
 
     // The current item: what the tree commands act on.
@@ -67,6 +73,7 @@ private:
 
     CDoc& m_doc;
     CTreeItems m_items;
+    std::optional<CTreeItems> m_builtItems;  // see UseBuiltItems()
     TreeModel* m_model;
     CurrentItem m_current;
     bool m_recording = true;  // selection changes record the current item
