@@ -502,7 +502,11 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
             session.recordError(currentLine(ctxt.get()), 0, "The document is not well-formed.", 0);
         }
     }
-    if (doc != nullptr && !session.firstError) {
+    // Only entities can nest elements past the parser's own depth limit, and
+    // only a DTD declares entities: without one the walk over the tree is spared.
+    bool mayHaveEntities =
+        doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
+    if (mayHaveEntities && !session.firstError) {
         if (auto deep = FindTooDeepElement(xmlDocGetRootElement(doc))) {
             session.recordError(deep->line, 0, deep->reason, 0);
         }

@@ -69,6 +69,10 @@ std::string CDView::Text() const {
 }
 
 void CDView::SetDocumentText(const std::string& text) {
+    // Room for typing: without it the buffer is full after loading, and one of
+    // the first keystrokes copies the whole document into a bigger one.
+    constexpr unsigned long kTypingRoom = 1 << 20;
+    SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(text.size()) + kTypingRoom);
     SendScintilla(SCI_SETTEXT, static_cast<unsigned long>(0), text.c_str());
 }
 

@@ -92,30 +92,31 @@ void XmlLexer::styleText(int start, int end) {
                           ? ScanState::Outside
                           : static_cast<ScanState>(sci->SendScintilla(
                                 QsciScintilla::SCI_GETLINESTATE, static_cast<unsigned long>(line)));
-    // Up to two characters past end decide whether a '<' opens a tag.
+    // Up to two characters past end decide whether a '<' opens a tag. Only
+    // the range from the line start is asked for: a range from 0 would move
+    // Scintilla's gap away from the caret, copying half the document per keystroke.
     const long visible = std::min<long>(length, end + 2);
     const char* data = reinterpret_cast<const char*>(
-        sci->SendScintilla(QsciScintilla::SCI_GETRANGEPOINTER, static_cast<unsigned long>(0),
-                           static_cast<long>(visible)));
+        sci->SendScintilla(QsciScintilla::SCI_GETRANGEPOINTER, static_cast<unsigned long>(from),
+                           static_cast<long>(visible - from)));
     if (data == nullptr) {
         return;
     }
-    std::string_view text(data, static_cast<std::size_t>(visible));
+    std::string_view text(data, static_cast<std::size_t>(visible - from));
     startStyling(static_cast<int>(from));
     auto sink = [this](std::size_t runStart, std::size_t runEnd, TextFormat format) {
         setStyling(static_cast<int>(runEnd - runStart), StyleOf(format));
     };
     long nextLine = line + 1;
-    ColorizeLines(
-        text, static_cast<std::size_t>(from), static_cast<std::size_t>(end), state, sink,
-        [&](std::size_t lineStart, ScanState stateThere) {
-            if (lineStart < static_cast<std::size_t>(length) || lineStart == text.size()) {
-                sci->SendScintilla(QsciScintilla::SCI_SETLINESTATE,
-                                   static_cast<unsigned long>(nextLine),
-                                   static_cast<long>(stateThere));
-            }
-            ++nextLine;
-        });
+    ColorizeLines(text, 0, static_cast<std::size_t>(end - from), state, sink,
+                  [&](std::size_t lineStart, ScanState stateThere) {
+                      if (long(lineStart) + from < length || lineStart == text.size()) {
+                          sci->SendScintilla(QsciScintilla::SCI_SETLINESTATE,
+                                             static_cast<unsigned long>(nextLine),
+                                             static_cast<long>(stateThere));
+                      }
+                      ++nextLine;
+                  });
 }
 
 }  // namespace quorrel
