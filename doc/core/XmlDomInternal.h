@@ -30,6 +30,8 @@ struct DocState {
     std::string declVersion = "1.0";
     std::string declEncoding;
     bool standaloneYes = false;
+    // The size of the parsed text: the serialisation is about as long.
+    std::size_t sourceBytes = 0;
 
     ~DocState() { clear(); }
     void clear();

@@ -533,6 +533,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     m_state->hasDeclaration = doc->standalone != -1;
     m_state->declVersion = doc->version ? str(doc->version) : "1.0";
     m_state->standaloneYes = doc->standalone == 1;
+    m_state->sourceBytes = data.size();
     if (isUtf8Text) {
         m_state->declEncoding = declaredEncoding(data);
     } else {

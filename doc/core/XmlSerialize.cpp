@@ -336,6 +336,8 @@ std::string XmlDocument::xml() const {
     if (state.doc == nullptr) {
         return out;
     }
+    // Growing by doubling would copy the text several times over.
+    out.reserve(state.sourceBytes + state.sourceBytes / 8);
     Writer w(out);
     if (state.hasDeclaration) {
         w.raw("<?xml version=\"");
