@@ -514,7 +514,13 @@ int Db2Xml(const std::vector<std::string_view>& args) {
     if (result != 0) {
         return kExitMessage;
     }
-    std::string text = dom.xml();
+    std::string text;
+    try {
+        text = dom.xml();
+    } catch (const std::bad_alloc&) {
+        std::cerr << CXmlGenerator::kNoMemoryMessage << '\n';
+        return kExitMessage;
+    }
     std::fwrite(text.data(), 1, text.size(), stdout);
     return sink.messages.empty() ? 0 : kExitMessage;
 }

@@ -64,7 +64,8 @@ public:
     OdbcReturn ExecDirect(std::string_view statement);
     // Number of result columns; 0 when there is no result.
     int GetColumnCount();
-    // A result column's name (1-based), trailing white space removed.
+    // A result column's name (1-based), trailing white space removed unless
+    // the name is white space only.
     std::string GetColumnName(int column);
     // Advances to the next row: kOdbcNoData after the last one; a failure is reported.
     OdbcReturn Fetch();

@@ -1,5 +1,7 @@
 #include "db/core/XmlGenerator.h"
 
+#include <libxml/tree.h>
+
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -68,6 +70,39 @@ std::string CodePointText(char32_t c) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "U+%04X", unsigned(c));
     return buffer;
+}
+
+// The length of the text a node holds in its text children (an attribute) or
+// itself (a text node).
+std::size_t HeldLength(const xmlNode* node) {
+    if (node->type != XML_ATTRIBUTE_NODE) {
+        return node->content ? std::size_t(xmlStrlen(node->content)) : 0;
+    }
+    std::size_t length = 0;
+    for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+        length += HeldLength(c);
+    }
+    return length;
+}
+
+// libxml2 leaves a node's text out, without a word, when it cannot copy it:
+// a value reaches the document whole, or the generation fails.
+void RequireWhole(const xmlNode* node, std::string_view value) {
+    if (node == nullptr || HeldLength(node) != value.size()) {
+        throw std::bad_alloc();
+    }
+}
+
+void AppendText(XmlDocument& dom, XmlNode parent, std::string_view text) {
+    XmlNode node = dom.createTextNode(text);
+    RequireWhole(static_cast<const xmlNode*>(node.raw()), text);
+    parent.appendChild(node);
+}
+
+void SetAttribute(XmlNode element, const std::string& name, std::string_view value) {
+    element.setAttribute(name, value);
+    xmlNodePtr raw = static_cast<xmlNodePtr>(element.raw());
+    RequireWhole(reinterpret_cast<const xmlNode*>(xmlHasProp(raw, BAD_CAST name.c_str())), value);
 }
 
 }  // namespace
@@ -199,7 +234,7 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
         query.emplace(m_strDsn, m_strUser, m_strPassword, sink);
         OdbcReturn executed = query->ExecDirect(m_strQuery);
         if (!OdbcSucceeded(executed)) {
-            throw OdbcFailed(executed);
+            throw OdbcFailed{executed};
         }
         const int count = query->GetColumnCount();
         std::vector<std::optional<std::string>> names(static_cast<std::size_t>(count));
@@ -218,7 +253,7 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
         auto valueOf = [&](int column) {
             std::optional<std::string> value = query->GetColumnValue(column);
             if (!value) {
-                throw OdbcFailed(kOdbcError);
+                throw OdbcFailed{kOdbcError};
             }
             std::size_t bad = FindNonXmlCharacter(*value);
             if (bad != std::string::npos) {
@@ -239,7 +274,7 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
                 break;
             }
             if (!OdbcSucceeded(rc)) {
-                throw OdbcFailed(rc);
+                throw OdbcFailed{rc};
             }
             if (row > m_nMaxRows) {
                 break;  // the row just fetched is not used
@@ -253,10 +288,10 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
                     std::size_t(column) <= m_columnModes.size() && m_columnModes[column - 1] == "A";
                 if (attribute) {
                     std::string value = valueOf(column);
-                    element.setAttribute(nameOf(column, true), value);
+                    SetAttribute(element, nameOf(column, true), value);
                 } else {
                     XmlNode child = dom.createElement(nameOf(column, false));
-                    child.appendChild(dom.createTextNode(valueOf(column)));
+                    AppendText(dom, child, valueOf(column));
                     element.appendChild(child);
                     element.appendChild(dom.createTextNode("\n\t\t"));
                 }
@@ -272,9 +307,7 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
     } catch (const DomError& e) {
         sink.ShowMessage(std::string("The XML document could not be generated:\n") + e.what());
     } catch (const std::bad_alloc&) {
-        sink.ShowMessage(
-            "There is not enough memory to generate the XML document. Lower the row limit and try "
-            "again.");
+        sink.ShowMessage(std::string(kNoMemoryMessage));
     }
     if (query) {
         m_nLastFetchCount = query->FetchCalls();

@@ -52,6 +52,10 @@ public:
 
     static constexpr std::string_view kInvalidQueryMessage =
         "Error: Invalid query\nQuery must start with a SELECT keyword";
+    // Also for the generated document's text, which takes as much memory again.
+    static constexpr std::string_view kNoMemoryMessage =
+        "There is not enough memory to generate the XML document. Lower the row limit and try "
+        "again.";
 
 private:
     std::vector<std::string> m_columnModes;

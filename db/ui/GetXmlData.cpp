@@ -87,7 +87,12 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
             return;  // the reason has been shown
         }
         progress.SetPos(30);
-        text = dom->xml();
+        try {
+            text = dom->xml();
+        } catch (const std::bad_alloc&) {
+            ui.ShowMessage(std::string(CXmlGenerator::kNoMemoryMessage));
+            return;
+        }
     }
     progress.SetPos(45);
 

@@ -4,7 +4,8 @@
 # /tmp), seeded with tests/data/db/edge-pg.sql; the SQLite database DIR/edge.db
 # from tests/data/db/edge-sqlite.sql; and in DIR the driver list (odbcinst.ini),
 # the data sources lite, pgw (PostgreSQL Unicode) and pga (PostgreSQL ANSI) in
-# odbc.ini, with silent on a port where nothing answers; and the sample data
+# odbc.ini, pgwc and pgac as those two fetching through a cursor 100 rows at a
+# time, silent on a port where nothing answers; and the sample data
 # source QuorrelSample in user.ini, registered by
 # scripts/register-sample-dsn.sh BUILD_DIR. Tests then run with
 # ODBCSYSINI=DIR and ODBCINI=DIR/user.ini; nothing under /etc or $HOME changes.
@@ -103,6 +104,20 @@ Driver=PostgreSQL ANSI
 Servername=127.0.0.1
 Port=$port
 Database=appdb
+[pgwc]
+Driver=PostgreSQL Unicode
+Servername=127.0.0.1
+Port=$port
+Database=appdb
+UseDeclareFetch=1
+Fetch=100
+[pgac]
+Driver=PostgreSQL ANSI
+Servername=127.0.0.1
+Port=$port
+Database=appdb
+UseDeclareFetch=1
+Fetch=100
 [silent]
 Driver=PostgreSQL Unicode
 Servername=127.0.0.1
@@ -123,16 +138,14 @@ start)
 	stop_server # left over from an interrupted run
 	rm -f "$dir/edge.db" "$dir/user.ini"
 	sqlite3 -bail "$dir/edge.db" ".read $data_dir/edge-sqlite.sql"
-	if ! start_server; then
-		stop_server
-		exit 1
-	fi
-	if ! psql_super -d postgres -f - <"$data_dir/edge-pg.sql" >/dev/null; then
-		stop_server
-		exit 1
-	fi
+	# A start that fails half-way leaves no server behind: ctest runs no
+	# cleanup for a run of the setup alone.
+	trap stop_server EXIT
+	start_server
+	psql_super -d postgres -f - <"$data_dir/edge-pg.sql" >/dev/null
 	write_odbc_files
 	ODBCSYSINI=$dir ODBCINI=$dir/user.ini "$repo_root/scripts/register-sample-dsn.sh" "$build_dir"
+	trap - EXIT
 	echo "odbc-fixture: PostgreSQL on 127.0.0.1:$port, data sources in $dir"
 	;;
 stop)

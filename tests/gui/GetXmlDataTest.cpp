@@ -119,12 +119,14 @@ void Type(QLineEdit* edit, const QString& text) {
 }
 
 // Fills the data source dialog and presses OK.
-DialogScript::Step FillSource(const QString& dsn, const QString& query,
-                              const QString& maxRows = {}) {
+DialogScript::Step FillSource(const QString& dsn, const QString& query, const QString& maxRows = {},
+                              const QString& user = {}, const QString& password = {}) {
     return [=](QDialog* dialog) {
         auto* d = qobject_cast<CDataSourceDlg*>(dialog);
         QVERIFY(d != nullptr);
         Type(d->DsnEdit(), dsn);
+        Type(d->UserEdit(), user);
+        Type(d->PasswordEdit(), password);
         Type(d->QueryEdit(), query);
         if (!maxRows.isEmpty()) {
             Type(d->MaxRowsEdit(), maxRows);
@@ -514,6 +516,30 @@ private slots:
         QCOMPARE(s.ui->savePrompts, QStringList{QStringLiteral("catalog.xml")});
         QVERIFY(none.shown.isEmpty());
         QVERIFY(Snapshot(s) == edited);
+    }
+
+    // The server process ends itself at row 300, 100 rows a batch: after the
+    // mapping, in the middle of the rows. Its message, and the document as it was.
+    void serverLostInTheMiddleOfTheRowsKeepsTheDocument() {
+        Session s;
+        s.doc().SetModifiedFlag(false);
+        const Snapshot original(s);
+        DialogScript script;
+        script.Then(FillSource(
+            QStringLiteral("pgwc"),
+            QStringLiteral(
+                "SELECT i, CASE WHEN i = 300 THEN pg_terminate_backend(pg_backend_pid()) "
+                "END AS k FROM generate_series(1, 1000) AS i"),
+            QStringLiteral("600"), QStringLiteral("app"), QStringLiteral("secret")));
+        script.Then(Press(true));
+        s.frame().OnCommand(ID_GET_XML_DATA);
+        QCOMPARE(script.shown, (QStringList{QStringLiteral("ODBC Data Source"),
+                                            QStringLiteral("Attribute/Element")}));
+        QCOMPARE(s.ui->messages.size(), std::size_t(1));
+        QVERIFY2(s.ui->messages[0].find("The connection has been lost") != std::string::npos,
+                 s.ui->messages[0].c_str());
+        QVERIFY(Snapshot(s) == original);
+        QVERIFY(!s.doc().IsModified());
     }
 
     void emptyResultGivesTheEmptyRowset() {
