@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <new>
 
 #include "doc/core/XmlDomInternal.h"
 
@@ -240,16 +241,28 @@ xmlAttrPtr newAttribute(xmlDocPtr doc, xmlNsPtr ns, const xmlChar* name, std::st
     return attr;
 }
 
+// libxml2 leaves a node's text out, without a word, when it cannot copy it:
+// that is an allocation failure here, not an empty text.
+xmlNodePtr requireContent(xmlNodePtr node, std::size_t textSize) {
+    if (node == nullptr || (textSize > 0 && node->content == nullptr)) {
+        if (node != nullptr) {
+            xmlFreeNode(node);
+        }
+        throw std::bad_alloc();
+    }
+    return node;
+}
+
 void setAttributeValue(xmlAttrPtr attr, std::string_view value) {
     if (attr->atype == XML_ATTRIBUTE_ID && attr->doc != nullptr) {
         xmlRemoveID(attr->doc, attr);
         attr->atype = XML_ATTRIBUTE_CDATA;
     }
+    std::string v(value);
+    xmlNodePtr text = requireContent(xmlNewDocText(attr->doc, xstr(v.c_str())), v.size());
     if (attr->children != nullptr) {
         xmlFreeNodeList(attr->children);
     }
-    std::string v(value);
-    xmlNodePtr text = xmlNewDocText(attr->doc, xstr(v.c_str()));
     text->parent = reinterpret_cast<xmlNodePtr>(attr);
     attr->children = attr->last = text;
 }
@@ -857,8 +870,9 @@ XmlNode XmlDocument::createElement(std::string_view name) {
 }
 
 XmlNode XmlDocument::createTextNode(std::string_view text) {
-    xmlNodePtr node =
-        xmlNewDocTextLen(m_state->ensureDoc(), xstr(std::string(text).c_str()), int(text.size()));
+    // The length is given, so no terminated copy of a long text is needed.
+    xmlNodePtr node = requireContent(
+        xmlNewDocTextLen(m_state->ensureDoc(), xstr(text.data()), int(text.size())), text.size());
     adopt(node);
     return wrap(node);
 }
@@ -874,14 +888,15 @@ XmlNode XmlDocument::createAttribute(std::string_view name) {
 }
 
 XmlNode XmlDocument::createComment(std::string_view text) {
-    xmlNodePtr node = xmlNewDocComment(m_state->ensureDoc(), xstr(std::string(text).c_str()));
+    xmlNodePtr node = requireContent(
+        xmlNewDocComment(m_state->ensureDoc(), xstr(std::string(text).c_str())), text.size());
     adopt(node);
     return wrap(node);
 }
 
 XmlNode XmlDocument::createCDATASection(std::string_view text) {
-    xmlNodePtr node =
-        xmlNewCDataBlock(m_state->ensureDoc(), xstr(std::string(text).c_str()), int(text.size()));
+    xmlNodePtr node = requireContent(
+        xmlNewCDataBlock(m_state->ensureDoc(), xstr(text.data()), int(text.size())), text.size());
     adopt(node);
     return wrap(node);
 }
