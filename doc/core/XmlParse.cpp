@@ -285,7 +285,7 @@ std::string declaredEncoding(std::string_view text) {
 }
 
 // Drops text nodes made only of blanks, tabs, CR and LF, except in
-// xml:space="preserve" scope.
+// xml:space="preserve" scope and between two CDATA sections.
 void dropWhitespaceText(xmlNodePtr root) {
     std::vector<bool> preserve{false};
     detail::walkTree(
@@ -300,7 +300,13 @@ void dropWhitespaceText(xmlNodePtr root) {
             if (!keep) {
                 for (xmlNodePtr c = n->children; c != nullptr;) {
                     xmlNodePtr next = c->next;
-                    if (c->type == XML_TEXT_NODE && detail::isBlank(c->content)) {
+                    // Between two CDATA sections the blank stays: without it
+                    // they would be adjacent, and a parse of the serialisation
+                    // merges adjacent sections into one.
+                    bool betweenCData = c->prev != nullptr && c->next != nullptr &&
+                                        c->prev->type == XML_CDATA_SECTION_NODE &&
+                                        c->next->type == XML_CDATA_SECTION_NODE;
+                    if (c->type == XML_TEXT_NODE && !betweenCData && detail::isBlank(c->content)) {
                         xmlUnlinkNode(c);
                         xmlFreeNode(c);
                     }

@@ -97,6 +97,18 @@ TEST(TreeItems, CommentsCDataAndProcessingInstructions) {
               "    4/4 side\n"
               "  4/4 tail\n");
     EXPECT_EQ(pi.items.GetRootItem()->children[2]->row, 2);
+
+    // A blank between two CDATA sections stays an item: dropped, it would
+    // leave the sections adjacent, and the serialisation would parse as one.
+    for (const std::string text :
+         {"<a><![CDATA[x]]> <![CDATA[y]]></a>", "<a>\n  <![CDATA[x]]>\n  <![CDATA[y]]>\n</a>"}) {
+        Built cdata(text);
+        std::string items = Dump(cdata.items);
+        EXPECT_EQ(items.substr(0, 15), "0/0 a\n  7/7 x\n ") << text;
+        EXPECT_TRUE(items.ends_with("  7/7 y\n")) << text;
+        Built again(cdata.doc.m_pDomDoc->xml());
+        EXPECT_EQ(Dump(again.items), items) << text;
+    }
 }
 
 TEST(TreeItems, EmptyAndBrokenText) {
