@@ -119,8 +119,8 @@ bool CXmlEditApp::OnFileOpen() {
 }
 
 bool CXmlEditApp::OpenDocumentFile(const QString& path) {
-    FileDocument file = CDoc::ReadFileDocument(QFileInfo(path).absoluteFilePath().toStdString());
-    return PutOpenedFile(std::move(file), nullptr);  // parses there
+    return ShowOpenedFile(m_doc->OnOpenDocument(QFileInfo(path).absoluteFilePath().toStdString()),
+                          nullptr);
 }
 
 void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
@@ -198,7 +198,7 @@ void CXmlEditApp::OnFileLoaded() {
             m_frame->TreeView()->OnUpdate(nullptr);  // the document's own tree again
         }
     } else {
-        opened = PutOpenedFile(std::move(*run->file), &run->items);
+        opened = ShowOpenedFile(m_doc->FinishOpenDocument(std::move(*run->file)), &run->items);
     }
     m_frame->UpdateCommandUI();
     if (run->done) {
@@ -209,8 +209,7 @@ void CXmlEditApp::OnFileLoaded() {
     }
 }
 
-bool CXmlEditApp::PutOpenedFile(FileDocument file, CTreeItems* built) {
-    LoadResult loaded = m_doc->FinishOpenDocument(std::move(file));
+bool CXmlEditApp::ShowOpenedFile(const LoadResult& loaded, CTreeItems* built) {
     if (!loaded.opened) {
         m_ui->ShowMessage(loaded.error);
         return false;

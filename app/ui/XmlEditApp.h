@@ -16,7 +16,7 @@ namespace quorrel {
 class CDoc;
 class CMainFrame;
 class CTreeItems;
-struct FileDocument;
+struct LoadResult;
 class UserInterface;
 
 class CXmlEditApp : public CommandTarget {
@@ -62,8 +62,9 @@ private:
     void OpenRecent(int index);
     void OnFileTextRead(const std::string& text);
     void OnFileLoaded();
-    // Puts a read file in place and shows it; built: its tree items, if made already.
-    bool PutOpenedFile(FileDocument file, CTreeItems* built);
+    // Shows a file the document has opened (or why it could not); built: its
+    // tree items, if made already.
+    bool ShowOpenedFile(const LoadResult& loaded, CTreeItems* built);
 
     QSettings m_settings{QStringLiteral("Hollenby"), QStringLiteral("QUORREL")};
     std::unique_ptr<UserInterface> m_ui;

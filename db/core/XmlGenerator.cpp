@@ -1,7 +1,5 @@
 #include "db/core/XmlGenerator.h"
 
-#include <libxml/tree.h>
-
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -70,39 +68,6 @@ std::string CodePointText(char32_t c) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "U+%04X", unsigned(c));
     return buffer;
-}
-
-// The length of the text a node holds in its text children (an attribute) or
-// itself (a text node).
-std::size_t HeldLength(const xmlNode* node) {
-    if (node->type != XML_ATTRIBUTE_NODE) {
-        return node->content ? std::size_t(xmlStrlen(node->content)) : 0;
-    }
-    std::size_t length = 0;
-    for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
-        length += HeldLength(c);
-    }
-    return length;
-}
-
-// libxml2 leaves a node's text out, without a word, when it cannot copy it:
-// a value reaches the document whole, or the generation fails.
-void RequireWhole(const xmlNode* node, std::string_view value) {
-    if (node == nullptr || HeldLength(node) != value.size()) {
-        throw std::bad_alloc();
-    }
-}
-
-void AppendText(XmlDocument& dom, XmlNode parent, std::string_view text) {
-    XmlNode node = dom.createTextNode(text);
-    RequireWhole(static_cast<const xmlNode*>(node.raw()), text);
-    parent.appendChild(node);
-}
-
-void SetAttribute(XmlNode element, const std::string& name, std::string_view value) {
-    element.setAttribute(name, value);
-    xmlNodePtr raw = static_cast<xmlNodePtr>(element.raw());
-    RequireWhole(reinterpret_cast<const xmlNode*>(xmlHasProp(raw, BAD_CAST name.c_str())), value);
 }
 
 }  // namespace
@@ -288,10 +253,10 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
                     std::size_t(column) <= m_columnModes.size() && m_columnModes[column - 1] == "A";
                 if (attribute) {
                     std::string value = valueOf(column);
-                    SetAttribute(element, nameOf(column, true), value);
+                    element.setAttribute(nameOf(column, true), value);
                 } else {
                     XmlNode child = dom.createElement(nameOf(column, false));
-                    AppendText(dom, child, valueOf(column));
+                    child.appendChild(dom.createTextNode(valueOf(column)));
                     element.appendChild(child);
                     element.appendChild(dom.createTextNode("\n\t\t"));
                 }

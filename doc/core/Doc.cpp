@@ -122,9 +122,6 @@ LoadResult CDoc::FinishOpenDocument(FileDocument file) {
     if (!result.error.empty()) {
         return result;
     }
-    if (!file.dom) {
-        ParseFileDocument(file, FileParseOptions(file.path));
-    }
     result.opened = true;
     result.nulOffset = file.decoded.nulOffset;
     result.parsed = !file.decoded.text.empty() && file.dom->parseError().line == 0;

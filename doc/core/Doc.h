@@ -79,7 +79,8 @@ public:
     // but still opens the document; a file that cannot be read changes nothing.
     LoadResult OnOpenDocument(const std::string& path);
     // The same in steps: read and decode, parse (both touch no document, so
-    // they may run on any thread), then put the result in place.
+    // they may run on any thread), then put the result in place (a file
+    // read without error must have been parsed).
     static FileDocument ReadFileDocument(const std::string& path);
     static void ParseFileDocument(FileDocument& file, const LoadOptions& options);
     LoadOptions FileParseOptions(const std::string& path) const;

@@ -195,6 +195,8 @@ public:
     // Paths of steps "/name[n]": nullopt when malformed, empty when nothing matches.
     std::optional<std::vector<XmlNode>> selectNodes(std::string_view path);
 
+    // Creating nodes, and setting an attribute's value, throw std::bad_alloc
+    // when libxml2 cannot copy the text (it would leave the text out silently).
     XmlNode createElement(std::string_view name);
     XmlNode createTextNode(std::string_view text);
     XmlNode createAttribute(std::string_view name);

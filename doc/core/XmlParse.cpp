@@ -149,6 +149,15 @@ xmlParserInputPtr loadFromNetwork(const std::string& url, xmlParserCtxtPtr ctxt)
     return inputFromMemory(ctxt, url, body);
 }
 
+// An absolute path as a URI path: a blank, '%' or '#' in a folder name would
+// otherwise break the resolution of relative names against it.
+std::string escapedPath(const std::string& path) {
+    xmlChar* escaped = xmlURIEscapeStr(xstr(path.c_str()), xstr("/"));
+    std::string out = escaped ? str(escaped) : path;
+    xmlFree(escaped);
+    return out;
+}
+
 xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
     const LoadOptions* options = t_session ? t_session->options : nullptr;
     if (options != nullptr && options->fetcher) {
@@ -176,12 +185,8 @@ xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
     if (!error.empty()) {
         return refuse(ctxt, error);
     }
-    // Named as a URI, so that relative names in it resolve beside it even
-    // when the path holds a blank, '%' or '#' (see absoluteBase).
-    xmlChar* escaped = xmlURIEscapeStr(xstr(path.c_str()), xstr("/"));
-    std::string name = escaped ? str(escaped) : path;
-    xmlFree(escaped);
-    return inputFromMemory(ctxt, name, body);
+    // Named as a URI, so that relative names in it resolve beside it.
+    return inputFromMemory(ctxt, escapedPath(path), body);
 }
 
 // Every external DTD, entity and schema comes through here.
@@ -239,10 +244,7 @@ std::string absoluteBase(const std::string& baseUrl) {
     } else if (!baseUrl.starts_with('/')) {
         path = std::filesystem::absolute(baseUrl).string();
     }
-    xmlChar* escaped = xmlURIEscapeStr(xstr(path.c_str()), xstr("/"));
-    std::string out = escaped ? str(escaped) : path;
-    xmlFree(escaped);
-    return out;
+    return escapedPath(path);
 }
 
 // The XML declaration's pseudo-attribute, read from the text itself since

@@ -41,15 +41,6 @@ CTreeItem* InsertItemFor(const XmlNode& node, CTreeItem* parent, CTreeItems& ite
     }
 }
 
-void FillFromDocumentElement(XmlDocument& dom, CTreeItems& items) {
-    XmlNode root = dom.documentElement();
-    if (!root) {
-        return;  // no document element: the tree stays empty
-    }
-    CTreeItem* rootItem = items.InsertItem(root.nodeName(), IMG_ROOT, IMG_ROOT, nullptr);
-    InsertNodeItems(root.childNodes(), rootItem, items);
-}
-
 }  // namespace
 
 CTreeItem::~CTreeItem() {
@@ -88,32 +79,27 @@ std::string AttributeLabel(std::string_view name, std::string_view value) {
 }
 
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
-    if (!doc.m_pDomDoc || doc.m_strText.empty()) {
-        return;
-    }
-    try {
-        FillFromDocumentElement(*doc.m_pDomDoc, items);
-    } catch (const DomError&) {
-        // A failing DOM call ends the build; the items made so far stay.
+    if (doc.m_pDomDoc && !doc.m_strText.empty()) {
+        BuildTreeFromDom(*doc.m_pDomDoc, items);
     }
 }
 
 void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items) {
     try {
-        FillFromDocumentElement(dom, items);
+        XmlNode root = dom.documentElement();
+        if (!root) {
+            return;  // no document element: the tree stays empty
+        }
+        CTreeItem* rootItem = items.InsertItem(root.nodeName(), IMG_ROOT, IMG_ROOT, nullptr);
+        InsertNodeItems(root.childNodes(), rootItem, items);
     } catch (const DomError&) {
+        // A failing DOM call ends the build; the items made so far stay.
     }
 }
 
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items) {
     doc.ReparseDocument();
-    if (doc.m_strText.empty()) {
-        return;
-    }
-    try {
-        FillFromDocumentElement(*doc.m_pDomDoc, items);
-    } catch (const DomError&) {
-    }
+    BuildTreeFromDom(doc, items);
 }
 
 void InsertNodeItems(const std::vector<XmlNode>& nodes, CTreeItem* parent, CTreeItems& items) {
