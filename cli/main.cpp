@@ -227,8 +227,10 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate) {
         std::cerr << "quorrel-cli: warning: " << file << " holds a NUL character at byte "
                   << *loaded.nulOffset << "; the text ends there.\n";
     }
+    // Warnings (bytes the encoding does not define, DTDs not read) go to
+    // standard error too; only a parse error stops the command.
     PrintMessages(opened.sink);
-    if (!opened.sink.messages.empty()) {
+    if (opened.doc.m_pDomDoc && opened.doc.m_pDomDoc->parseError().line > 0) {
         opened.status = kExitParseError;
     }
     opened.sink.messages.clear();
@@ -538,8 +540,9 @@ int Fetch(const std::vector<std::string_view>& args) {
     if (!parsed.validate) {
         doc.OnValidateNo();
     }
-    if (doc.OnOpenUrl(parsed.positional[0]) != UrlOpenResult::Opened) {
-        PrintMessages(sink);
+    bool opened = doc.OnOpenUrl(parsed.positional[0]) == UrlOpenResult::Opened;
+    PrintMessages(sink);  // when opened: the DTDs it was opened without
+    if (!opened) {
         return kExitMessage;
     }
     std::fwrite(doc.m_strText.data(), 1, doc.m_strText.size(), stdout);

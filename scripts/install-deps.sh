@@ -11,6 +11,10 @@ PACKAGES=(
 	libxml2-dev
 	zlib1g-dev
 	libxml2-utils
+	xml-core
+	w3c-sgml-lib
+	docbook-xml
+	polkitd
 	libcurl4-openssl-dev
 	unixodbc-dev
 	unixodbc

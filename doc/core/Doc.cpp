@@ -71,8 +71,36 @@ LoadOptions CDoc::ParseOptions(const std::string& path) const {
     return options;
 }
 
+std::string CDoc::InvalidBytesWarning(const DecodeFault& fault, const std::string& encoding) {
+    return "The file holds bytes that are not valid " + encoding + " (the first at line " +
+           std::to_string(fault.line) + ", column " + std::to_string(fault.column) +
+           "). They are shown as U+FFFD: saved before any edit the file is written back as it "
+           "was, saved after an edit U+FFFD replaces those bytes.";
+}
+
+void CDoc::WarnUnreadDtds(const XmlDocument& dom) {
+    std::string warning;
+    for (const std::string& line : dom.unreadDtds()) {
+        warning += (warning.empty() ? "" : "\n") + line;
+    }
+    if (!warning.empty() && warning != m_strDtdWarningShown) {
+        m_strDtdWarningShown = warning;
+        m_sink.ShowMessage(warning);
+    }
+}
+
+bool CDoc::ParseText(XmlDocument& dom, std::string_view text) const {
+    if (m_codec.fault && IsDecodedText(m_codec, text)) {
+        const DecodeFault& fault = *m_codec.fault;
+        dom.failLoad(fault.line, fault.column, fault.reason);
+        return false;
+    }
+    return dom.loadXML(text, ParseOptions(m_strPathName));
+}
+
 bool CDoc::OnNewDocument() {
     m_strPathName.clear();
+    m_strDtdWarningShown.clear();
     m_bModified = false;
     m_strText.clear();
     m_strLastUrl = "http://";
@@ -111,9 +139,15 @@ LoadOptions CDoc::FileParseOptions(const std::string& path) const {
 
 void CDoc::ParseFileDocument(FileDocument& file, const LoadOptions& options) {
     file.dom = std::make_unique<XmlDocument>();
-    if (!file.decoded.text.empty()) {
-        file.dom->loadXML(file.decoded.text, options);
+    if (file.decoded.text.empty()) {
+        return;
     }
+    if (const auto& fault = file.decoded.codec.fault) {
+        // Not well-formed in its encoding: the parse fails where the bytes do.
+        file.dom->failLoad(fault->line, fault->column, fault->reason);
+        return;
+    }
+    file.dom->loadXML(file.decoded.text, options);
 }
 
 LoadResult CDoc::FinishOpenDocument(FileDocument file) {
@@ -134,8 +168,14 @@ LoadResult CDoc::FinishOpenDocument(FileDocument file) {
     m_diskStampPath = file.path;
     m_strSourceUrl.clear();
     m_bTextChanged = false;
+    m_strDtdWarningShown.clear();
+    if (m_codec.fault && m_codec.fault->invalidBytes) {
+        m_sink.ShowMessage(InvalidBytesWarning(*m_codec.fault, m_codec.encoding));
+    }
     if (!m_strText.empty() && m_pDomDoc->parseError().line > 0) {
         m_sink.ShowMessage(ParseErrorMessage(m_pDomDoc->parseError().reason));
+    } else {
+        WarnUnreadDtds(*m_pDomDoc);
     }
     m_bModified = false;
     return result;
@@ -244,7 +284,9 @@ UrlOpenResult CDoc::FinishOpenUrl(UrlDocument loaded, const UrlProgress& progres
     m_strSourceUrl = std::move(loaded.url);
     m_strPathName = std::move(path);
     m_bTextChanged = false;  // the DOM is the one the text came from
+    m_strDtdWarningShown.clear();
     UpdateAllViews(nullptr);
+    WarnUnreadDtds(*m_pDomDoc);
     step(60);
     m_bModified = true;  // it exists only in memory until saved
     clear();
@@ -261,7 +303,8 @@ bool CDoc::ReparseDocument(std::string_view lastHintLine) {
     if (m_strText.empty()) {
         return false;
     }
-    if (m_pDomDoc->loadXML(m_strText, ParseOptions(m_strPathName))) {
+    if (ParseText(*m_pDomDoc, m_strText)) {
+        WarnUnreadDtds(*m_pDomDoc);
         return true;
     }
     m_sink.ShowMessage(ParseErrorMessage(m_pDomDoc->parseError().reason, lastHintLine));
@@ -270,7 +313,7 @@ bool CDoc::ReparseDocument(std::string_view lastHintLine) {
 
 bool CDoc::RestoreDomFromText() {
     auto dom = std::make_unique<XmlDocument>();
-    bool parsed = !m_strText.empty() && dom->loadXML(m_strText, ParseOptions(m_strPathName));
+    bool parsed = !m_strText.empty() && ParseText(*dom, m_strText);
     m_pDomDoc = std::move(dom);
     return parsed;
 }

@@ -121,6 +121,9 @@ public:
     // Parses the text again without showing anything: puts the DOM back after
     // a change that failed half-way.
     bool RestoreDomFromText();
+    // Parses text into dom as the document parses its own text: bytes the
+    // file's encoding did not define fail it while the text is unchanged.
+    bool ParseText(XmlDocument& dom, std::string_view text) const;
     // How the document's text is parsed now: validation, base, fetching.
     LoadOptions CurrentParseOptions() const { return ParseOptions(m_strPathName); }
 
@@ -151,6 +154,8 @@ public:
         "\n Then click on the Parse button - P - to retry this operation.";
     static constexpr std::string_view kUrlParseHint = "\n Then try to open this URL again.";
     static constexpr std::string_view kUrlDocumentName = "Quorrel.xml";
+    // Shown when a file holds bytes its encoding does not define.
+    static std::string InvalidBytesWarning(const DecodeFault& fault, const std::string& encoding);
     // "XML DOM Parse Error:\n" + reason + the two hint lines.
     static std::string ParseErrorMessage(std::string_view reason,
                                          std::string_view lastHintLine = kParseHint);
@@ -169,6 +174,8 @@ public:
 
 private:
     LoadOptions ParseOptions(const std::string& path) const;
+    // Tells the user once per document which DTDs a parse went on without.
+    void WarnUnreadDtds(const XmlDocument& dom);
 
     MessageSink& m_sink;
     std::vector<CDocView*> m_views;
@@ -177,6 +184,7 @@ private:
     // are fetched, never read from local files.
     std::string m_strSourceUrl;
     bool m_bModified = false;
+    std::string m_strDtdWarningShown;  // the unread-DTD warning this document has shown
     // The file as it was read or written here, and under which path.
     FileStamp m_diskStamp;
     std::string m_diskStampPath;

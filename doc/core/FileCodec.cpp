@@ -221,8 +221,15 @@ Utf8Step NextUtf8(std::string_view s, std::size_t i) {
     return {cp, need + 1, true};
 }
 
+// The first sequence a decoder could not read.
+struct BadBytes {
+    std::size_t fileOffset = 0;  // in the bytes decoded
+    std::size_t textOffset = 0;  // where its U+FFFD stands in the text
+    std::string bytes;           // a few of them, for the message
+};
+
 // Returns true when the bytes were valid UTF-8 (then text is a plain copy).
-bool DecodeUtf8(std::string_view in, std::string& text) {
+bool DecodeUtf8(std::string_view in, std::string& text, std::optional<BadBytes>& firstBad) {
     bool exact = true;
     std::size_t copied = 0;
     std::size_t i = 0;
@@ -238,6 +245,9 @@ bool DecodeUtf8(std::string_view in, std::string& text) {
                 exact = false;
             }
             text.append(in.substr(copied, i - copied));
+            if (!firstBad) {
+                firstBad = BadBytes{i, text.size(), std::string(in.substr(i, 4))};
+            }
             text.append(kReplacement);
             copied = i + step.len;
         }
@@ -252,7 +262,7 @@ bool DecodeUtf8(std::string_view in, std::string& text) {
 }
 
 bool DecodeWithIconv(std::string_view in, const std::string& encoding, std::size_t width,
-                     std::string& text) {
+                     std::string& text, std::optional<BadBytes>& firstBad) {
     Iconv conv("UTF-8", encoding.c_str());
     Output out;
     out.Space(in.size() + in.size() / 2 + 16);
@@ -260,8 +270,12 @@ bool DecodeWithIconv(std::string_view in, const std::string& encoding, std::size
     std::size_t irreversible = 0;
     Convert(conv.cd, in, out, irreversible, [&](std::size_t at, bool truncated) {
         exact = false;
+        std::size_t skip = truncated ? in.size() - at : width;
+        if (!firstBad) {
+            firstBad = BadBytes{at, out.used, std::string(in.substr(at, 4))};
+        }
         out.Put(kReplacement);
-        return truncated ? in.size() - at : width;
+        return skip;
     });
     text = out.Take();
     return exact && irreversible == 0;
@@ -638,7 +652,69 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
+// Line and column (1-based, in characters) of a byte offset in UTF-8 text;
+// CR LF and a lone CR end a line as LF does.
+std::pair<long, long> LineAndColumn(std::string_view text, std::size_t offset) {
+    long line = 1;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+            ++line;
+            lineStart = i + 1;
+        }
+    }
+    long column = 1;
+    for (std::size_t i = lineStart; i < offset && i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++column;
+        }
+    }
+    return {line, column};
+}
+
+std::string HexBytes(std::string_view bytes) {
+    std::string out;
+    for (char c : bytes) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%s0x%02X", out.empty() ? "" : " ",
+                      static_cast<unsigned>(static_cast<unsigned char>(c)));
+        out += hex;
+    }
+    return out;
+}
+
+// What makes the bytes unusable as they are: a declared encoding that cannot
+// be used, or the first bytes the encoding does not define.
+std::optional<DecodeFault> FaultOf(const DecodedFile& result, std::size_t width,
+                                   const std::optional<BadBytes>& firstBad) {
+    const TextCodec& codec = result.codec;
+    bool declaredUnusable = !codec.declared.empty() && width == 1 && !codec.bom &&
+                            codec.encoding == "UTF-8" && !IsUtf8Name(codec.declared);
+    if (declaredUnusable) {
+        DecodeFault fault;
+        fault.reason = IsWideName(codec.declared)
+                           ? "Document labelled " + codec.declared + " but has UTF-8 content"
+                           : "Unsupported encoding " + codec.declared;
+        return fault;
+    }
+    if (!firstBad) {
+        return std::nullopt;
+    }
+    auto [line, column] = LineAndColumn(result.text, firstBad->textOffset);
+    DecodeFault fault;
+    fault.line = line;
+    fault.column = column;
+    fault.invalidBytes = true;
+    fault.reason = "Bytes not valid in " + codec.encoding + " at byte " +
+                   std::to_string(firstBad->fileOffset) + ": " + HexBytes(firstBad->bytes);
+    return fault;
+}
+
 }  // namespace
+
+bool IsDecodedText(const TextCodec& codec, std::string_view text) {
+    return text.size() == codec.decodedSize && HashText(text) == codec.decodedHash;
+}
 
 DecodedFile DecodeFileBytes(std::string_view bytes) {
     DecodedFile result;
@@ -674,9 +750,13 @@ DecodedFile DecodeFileBytes(std::string_view bytes) {
         result.nulOffset = bomLength + *nul;
         body = body.substr(0, *nul);
     }
+    std::optional<BadBytes> firstBad;
     bool exact = codec.encoding == "UTF-8"
-                     ? DecodeUtf8(body, result.text)
-                     : DecodeWithIconv(body, codec.encoding, width, result.text);
+                     ? DecodeUtf8(body, result.text, firstBad)
+                     : DecodeWithIconv(body, codec.encoding, width, result.text, firstBad);
+    if (firstBad) {
+        firstBad->fileOffset += bomLength;
+    }
     codec.lineEnds = DetectLineEnds(result.text);
     // What an unedited save writes back: everything before a NUL.
     std::string_view kept = bytes.substr(0, result.nulOffset.value_or(bytes.size()));
@@ -685,8 +765,11 @@ DecodedFile DecodeFileBytes(std::string_view bytes) {
         EncodeResult again = EncodeText(result.text, codec);
         exact = again.ok() && again.bytes == kept;
     }
+    codec.fault = FaultOf(result, width, firstBad);
     if (!exact) {
         codec.originalBytes = std::string(kept);
+    }
+    if (!exact || codec.fault) {
         codec.decodedHash = HashText(result.text);
         codec.decodedSize = result.text.size();
     }
@@ -713,8 +796,7 @@ std::string ApplyLineEnds(std::string_view text, LineEnds style) {
 
 EncodeResult EncodeText(std::string_view text, const TextCodec& codec) {
     EncodeResult result;
-    if (codec.originalBytes && text.size() == codec.decodedSize &&
-        HashText(text) == codec.decodedHash) {
+    if (codec.originalBytes && IsDecodedText(codec, text)) {
         result.bytes = *codec.originalBytes;
         return result;
     }

@@ -16,6 +16,15 @@ enum class LineEnds {
     Mixed  // anything else: written exactly as the text holds them
 };
 
+// Why the bytes are not well-formed text in their encoding: the parse fails
+// there, as XML requires, while the text stays shown and editable.
+struct DecodeFault {
+    long line = 1;    // 1-based, in the decoded text
+    long column = 0;  // 1-based characters; 0 when it is about the declaration
+    std::string reason;
+    bool invalidBytes = false;  // bytes became U+FFFD (not only a declaration that cannot be used)
+};
+
 // How a file was encoded, learnt on load and used again on store.
 struct TextCodec {
     std::string encoding =
@@ -29,7 +38,12 @@ struct TextCodec {
     std::optional<std::string> originalBytes;
     std::uint64_t decodedHash = 0;  // hash of the decoded text, to recognise "unchanged"
     std::size_t decodedSize = 0;
+    // Set when the bytes are not well-formed in the encoding; holds while the text is unchanged.
+    std::optional<DecodeFault> fault;
 };
+
+// Whether text is still the text the codec decoded (its size and hash).
+bool IsDecodedText(const TextCodec& codec, std::string_view text);
 
 struct DecodedFile {
     std::string text;  // UTF-8, cut at the first NUL character
@@ -39,7 +53,9 @@ struct DecodedFile {
 };
 
 // Detects the encoding as XML does (BOM, then the encoding declaration,
-// default UTF-8) and decodes. Never fails: undecodable bytes become U+FFFD.
+// default UTF-8) and decodes. Never fails: undecodable bytes become U+FFFD
+// and the codec's fault says where the first one was; a declared encoding
+// that cannot be used is read as UTF-8, with a fault naming it.
 DecodedFile DecodeFileBytes(std::string_view bytes);
 
 struct EncodeResult {

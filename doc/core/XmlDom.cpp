@@ -38,6 +38,8 @@ void DocState::clear() {
         doc = nullptr;
     }
     hasDeclaration = false;
+    declarationText.clear();
+    doctypeText.clear();
     declVersion = "1.0";
     declEncoding.clear();
     standaloneYes = false;
@@ -254,6 +256,7 @@ xmlNodePtr requireContent(xmlNodePtr node, std::size_t textSize) {
 }
 
 void setAttributeValue(xmlAttrPtr attr, std::string_view value) {
+    detail::clearMark(attr, detail::kMarkDefaulted);  // a value a command set is written
     if (attr->atype == XML_ATTRIBUTE_ID && attr->doc != nullptr) {
         xmlRemoveID(attr->doc, attr);
         attr->atype = XML_ATTRIBUTE_CDATA;
@@ -265,6 +268,10 @@ void setAttributeValue(xmlAttrPtr attr, std::string_view value) {
     }
     text->parent = reinterpret_cast<xmlNodePtr>(attr);
     attr->children = attr->last = text;
+}
+
+bool isNamespaceDeclarationName(const xmlChar* name) {
+    return xmlStrEqual(name, xstr("xmlns")) || xmlStrncmp(name, xstr("xmlns:"), 6) == 0;
 }
 
 bool parseIndex(std::string_view s, std::size_t& out) {
@@ -353,6 +360,38 @@ std::string XmlNode::nodeName() const {
     }
 }
 
+std::string XmlNode::namespaceURI() const {
+    if (m_ptr == nullptr) {
+        return {};
+    }
+    if (isNamespaceDecl()) {
+        return "http://www.w3.org/2000/xmlns/";
+    }
+    xmlNodePtr n = asNode(m_ptr);
+    const xmlNs* ns = nullptr;
+    if (n->type == XML_ELEMENT_NODE) {
+        ns = n->ns;
+    } else if (n->type == XML_ATTRIBUTE_NODE) {
+        ns = asAttr(m_ptr)->ns;
+    }
+    return ns != nullptr && ns->href != nullptr ? str(ns->href) : "";
+}
+
+std::string XmlNode::localName() const {
+    if (m_ptr == nullptr) {
+        return {};
+    }
+    if (isNamespaceDecl()) {
+        const xmlNs* ns = asNs(m_ptr);
+        return ns->prefix ? str(ns->prefix) : "xmlns";
+    }
+    xmlNodePtr n = asNode(m_ptr);
+    if (n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE) {
+        return {};
+    }
+    return n->name ? str(n->name) : "";
+}
+
 std::string XmlNode::nodeValue() const {
     if (m_ptr == nullptr) {
         return {};
@@ -383,6 +422,7 @@ void XmlNode::setNodeValue(std::string_view value) {
         xmlNsPtr ns = asNs(m_ptr);
         xmlFree(const_cast<xmlChar*>(ns->href));
         ns->href = xmlStrndup(xstr(std::string(value).c_str()), int(value.size()));
+        detail::clearMark(ns, detail::kMarkDefaulted);
         return;
     }
     xmlNodePtr n = asNode(m_ptr);
@@ -559,8 +599,10 @@ XmlNode XmlNode::cloneNode() const {
     }
     XmlDocument& doc = *m_doc;
     if (isNamespaceDecl()) {
+        // A detached xmlns attribute: set on an element it declares the namespace again.
         XmlNode attr = doc.createAttribute(nodeName());
         attr.setValue(nodeValue());
+        detail::copyMarks(asNs(m_ptr), asAttr(attr.m_ptr));
         return attr;
     }
     xmlNodePtr n = asNode(m_ptr);
@@ -571,19 +613,27 @@ XmlNode XmlNode::cloneNode() const {
             // The copy keeps the namespace of its original; ancestors'
             // declarations are not repeated on it as xmlDocCopyNode would.
             copy = xmlNewDocNode(xdoc, n->ns, n->name, nullptr);
+            if (copy == nullptr) {
+                throw std::bad_alloc();
+            }
+            detail::copyMarks(n, copy);
             for (xmlNsPtr ns = n->nsDef; ns != nullptr; ns = ns->next) {
-                xmlNewNs(copy, ns->href, ns->prefix);
+                if (xmlNsPtr declared = xmlNewNs(copy, ns->href, ns->prefix)) {
+                    detail::copyMarks(ns, declared);
+                }
             }
             for (xmlAttrPtr a = n->properties; a != nullptr; a = a->next) {
-                linkAttribute(copy, newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a)),
-                              nullptr);
+                xmlAttrPtr attr = newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a));
+                detail::copyMarks(a, attr);
+                linkAttribute(copy, attr, nullptr);
             }
             break;
         }
         case XML_ATTRIBUTE_NODE: {
             xmlAttrPtr a = asAttr(m_ptr);
-            copy = reinterpret_cast<xmlNodePtr>(
-                newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a)));
+            xmlAttrPtr attr = newAttribute(xdoc, a->ns, a->name, detail::attributeValue(a));
+            detail::copyMarks(a, attr);
+            copy = reinterpret_cast<xmlNodePtr>(attr);
             break;
         }
         case XML_DOCUMENT_FRAG_NODE:
@@ -594,6 +644,9 @@ XmlNode XmlNode::cloneNode() const {
         case XML_COMMENT_NODE:
         case XML_PI_NODE:
             copy = xmlDocCopyNode(n, xdoc, 1);
+            if (copy != nullptr) {
+                detail::copyMarks(n, copy);
+            }
             break;
         default:
             fail(DomErrorCode::NotSupported, "This node cannot be copied.");
@@ -738,6 +791,21 @@ XmlNode XmlNamedNodeMap::setNamedItem(XmlNode attr) {
     if (existing && existing.isNamespaceDecl()) {
         // A declaration keeps its place; only its value changes.
         existing.setNodeValue(attr.nodeValue());
+        if (detail::hasMark(a, detail::kMarkDefaulted)) {
+            detail::setMark(asNs(existing.m_ptr), detail::kMarkDefaulted);
+        }
+        return XmlNode();
+    }
+    if (a->ns == nullptr && isNamespaceDeclarationName(a->name)) {
+        // xmlns and xmlns:p declare a namespace, whether copied or typed as a name.
+        const xmlChar* prefix = a->name[5] == ':' ? a->name + 6 : nullptr;
+        std::string href = detail::attributeValue(a);
+        xmlNsPtr ns = xmlNewNs(el, xstr(href.c_str()), prefix);
+        if (ns == nullptr) {
+            fail(DomErrorCode::InvalidCharacter,
+                 "'" + attr.nodeName() + "' cannot declare this namespace.");
+        }
+        detail::copyMarks(a, ns);
         return XmlNode();
     }
     xmlAttrPtr replaced = existing ? asAttr(existing.m_ptr) : nullptr;
@@ -783,6 +851,7 @@ XmlDocument::~XmlDocument() = default;
 void XmlDocument::reset() {
     m_state->clear();
     m_parseError = ParseError();
+    m_unreadDtds.clear();
 }
 
 XmlNode XmlDocument::wrap(void* node) {

@@ -75,6 +75,10 @@ public:
 
     NodeType nodeType() const;
     std::string nodeName() const;   // with its prefix; "#text", "#comment", ...
+    // Elements and attributes: the namespace the name is in ("" for none) and
+    // the name without its prefix. A namespace declaration is in the xmlns namespace.
+    std::string namespaceURI() const;
+    std::string localName() const;
     std::string nodeValue() const;  // empty for elements, documents and fragments
     void setNodeValue(std::string_view value);
 
@@ -185,6 +189,11 @@ public:
     // Parses bytes as a file holds them (encoding detected from BOM/declaration).
     bool loadBytes(std::string_view bytes, const LoadOptions& options = {});
     const ParseError& parseError() const { return m_parseError; }
+    // After a parse with validation off that went on without a DTD (or part
+    // of one) it could not read: one line per such DTD, saying which and why.
+    const std::vector<std::string>& unreadDtds() const { return m_unreadDtds; }
+    // Fails the document as a parse would: empty, with this error.
+    void failLoad(long line, long column, std::string reason);
 
     XmlNode documentNode();
     XmlNode documentElement();  // null when there is none
@@ -217,6 +226,7 @@ private:
 
     std::unique_ptr<detail::DocState> m_state;
     ParseError m_parseError;
+    std::vector<std::string> m_unreadDtds;
 };
 
 }  // namespace quorrel

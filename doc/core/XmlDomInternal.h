@@ -3,6 +3,8 @@
 
 #include <libxml/tree.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -15,6 +17,38 @@ inline const char* str(const xmlChar* s) {
 }
 inline const xmlChar* xstr(const char* s) {
     return reinterpret_cast<const xmlChar*>(s);
+}
+
+// What the parser learnt about a node beyond libxml2's own fields, kept in
+// the node's _private word (elements, attributes, namespace declarations,
+// text, comments, CDATA). Copies of a node carry its marks.
+enum NodeMark : std::uintptr_t {
+    // An attribute or namespace declaration the DTD supplied: shown, never written.
+    kMarkDefaulted = 1,
+    // The node came from the parsed text (or is a copy of such a node); nodes
+    // the commands create have no marks.
+    kMarkParsed = 2,
+};
+
+template <class Node>
+std::uintptr_t marksOf(const Node* n) {
+    return reinterpret_cast<std::uintptr_t>(n->_private);
+}
+template <class Node>
+bool hasMark(const Node* n, NodeMark mark) {
+    return (marksOf(n) & mark) != 0;
+}
+template <class Node>
+void setMark(Node* n, NodeMark mark) {
+    n->_private = reinterpret_cast<void*>(marksOf(n) | mark);
+}
+template <class Node>
+void clearMark(Node* n, NodeMark mark) {
+    n->_private = reinterpret_cast<void*>(marksOf(n) & ~std::uintptr_t(mark));
+}
+template <class From, class To>
+void copyMarks(const From* from, To* to) {
+    to->_private = from->_private;
 }
 
 struct DocState {
@@ -30,13 +64,25 @@ struct DocState {
     std::string declVersion = "1.0";
     std::string declEncoding;
     bool standaloneYes = false;
+    // The declaration exactly as the parsed UTF-8 text held it, when it did.
+    std::string declarationText;
     // The size of the parsed text: the serialisation is about as long.
     std::size_t sourceBytes = 0;
+    // The document type declaration exactly as the parsed text held it
+    // (internal subset included); written back in place of the DTD node.
+    std::string doctypeText;
 
     ~DocState() { clear(); }
     void clear();
     xmlDocPtr ensureDoc();
 };
+
+// Where the document type declaration stands in the text ("<!DOCTYPE" up to
+// and including its closing '>'); nullopt when the prolog holds none.
+struct TextSpan {
+    std::size_t begin = 0, end = 0;
+};
+std::optional<TextSpan> findDoctype(std::string_view text);
 
 // "prefix:name" as the DOM shows it.
 std::string qualifiedName(const xmlNs* ns, const xmlChar* name);

@@ -1,5 +1,6 @@
 // Loading: parse, DTD and XML Schema validation, the entity loader, and the
 // whitespace pass that gives the tree the shape the editor expects.
+#include <libxml/catalog.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/uri.h>
@@ -14,6 +15,7 @@
 #include <mutex>
 
 #include "doc/core/FileCodec.h"
+#include "doc/core/ParseHooks.h"
 #include "doc/core/ParseLimits.h"
 #include "doc/core/XmlDom.h"
 #include "doc/core/XmlDomInternal.h"
@@ -27,11 +29,18 @@ namespace {
 
 constexpr const char* kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
 
+// A DTD the parse went on without (validation off).
+struct UnreadDtd {
+    std::string location;
+    std::string why;
+};
+
 // What one parse needs to know inside libxml2's callbacks.
 struct ParseSession {
     const LoadOptions* options = nullptr;
     std::string baseUrl;
     std::optional<ParseError> firstError;
+    std::vector<UnreadDtd> unreadDtds;
 
     void recordError(long line, long column, std::string reason, int code) {
         if (!firstError) {
@@ -65,11 +74,20 @@ void onStructuredError(void*, xmlErrorPtr e) {
     if (e->code == XML_DTD_NO_DTD) {
         return;  // nothing to validate against
     }
+    if (e->domain == XML_FROM_VALID && session->options != nullptr &&
+        !session->options->validateOnParse) {
+        return;  // validity (duplicate IDs and the like) is what validation off leaves aside
+    }
     std::string reason = trimmed(e->message);
     if (reason.starts_with("Excessive depth in document")) {
         // The parser's text names an option the user cannot set.
         reason = "Excessive depth in document: elements are nested more than " +
                  std::to_string(kMaxElementDepth) + " levels deep";
+    }
+    if ((e->code == XML_WAR_UNDECLARED_ENTITY || e->code == XML_ERR_UNDECLARED_ENTITY) &&
+        !session->unreadDtds.empty()) {
+        reason += " (the DTD '" + session->unreadDtds.front().location +
+                  "', which could declare it, was not read)";
     }
     if (e->file != nullptr && session->baseUrl != e->file) {
         reason += " [in " + unescapeUri(e->file) + "]";
@@ -99,10 +117,40 @@ long currentLine(xmlParserCtxtPtr ctxt) {
     return (ctxt != nullptr && ctxt->input != nullptr) ? ctxt->input->line : 0;
 }
 
-xmlParserInputPtr refuse(xmlParserCtxtPtr ctxt, const std::string& reason) {
-    if (t_session != nullptr) {
-        t_session->recordError(currentLine(ctxt), 0, reason, XML_IO_LOAD_ERROR);
+// An external resource as the document names it, and where it was looked for.
+struct Resource {
+    std::string location;  // after the catalogs
+    std::string named;     // as the document names it, when a catalog mapped it elsewhere
+    bool viaCatalog = false;
+};
+
+// The parse goes on without a DTD (or a part of one) only while validation
+// is off; an entity of the content, a schema, or a DTD while validating
+// fails the parse.
+xmlParserInputPtr refuse(xmlParserCtxtPtr ctxt, const Resource& resource, std::string reason) {
+    ParseSession* session = t_session;
+    if (session == nullptr) {
+        return nullptr;
     }
+    bool dtdPart = ctxt != nullptr && ctxt->inSubset != 0;
+    if (resource.viaCatalog) {
+        reason += " (the XML catalog's entry for '" + resource.named + "')";
+    }
+    if (dtdPart && !session->options->validateOnParse) {
+        session->unreadDtds.push_back(
+            {resource.viaCatalog ? resource.named : resource.location, std::move(reason)});
+        return nullptr;
+    }
+    if (!dtdPart) {
+        reason += ".";
+    } else if (resource.viaCatalog) {
+        reason += ". With validation off the document opens without it.";
+    } else {
+        reason +=
+            ". It is neither beside the document nor in an XML catalog; with validation off "
+            "the document opens without it.";
+    }
+    session->recordError(currentLine(ctxt), 0, std::move(reason), XML_IO_LOAD_ERROR);
     return nullptr;
 }
 
@@ -134,17 +182,18 @@ xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url,
     return input;
 }
 
-xmlParserInputPtr loadFromNetwork(const std::string& url, xmlParserCtxtPtr ctxt) {
+xmlParserInputPtr loadFromNetwork(const Resource& resource, xmlParserCtxtPtr ctxt) {
+    const std::string& url = resource.location;
     const LoadOptions* options = t_session ? t_session->options : nullptr;
     if (options == nullptr || !options->fetcher) {
         return refuse(
-            ctxt,
+            ctxt, resource,
             "Not loading '" + url +
-                "': a document that does not come from a URL never fetches from the network.");
+                "': a document that does not come from a URL never fetches from the network");
     }
     std::string body, error;
     if (!options->fetcher(url, body, error)) {
-        return refuse(ctxt, "Cannot load '" + url + "': " + error);
+        return refuse(ctxt, resource, "Cannot load '" + url + "': " + error);
     }
     return inputFromMemory(ctxt, url, body);
 }
@@ -158,51 +207,87 @@ std::string escapedPath(const std::string& path) {
     return out;
 }
 
-xmlParserInputPtr loadFromFile(std::string path, xmlParserCtxtPtr ctxt) {
+xmlParserInputPtr loadFromFile(std::string path, const Resource& resource, xmlParserCtxtPtr ctxt) {
     const LoadOptions* options = t_session ? t_session->options : nullptr;
-    if (options != nullptr && options->fetcher) {
-        return refuse(ctxt,
-                      "Not loading '" + path + "': a document from a URL cannot read local files.");
+    // What the system's catalogs name are the system's DTDs: a document from
+    // a URL may read those, and nothing else of this machine.
+    if (options != nullptr && options->fetcher && !resource.viaCatalog) {
+        return refuse(ctxt, resource,
+                      "Not loading '" + path + "': a document from a URL cannot read local files");
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         std::string unescaped = unescapeUri(path);
         if (unescaped == path || ::stat(unescaped.c_str(), &st) != 0) {
-            return refuse(ctxt, "Cannot load '" + unescaped + "': " + std::strerror(errno));
+            return refuse(ctxt, resource,
+                          "Cannot load '" + unescaped + "': " + std::strerror(errno));
         }
         path = unescaped;
     }
     if (S_ISDIR(st.st_mode)) {
-        return refuse(ctxt, "Cannot load '" + path + "': it is a directory.");
+        return refuse(ctxt, resource, "Cannot load '" + path + "': it is a directory");
     }
     if (!S_ISREG(st.st_mode)) {
-        return refuse(ctxt, "Cannot load '" + path + "': it is not a regular file.");
+        return refuse(ctxt, resource, "Cannot load '" + path + "': it is not a regular file");
     }
     // Read here rather than by libxml2, which would inflate a compressed file
     // past any limit and keep reading a file that grows.
     std::string body;
     std::string error = ReadWholeFile(path, body);
     if (!error.empty()) {
-        return refuse(ctxt, error);
+        while (!error.empty() && error.back() == '.') {
+            error.pop_back();
+        }
+        return refuse(ctxt, resource, error);
     }
     // Named as a URI, so that relative names in it resolve beside it.
     return inputFromMemory(ctxt, escapedPath(path), body);
 }
 
-// Every external DTD, entity and schema comes through here.
-xmlParserInputPtr entityLoader(const char* url, const char*, xmlParserCtxtPtr ctxt) {
-    if (url == nullptr) {
-        return refuse(ctxt, "Cannot load an external resource without a location.");
+// What the system's XML catalogs (XML_CATALOG_FILES, else /etc/xml/catalog)
+// map the identifiers to, as the Linux XML tools resolve them.
+std::optional<std::string> resolveInCatalogs(const char* publicId, const char* url) {
+    // Catalogs are read when first needed; their own errors are not the document's.
+    ParseSession* session = t_session;
+    t_session = nullptr;
+    xmlChar* mapped = xmlCatalogResolve(xstr(publicId), xstr(url));
+    if (mapped == nullptr && url != nullptr) {
+        mapped = xmlCatalogResolveURI(xstr(url));
     }
-    std::string location = url;
+    t_session = session;
+    if (mapped == nullptr) {
+        return std::nullopt;
+    }
+    std::string out = str(mapped);
+    xmlFree(mapped);
+    return out;
+}
+
+// Every external DTD, entity and schema comes through here.
+xmlParserInputPtr entityLoader(const char* url, const char* publicId, xmlParserCtxtPtr ctxt) {
+    Resource resource;
+    resource.named = url != nullptr ? url : "";
+    resource.location = resource.named;
+    if (auto mapped = resolveInCatalogs(publicId, url)) {
+        resource.viaCatalog = *mapped != resource.location;
+        resource.location = *mapped;
+        if (resource.named.empty() && publicId != nullptr) {
+            resource.named = publicId;
+        }
+    }
+    std::string location = resource.location;
+    if (location.empty()) {
+        return refuse(ctxt, resource, "Cannot load an external resource without a location");
+    }
     if (hasScheme(location, "http") || hasScheme(location, "https")) {
-        return loadFromNetwork(location, ctxt);
+        return loadFromNetwork(resource, ctxt);
     }
     if (const LoadOptions* options = t_session ? t_session->options : nullptr;
-        options && options->fetcher) {
+        options && options->fetcher && !resource.viaCatalog) {
         // Only http and https leave this machine; file:, a drive letter and the like would read it.
         return refuse(
-            ctxt, "Not loading '" + location + "': a document from a URL cannot read local files.");
+            ctxt, resource,
+            "Not loading '" + location + "': a document from a URL cannot read local files");
     }
     if (hasScheme(location, "file")) {
         std::string path = location.substr(5);
@@ -210,24 +295,25 @@ xmlParserInputPtr entityLoader(const char* url, const char*, xmlParserCtxtPtr ct
             path = path.substr(2);  // file://host/path: only the local host is meant
             path = path.substr(std::min(path.find('/'), path.size()));
         }
-        return loadFromFile(unescapeUri(path), ctxt);
+        return loadFromFile(unescapeUri(path), resource, ctxt);
     }
     std::size_t colon = location.find(':');
     std::size_t slash = location.find('/');
     if (colon != std::string::npos && colon > 1 && (slash == std::string::npos || colon < slash)) {
-        return refuse(
-            ctxt, "Not loading '" + location + "': only files and http or https URLs are read.");
+        return refuse(ctxt, resource,
+                      "Not loading '" + location + "': only files and http or https URLs are read");
     }
     if (!location.starts_with('/')) {
         location = (std::filesystem::current_path() / location).string();
     }
-    return loadFromFile(location, ctxt);
+    return loadFromFile(location, resource, ctxt);
 }
 
 void initialiseLibxml() {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
+        xmlInitializeCatalog();
         xmlSetExternalEntityLoader(entityLoader);
     });
 }
@@ -287,7 +373,7 @@ std::string declaredEncoding(std::string_view text) {
 }
 
 // Drops text nodes made only of blanks, tabs, CR and LF, except in
-// xml:space="preserve" scope and between two CDATA sections.
+// xml:space="preserve" scope.
 void dropWhitespaceText(xmlNodePtr root) {
     std::vector<bool> preserve{false};
     detail::walkTree(
@@ -302,13 +388,7 @@ void dropWhitespaceText(xmlNodePtr root) {
             if (!keep) {
                 for (xmlNodePtr c = n->children; c != nullptr;) {
                     xmlNodePtr next = c->next;
-                    // Between two CDATA sections the blank stays: without it
-                    // they would be adjacent, and a parse of the serialisation
-                    // merges adjacent sections into one.
-                    bool betweenCData = c->prev != nullptr && c->next != nullptr &&
-                                        c->prev->type == XML_CDATA_SECTION_NODE &&
-                                        c->next->type == XML_CDATA_SECTION_NODE;
-                    if (c->type == XML_TEXT_NODE && !betweenCData && detail::isBlank(c->content)) {
+                    if (c->type == XML_TEXT_NODE && detail::isBlank(c->content)) {
                         xmlUnlinkNode(c);
                         xmlFreeNode(c);
                     }
@@ -453,6 +533,75 @@ void validateAgainstSchemas(xmlDocPtr doc, ParseSession& session) {
     }
 }
 
+}  // namespace
+
+namespace detail {
+
+std::optional<TextSpan> findDoctype(std::string_view text) {
+    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t p = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    // The prolog: the declaration, comments, processing instructions, blanks.
+    for (;;) {
+        while (p < text.size() && isSpace(text[p])) {
+            ++p;
+        }
+        std::string_view rest = text.substr(p);
+        std::size_t end = std::string_view::npos;
+        if (rest.starts_with("<?")) {
+            end = rest.find("?>");
+            end = end == std::string_view::npos ? end : end + 2;
+        } else if (rest.starts_with("<!--")) {
+            end = rest.find("-->", 4);
+            end = end == std::string_view::npos ? end : end + 3;
+        } else if (rest.starts_with("<!DOCTYPE")) {
+            break;
+        } else {
+            return std::nullopt;
+        }
+        if (end == std::string_view::npos) {
+            return std::nullopt;
+        }
+        p += end;
+    }
+    const std::size_t begin = p;
+    // Quoted literals may hold '[', ']' and '>'; so may comments and
+    // processing instructions inside the internal subset.
+    bool inSubset = false;
+    for (p += 9; p < text.size(); ++p) {
+        char c = text[p];
+        std::string_view rest = text.substr(p);
+        std::size_t skip = std::string_view::npos;
+        if (c == '"' || c == '\'') {
+            skip = rest.find(c, 1);
+        } else if (inSubset && rest.starts_with("<!--")) {
+            skip = rest.find("-->", 4);
+            skip = skip == std::string_view::npos ? skip : skip + 2;
+        } else if (inSubset && rest.starts_with("<?")) {
+            skip = rest.find("?>", 2);
+            skip = skip == std::string_view::npos ? skip : skip + 1;
+        } else if (c == '[' && !inSubset) {
+            inSubset = true;
+            continue;
+        } else if (c == ']' && inSubset) {
+            inSubset = false;
+            continue;
+        } else if (c == '>' && !inSubset) {
+            return TextSpan{begin, p + 1};
+        } else {
+            continue;
+        }
+        if (skip == std::string_view::npos) {
+            return std::nullopt;
+        }
+        p += skip;
+    }
+    return std::nullopt;
+}
+
+}  // namespace detail
+
+namespace {
+
 struct CtxtDeleter {
     void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
 };
@@ -504,6 +653,9 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         ParseGuard guard(ctxt.get(), [&session](long line, std::string reason) {
             session.recordError(line, 0, std::move(reason), 0);
         });
+        ParseHooks hooks(ctxt.get(), [&session](long line, std::string reason) {
+            session.recordError(line, 0, std::move(reason), XML_ERR_NO_MEMORY);
+        });
         doc = xmlCtxtReadMemory(ctxt.get(), data.data(), int(data.size()), session.baseUrl.c_str(),
                                 nullptr, flags);
         if (!session.firstError && (doc == nullptr || !ctxt->wellFormed)) {
@@ -526,15 +678,15 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         if (doc != nullptr) {
             xmlFreeDoc(doc);
         }
-        m_parseError = *session.firstError;
-        m_parseError.line = std::max(1L, m_parseError.line);
-        if (m_parseError.column > 0) {
-            m_parseError.reason += " (line " + std::to_string(m_parseError.line) + ", column " +
-                                   std::to_string(m_parseError.column) + ")";
-        } else {
-            m_parseError.reason += " (line " + std::to_string(m_parseError.line) + ")";
-        }
+        const ParseError& first = *session.firstError;
+        failLoad(first.line, first.column, first.reason);
+        m_parseError.code = first.code;
         return false;
+    }
+    for (UnreadDtd& unread : session.unreadDtds) {
+        m_unreadDtds.push_back("The DTD '" + unread.location + "' was not read: " + unread.why +
+                               ". The document is open without it: the entities and default "
+                               "attributes it declares are missing.");
     }
     dropWhitespaceText(xmlDocGetRootElement(doc));
     m_state->doc = doc;
@@ -544,10 +696,37 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     m_state->sourceBytes = data.size();
     if (isUtf8Text) {
         m_state->declEncoding = declaredEncoding(data);
+        if (m_state->hasDeclaration && data.starts_with("<?xml")) {
+            m_state->declarationText = std::string(data.substr(0, data.find("?>") + 2));
+        }
     } else {
         m_state->declEncoding = doc->encoding ? str(doc->encoding) : declaredEncoding(data);
     }
+    if (doc->intSubset != nullptr) {
+        // Written back as the user wrote it, not as libxml2 would regenerate it.
+        std::string wide;
+        if (!isUtf8Text && decoded.empty()) {
+            wide = DecodeFileBytes(data).text;
+        }
+        std::string_view text = isUtf8Text ? data : decoded.empty() ? wide : decoded;
+        if (auto span = detail::findDoctype(text)) {
+            m_state->doctypeText = std::string(text.substr(span->begin, span->end - span->begin));
+        }
+    }
     return true;
+}
+
+void XmlDocument::failLoad(long line, long column, std::string reason) {
+    reset();
+    m_parseError.line = std::max(1L, line);
+    m_parseError.column = column;
+    m_parseError.reason = std::move(reason);
+    if (column > 0) {
+        m_parseError.reason += " (line " + std::to_string(m_parseError.line) + ", column " +
+                               std::to_string(column) + ")";
+    } else {
+        m_parseError.reason += " (line " + std::to_string(m_parseError.line) + ")";
+    }
 }
 
 }  // namespace quorrel

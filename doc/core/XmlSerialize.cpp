@@ -134,20 +134,27 @@ ChildSummary summarise(const xmlNode* element) {
     return s;
 }
 
-// Prefixes declared on the way down to the element being written.
+// Namespaces declared on the way down to the element being written; the
+// default namespace is the binding of the empty prefix.
 class NamespaceScope {
 public:
     std::size_t Mark() const { return m_bindings.size(); }
     void Release(std::size_t mark) { m_bindings.resize(mark); }
     void Bind(const xmlNs* ns) { m_bindings.push_back(ns); }
-    bool IsBound(const xmlNs* ns) const {
-        std::string_view prefix = str(ns->prefix);
+    // The namespace a prefix (null: the default) stands for here, or null.
+    const xmlChar* Lookup(const xmlChar* prefix) const {
+        std::string_view wanted = prefix ? str(prefix) : "";
         for (auto it = m_bindings.rbegin(); it != m_bindings.rend(); ++it) {
-            if ((*it)->prefix != nullptr && str((*it)->prefix) == prefix) {
-                return xmlStrEqual((*it)->href, ns->href) != 0;
+            std::string_view bound = (*it)->prefix ? str((*it)->prefix) : "";
+            if (bound == wanted) {
+                return (*it)->href;
             }
         }
-        return false;
+        return nullptr;
+    }
+    bool IsBound(const xmlNs* ns) const {
+        const xmlChar* href = Lookup(ns->prefix);
+        return href != nullptr && xmlStrEqual(href, ns->href) != 0;
     }
 
 private:
@@ -176,18 +183,45 @@ void declareIfUnbound(Writer& w, NamespaceScope& scope, const xmlNs* ns) {
     }
 }
 
+// An element keeps its namespace where it is written now: one in a default
+// namespace gets that declaration again, one from the text in no namespace
+// gets xmlns="" under a default namespace. An element a command made takes
+// the default namespace where it stands, as typed text would.
+void keepDefaultNamespace(Writer& w, NamespaceScope& scope, const xmlNode* n) {
+    static const xmlNs kNoNamespace{nullptr, XML_NAMESPACE_DECL, BAD_CAST "", nullptr, nullptr,
+                                    nullptr};
+    const xmlChar* inScope = scope.Lookup(nullptr);
+    bool defaultInScope = inScope != nullptr && inScope[0] != 0;
+    if (n->ns != nullptr && n->ns->prefix == nullptr) {
+        if (inScope == nullptr || !xmlStrEqual(inScope, n->ns->href)) {
+            writeNamespace(w, n->ns);
+            scope.Bind(n->ns);
+        }
+    } else if (n->ns == nullptr && defaultInScope && detail::hasMark(n, detail::kMarkParsed)) {
+        writeNamespace(w, &kNoNamespace);
+        scope.Bind(&kNoNamespace);
+    }
+}
+
 void writeStartTag(Writer& w, NamespaceScope& scope, const xmlNode* n, bool empty) {
     w.raw("<");
     w.name(n->ns, n->name);
     for (const xmlNs* ns = n->nsDef; ns != nullptr; ns = ns->next) {
-        writeNamespace(w, ns);
+        // A declaration the DTD supplied is in force but was never in the text.
+        if (!detail::hasMark(ns, detail::kMarkDefaulted)) {
+            writeNamespace(w, ns);
+        }
         scope.Bind(ns);
     }
+    keepDefaultNamespace(w, scope, n);
     declareIfUnbound(w, scope, n->ns);
     for (const xmlAttr* a = n->properties; a != nullptr; a = a->next) {
         declareIfUnbound(w, scope, a->ns);
     }
     for (const xmlAttr* a = n->properties; a != nullptr; a = a->next) {
+        if (detail::hasMark(a, detail::kMarkDefaulted)) {
+            continue;  // the DTD supplies it again on every parse
+        }
         w.raw(" ");
         w.name(a->ns, a->name);
         w.raw("=\"");
@@ -291,7 +325,11 @@ void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
         });
 }
 
-void writeDoctype(Writer& w, const xmlDtd* dtd) {
+void writeDoctype(Writer& w, const xmlDtd* dtd, const std::string& asParsed) {
+    if (!asParsed.empty()) {
+        w.raw(asParsed);  // commands never change the DTD: its text stays as the user wrote it
+        return;
+    }
     w.raw("<!DOCTYPE ");
     w.raw(dtd->name);
     if (dtd->ExternalID != nullptr) {
@@ -339,7 +377,10 @@ std::string XmlDocument::xml() const {
     // Growing by doubling would copy the text several times over.
     out.reserve(state.sourceBytes + state.sourceBytes / 8);
     Writer w(out);
-    if (state.hasDeclaration) {
+    if (!state.declarationText.empty()) {
+        w.raw(state.declarationText);  // as the user wrote it
+        w.raw("\n");
+    } else if (state.hasDeclaration) {
         w.raw("<?xml version=\"");
         w.raw(state.declVersion);
         w.raw("\"");
@@ -356,7 +397,7 @@ std::string XmlDocument::xml() const {
     for (xmlNodePtr n = state.doc->children; n != nullptr; n = n->next) {
         switch (n->type) {
             case XML_DTD_NODE:
-                writeDoctype(w, reinterpret_cast<const xmlDtd*>(n));
+                writeDoctype(w, reinterpret_cast<const xmlDtd*>(n), state.doctypeText);
                 break;
             case XML_ELEMENT_NODE:
                 writeElement(w, n, 0);

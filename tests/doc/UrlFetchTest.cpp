@@ -344,12 +344,15 @@ TEST_F(UrlFetch, FetchedDocumentsNeverReadLocalFiles) {
             if (!validate) {
                 doc.OnValidateNo();
             }
-            EXPECT_EQ(doc.OnOpenUrl(server.Url(path)), UrlOpenResult::ParseError);
+            // Without validation a DTD that is not read leaves the document
+            // to open without it; an entity of the content never does.
+            bool opens = !validate && std::string_view(path) != "/entity.xml";
+            EXPECT_EQ(doc.OnOpenUrl(server.Url(path)),
+                      opens ? UrlOpenResult::Opened : UrlOpenResult::ParseError);
             ASSERT_EQ(sink.messages.size(), 1u);
             EXPECT_TRUE(Contains(sink.messages[0], "a document from a URL cannot read local files"))
                 << sink.messages[0];
-            EXPECT_EQ(doc.m_strText, "");
-            EXPECT_EQ(doc.GetPathName(), "");
+            EXPECT_EQ(doc.m_strText.empty(), !opens);
         }
     }
     // A path alone is relative to the document's URL, so it names a file on the server.

@@ -469,10 +469,11 @@ TEST(XmlDomSerialise, LayoutDeclarationAndEscapes) {
               "<a xml:space=\"preserve\"><b><c/></b></a>\n");
     EXPECT_EQ(Serialise("<a/>"), "<a/>\n");
     EXPECT_EQ(Serialise("<?xml version=\"1.0\"?><a/>"), "<?xml version=\"1.0\"?>\n<a/>\n");
+    // The declaration stays as written: quotes, pseudo-attributes, blanks.
     EXPECT_EQ(Serialise("<?xml version='1.0' encoding='iso-8859-1' standalone='yes'?><a/>"),
-              "<?xml version=\"1.0\" encoding=\"iso-8859-1\" standalone=\"yes\"?>\n<a/>\n");
-    EXPECT_EQ(Serialise("<?xml version=\"1.0\" standalone=\"no\"?><a/>"),
-              "<?xml version=\"1.0\"?>\n<a/>\n");
+              "<?xml version='1.0' encoding='iso-8859-1' standalone='yes'?>\n<a/>\n");
+    EXPECT_EQ(Serialise("<?xml  version=\"1.0\" standalone=\"no\" ?><a/>"),
+              "<?xml  version=\"1.0\" standalone=\"no\" ?>\n<a/>\n");
     EXPECT_EQ(Serialise("<!--c--><?p d?><a/><!--t--><?q?>"),
               "<!--c-->\n<?p d?>\n<a/>\n<!--t-->\n<?q?>\n");
     EXPECT_EQ(Serialise("<a b=\"&amp;&lt;&gt;&quot;'&#9;&#10;&#13;\">&amp;&lt;&gt;\"'&#13;</a>"),

@@ -14,87 +14,17 @@
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
 #include "edit/core/ItemPath.h"
+#include "tests/support/TestEditor.h"
 #include "views/tree/core/TreeItems.h"
 
 // Inputs are written with designated initializers; the rest keep their defaults.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 using namespace quorrel;
+using namespace quorrel::test_support;
 using TC = TreeCommand;
 
 namespace {
-
-// What a text serialises to: expected results are written compactly.
-std::string Canon(const std::string& text) {
-    LoadOptions options;
-    options.validateOnParse = false;
-    XmlDocument dom;
-    EXPECT_TRUE(dom.loadXML(text, options)) << text;
-    return dom.xml();
-}
-
-void Dump(const std::vector<std::unique_ptr<CTreeItem>>& items, int depth, std::string& out) {
-    for (const auto& item : items) {
-        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item->image) + "/" +
-               std::to_string(item->selectedImage) + (item->expanded ? "+ " : " ") + item->label +
-               "\n";
-        Dump(item->children, depth + 1, out);
-    }
-}
-
-struct CountingView : CDocView {
-    void OnUpdate(CDocView*) override { ++updates; }
-    int updates = 0;
-};
-
-// A document with its tree, as the editor holds them.
-struct Editor {
-    CollectingSink sink;
-    CDoc doc{sink};
-    CTreeItems items;
-    CountingView sourceView, treeView;
-
-    explicit Editor(const std::string& text) {
-        doc.OnValidateNo();
-        doc.m_strText = text;
-        EXPECT_TRUE(doc.ReparseDocument()) << text;
-        BuildTreeFromDom(doc, items);
-        doc.AddView(&sourceView);
-        doc.AddView(&treeView);
-    }
-
-    // "": the top item; "0.1": the top item's first child's second child.
-    const CTreeItem* At(const std::string& dotPath) const {
-        const CTreeItem* item = items.GetRootItem();
-        std::size_t pos = 0;
-        while (item != nullptr && pos < dotPath.size()) {
-            std::size_t end = dotPath.find('.', pos);
-            std::size_t index = std::stoul(dotPath.substr(pos, end - pos));
-            item = index < item->children.size() ? item->children[index].get() : nullptr;
-            pos = end == std::string::npos ? dotPath.size() : end + 1;
-        }
-        EXPECT_NE(item, nullptr) << "no item at " << dotPath;
-        return item;
-    }
-
-    CommandOutcome Run(const CTreeItem* item, TC command, const CommandInputs& inputs) {
-        CurrentItem current;
-        if (item != nullptr) {
-            current = {item, item->label, item->image, item->selectedImage};
-        }
-        return RunTreeCommand(doc, items, current, command, inputs, sink, &treeView);
-    }
-    CommandOutcome Run(const std::string& dotPath, TC command, const CommandInputs& inputs) {
-        return Run(At(dotPath), command, inputs);
-    }
-
-    std::string Tree() const {
-        std::string out;
-        Dump(items.TopItems(), 0, out);
-        return out;
-    }
-    std::string Dom() const { return doc.m_pDomDoc ? doc.m_pDomDoc->xml() : "<no DOM>"; }
-};
 
 // Everything a command that does nothing must leave as it was.
 struct Snapshot {
