@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <set>
 
 #include "doc/core/Doc.h"
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
 #include "doc/core/XmlDom.h"
+#include "edit/core/ItemPath.h"
 #include "edit/core/TreeCommands.h"
 #include "views/source/core/Colorize.h"
 #include "views/tree/core/TreeItems.h"
@@ -130,6 +132,68 @@ bool IsUtf8WithoutNul(std::string_view s) {
     return true;
 }
 
+constexpr std::string_view kXmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
+// What the text named: each element and attribute (not the namespace
+// declarations, which the serialiser may add where a node moved) with its
+// namespace, and each attribute the text itself held (not a DTD's default).
+struct Name {
+    std::string element, attribute, ns;  // attribute empty for the element itself
+    auto operator<=>(const Name&) const = default;
+};
+struct Names {
+    std::set<Name> qualified;
+    std::set<Name> specified;  // without namespaces
+};
+
+Names NamesOf(XmlDocument& dom) {
+    Names names;
+    std::vector<XmlNode> pending;
+    if (XmlNode root = dom.documentElement()) {
+        pending.push_back(root);
+    }
+    while (!pending.empty()) {
+        XmlNode n = pending.back();
+        pending.pop_back();
+        if (n.nodeType() != NodeType::Element) {
+            continue;
+        }
+        const std::string element = n.nodeName();
+        names.qualified.insert({element, "", n.namespaceURI()});
+        XmlNamedNodeMap attributes = n.attributes();
+        for (std::size_t i = 0; i < attributes.length(); ++i) {
+            XmlNode a = attributes.item(i);
+            if (a.namespaceURI() == kXmlnsNamespace) {
+                continue;
+            }
+            names.qualified.insert({element, a.nodeName(), a.namespaceURI()});
+            if (a.specified()) {
+                names.specified.insert({element, a.nodeName(), ""});
+            }
+        }
+        for (XmlNode c = n.firstChild(); c; c = c.nextSibling()) {
+            pending.push_back(c);
+        }
+    }
+    return names;
+}
+
+// A name in after that before lacks, unless it is one a command may bring
+// in; empty when there is none.
+std::string Gained(const std::set<Name>& before, const std::set<Name>& after,
+                   const std::vector<std::string>& newNames) {
+    for (const Name& name : after) {
+        bool brought = std::any_of(newNames.begin(), newNames.end(), [&](const std::string& n) {
+            return !n.empty() && (name.element == n || name.attribute == n);
+        });
+        if (!before.contains(name) && !brought) {
+            return name.element + (name.attribute.empty() ? "" : "@" + name.attribute) + " {" +
+                   name.ns + "}";
+        }
+    }
+    return {};
+}
+
 std::string FirstDifference(std::string_view a, std::string_view b) {
     std::size_t i = 0;
     while (i < a.size() && i < b.size() && a[i] == b[i]) {
@@ -142,8 +206,17 @@ std::string FirstDifference(std::string_view a, std::string_view b) {
 // ---- Random documents for the tree commands: always well-formed, small.
 
 constexpr std::array<std::string_view, 6> kElementNames{"a", "b", "c", "item", "p:q", "a"};
-constexpr std::array<std::string_view, 7> kAttributeNames{"x",         "y",        "id",     "p:z",
-                                                          "xml:space", "xml:lang", "xmlns:r"};
+constexpr std::array<std::string_view, 9> kAttributeNames{
+    "x", "y", "id", "p:z", "xml:space", "xml:lang", "xmlns:r", "xmlns", "d"};
+// Internal subsets that default attributes and namespace declarations.
+constexpr std::array<std::string_view, 4> kSubsets{
+    "", "<!DOCTYPE a [<!ATTLIST item d CDATA \"dv\" y CDATA #FIXED \"fy\">]>\n",
+    "<!DOCTYPE a [\n  <!-- defaults -->\n  <!ATTLIST b xmlns:r CDATA #FIXED \"urn:r\">\n"
+    "  <!ATTLIST c xmlns CDATA \"urn:c\" x CDATA '0'>\n]>\n",
+    "<!DOCTYPE a [<!ENTITY % d \"<!ATTLIST a d CDATA 'root'>\"> %d;]>\n"};
+constexpr std::array<std::string_view, 4> kRootNamespaces{
+    " xmlns:p=\"urn:p\"", " xmlns:p=\"urn:p\" xmlns=\"urn:d\"",
+    " xmlns:p=\"urn:p\" xmlns:r=\"urn:r\"", " xmlns=\"urn:d\" xmlns:p=\"urn:d\""};
 constexpr std::array<std::string_view, 10> kAttributeValues{"1",
                                                             "",
                                                             "preserve",
@@ -161,16 +234,19 @@ constexpr std::array<std::string_view, 13> kTexts{
 
 std::string GenerateDocument(Choices& in) {
     std::string out;
-    if (in.Next() & 1) {
+    const unsigned prolog = in.Next();
+    if (prolog & 1) {
         out += "<?xml version=\"1.0\"?>\n";
     }
+    out += kSubsets[(prolog >> 1) % kSubsets.size()];
+    const std::string_view rootNamespaces = kRootNamespaces[(prolog >> 3) % kRootNamespaces.size()];
     std::vector<std::string_view> open;
     auto startElement = [&](bool root) {
         std::string_view name = in.Pick(kElementNames);
         out += '<';
         out += name;
         if (root) {
-            out += " xmlns:p=\"urn:p\"";
+            out += rootNamespaces;
         }
         std::vector<std::string_view> used;
         for (unsigned n = in.Next() % 4; n > 0; --n) {
@@ -277,6 +353,7 @@ std::string CheckLoadRoundTrip(std::string_view data) {
         return {};
     }
     const std::string serialised = first->xml();
+    const Names names = NamesOf(*first);
     const std::string items = ItemsOf(std::move(first), text);
     auto second = std::make_unique<XmlDocument>();
     if (!second->loadXML(serialised, HermeticOptions(validate))) {
@@ -284,7 +361,16 @@ std::string CheckLoadRoundTrip(std::string_view data) {
                "\n--- serialisation\n" + serialised;
     }
     const std::string again = second->xml();
+    const Names namesAgain = NamesOf(*second);
     const std::string itemsAgain = ItemsOf(std::move(second), serialised);
+    if (std::string gained = Gained(names.qualified, namesAgain.qualified, {}); !gained.empty()) {
+        return "the re-parsed serialisation has a name in another namespace: " + gained +
+               "\n--- serialisation\n" + serialised;
+    }
+    if (std::string gained = Gained(names.specified, namesAgain.specified, {}); !gained.empty()) {
+        return "the serialisation writes an attribute the text did not hold: " + gained +
+               "\n--- serialisation\n" + serialised;
+    }
     if (itemsAgain != items) {
         return "the re-parsed serialisation has other tree items\n--- loaded\n" + items +
                "--- re-parsed\n" + itemsAgain + "--- serialisation\n" + serialised;
@@ -408,6 +494,12 @@ std::string CheckTreeCommands(std::string_view data) {
                                  (inputs.allOccurrences ? ", all" : "") + ") on item '" +
                                  item->label + "' of\n" + textBefore + "\n";
         sink.messages.clear();
+        const Names namesBefore = NamesOf(*doc.m_pDomDoc);
+        // The names a command may bring in: the one typed, and the item's own
+        // (an attribute that becomes an element, a value now written, ...).
+        const std::vector<std::string> newNames{inputs.name, item->selectedImage == IMG_ATTRIBUTE
+                                                                 ? AttributeNameOfLabel(item->label)
+                                                                 : item->label};
 
         const CommandOutcome outcome = RunTreeCommand(doc, items, current, command, inputs, sink);
         if (outcome != CommandOutcome::Done) {
@@ -439,6 +531,18 @@ std::string CheckTreeCommands(std::string_view data) {
         }
         if (!doc.IsModified()) {
             return what + "succeeded but left the document unmodified";
+        }
+        const Names namesAfter = NamesOf(*doc.m_pDomDoc);
+        if (std::string gained = Gained(namesBefore.qualified, namesAfter.qualified, newNames);
+            !gained.empty()) {
+            return what +
+                   "succeeded but changed the namespace of a node it did not touch: " + gained +
+                   "\n--- text\n" + doc.m_strText;
+        }
+        if (std::string gained = Gained(namesBefore.specified, namesAfter.specified, newNames);
+            !gained.empty()) {
+            return what + "succeeded but wrote an attribute no command set: " + gained +
+                   "\n--- text\n" + doc.m_strText;
         }
     }
     return {};

@@ -377,6 +377,17 @@ std::string XmlNode::namespaceURI() const {
     return ns != nullptr && ns->href != nullptr ? str(ns->href) : "";
 }
 
+bool XmlNode::specified() const {
+    if (m_ptr == nullptr) {
+        return false;
+    }
+    if (isNamespaceDecl()) {
+        return !detail::hasMark(asNs(m_ptr), detail::kMarkDefaulted);
+    }
+    xmlNodePtr n = asNode(m_ptr);
+    return n->type != XML_ATTRIBUTE_NODE || !detail::hasMark(asAttr(m_ptr), detail::kMarkDefaulted);
+}
+
 std::string XmlNode::localName() const {
     if (m_ptr == nullptr) {
         return {};

@@ -74,7 +74,7 @@ public:
     bool operator==(const XmlNode& other) const { return m_ptr == other.m_ptr; }
 
     NodeType nodeType() const;
-    std::string nodeName() const;   // with its prefix; "#text", "#comment", ...
+    std::string nodeName() const;  // with its prefix; "#text", "#comment", ...
     // Elements and attributes: the namespace the name is in ("" for none) and
     // the name without its prefix. A namespace declaration is in the xmlns namespace.
     std::string namespaceURI() const;
@@ -111,6 +111,9 @@ public:
 
     // Attributes.
     std::string value() const { return nodeValue(); }
+    // False for an attribute (or namespace declaration) the DTD supplied: it
+    // is in the tree but was not in the text, and it is not written back.
+    bool specified() const;
     void setValue(std::string_view value) { setNodeValue(value); }
 
     // Raw access for the rest of the core (serialiser, tree builder).
