@@ -13,8 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -92,11 +92,11 @@ const CTreeItem* FindItem(const CTreeItem* item, const std::string& label, int s
     while (!pending.empty()) {
         const CTreeItem* i = pending.back();
         pending.pop_back();
-        if (i->label == label && i->selectedImage == selectedImage) {
+        if (i->label() == label && i->selectedImage() == selectedImage) {
             return i;
         }
-        for (auto it = i->children.rbegin(); it != i->children.rend(); ++it) {
-            pending.push_back(it->get());
+        for (const CTreeItem& child : i->children()) {
+            pending.push_back(&child);
         }
     }
     return nullptr;
@@ -147,8 +147,7 @@ void BenchTreeCommands(const std::filesystem::path& file, double mb, double bare
                 items.DeleteAllItems();
                 BuildTreeFromDom(*doc, items);
                 const CTreeItem* item = FindItem(items.GetRootItem(), c.label, c.selectedImage);
-                current = item ? CurrentItem{item, item->label, item->image, item->selectedImage}
-                               : CurrentItem{};
+                current = CurrentItemOf(item);
             },
             [&] {
                 if (RunTreeCommand(*doc, items, current, c.command, c.inputs, sink) !=
@@ -164,7 +163,8 @@ void BenchTreeCommands(const std::filesystem::path& file, double mb, double bare
 }
 
 void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool commands) {
-    std::filesystem::path file = folder / ("quorrel-bench-" + std::to_string(bytes >> 20) + "mb.xml");
+    std::filesystem::path file =
+        folder / ("quorrel-bench-" + std::to_string(bytes >> 20) + "mb.xml");
     double mb = 0;
     {
         // Written and freed before any child forks, so no child's peak holds it.
@@ -208,7 +208,7 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool comm
                                   doc.OnOpenDocument(file.string());
                                   CTreeItems items;
                                   BuildTreeFromDom(doc, items);
-                                  ExpandBranches(items.GetRootItem());
+                                  ExpandBranches(items, items.GetRootItem());
                               });
     Print("open + tree items", mb, openTree, bareMedian);
 

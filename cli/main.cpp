@@ -122,32 +122,19 @@ void PrintEscaped(std::string& out, std::string_view label) {
 
 void PrintItems(const CTreeItems& items) {
     std::string out;
-    struct Entry {
-        const CTreeItem* item;
-        int depth;
-    };
-    std::vector<Entry> pending;
-    for (auto it = items.TopItems().rbegin(); it != items.TopItems().rend(); ++it) {
-        pending.push_back({it->get(), 0});
-    }
-    while (!pending.empty()) {
-        Entry e = pending.back();
-        pending.pop_back();
-        out.append(std::size_t(e.depth) * 2, ' ');
-        out += std::to_string(e.item->image);
+    VisitItems(items, [&out](const CTreeItem& item, int depth) {
+        out.append(std::size_t(depth) * 2, ' ');
+        out += std::to_string(item.image());
         out += '/';
-        out += std::to_string(e.item->selectedImage);
+        out += std::to_string(item.selectedImage());
         out += ' ';
-        PrintEscaped(out, e.item->label);
+        PrintEscaped(out, item.label());
         out += '\n';
-        for (auto it = e.item->children.rbegin(); it != e.item->children.rend(); ++it) {
-            pending.push_back({it->get(), e.depth + 1});
-        }
         if (out.size() > (1 << 20)) {
             std::fwrite(out.data(), 1, out.size(), stdout);
             out.clear();
         }
-    }
+    });
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
@@ -239,7 +226,7 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate) {
 
 // "0.2.1": positions from the top item down.
 const CTreeItem* FindItem(const CTreeItems& items, std::string_view position) {
-    const std::vector<std::unique_ptr<CTreeItem>>* level = &items.TopItems();
+    std::span<const CTreeItem> level = items.TopItems();
     const CTreeItem* item = nullptr;
     while (!position.empty()) {
         std::size_t dot = position.find('.');
@@ -247,11 +234,11 @@ const CTreeItem* FindItem(const CTreeItems& items, std::string_view position) {
         std::size_t index = 0;
         auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), index);
         if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
-            index >= level->size()) {
+            index >= level.size()) {
             return nullptr;
         }
-        item = (*level)[index].get();
-        level = &item->children;
+        item = &level[index];
+        level = item->children();
         position = dot == std::string_view::npos ? std::string_view() : position.substr(dot + 1);
         if (dot != std::string_view::npos && position.empty()) {
             return nullptr;
@@ -261,8 +248,8 @@ const CTreeItem* FindItem(const CTreeItems& items, std::string_view position) {
 }
 
 bool IsElementItem(const CTreeItem* item) {
-    return item->selectedImage == IMG_ROOT || item->selectedImage == IMG_ELEMENT_LEAF ||
-           item->selectedImage == IMG_ELEMENT_PARENT_OPEN;
+    return item->selectedImage() == IMG_ROOT || item->selectedImage() == IMG_ELEMENT_LEAF ||
+           item->selectedImage() == IMG_ELEMENT_PARENT_OPEN;
 }
 
 int Tree(const std::vector<std::string_view>& args) {
@@ -299,7 +286,7 @@ int Path(const std::vector<std::string_view>& args) {
     if (item == nullptr) {
         return UsageError("no item " + parsed.positional[1] + " in the tree");
     }
-    std::cout << ItemPath(IsElementItem(item) ? item : item->parent) << '\n';
+    std::cout << ItemPath(IsElementItem(item) ? item : item->parent()) << '\n';
     return 0;
 }
 
@@ -324,12 +311,12 @@ int Edit(const std::vector<std::string_view>& args) {
     if (item == nullptr) {
         return UsageError("no item " + parsed.positional[1] + " in the tree");
     }
-    if (!IsTreeCommandEnabled(*command, item->selectedImage)) {
+    if (!IsTreeCommandEnabled(*command, item->selectedImage())) {
         std::cerr << "quorrel-cli: " << TreeCommandName(*command) << " is not enabled on item "
-                  << parsed.positional[1] << " (" << item->label << ")\n";
+                  << parsed.positional[1] << " (" << item->label() << ")\n";
         return kExitNotEnabled;
     }
-    CurrentItem current{item, item->label, item->image, item->selectedImage};
+    CurrentItem current = CurrentItemOf(item);
     CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""),
                          parsed.all};
     RunTreeCommand(opened.doc, opened.items, current, *command, inputs, opened.sink);

@@ -72,24 +72,15 @@ void Escape(std::string& out, std::string_view label) {
 // The items in document order, one line each, as quorrel-cli tree prints them.
 std::string Describe(const CTreeItems& items, std::vector<const CTreeItem*>* order = nullptr) {
     std::string out;
-    std::vector<std::pair<const CTreeItem*, std::size_t>> pending;
-    for (auto it = items.TopItems().rbegin(); it != items.TopItems().rend(); ++it) {
-        pending.push_back({it->get(), 0});
-    }
-    while (!pending.empty()) {
-        auto [item, depth] = pending.back();
-        pending.pop_back();
+    VisitItems(items, [&](const CTreeItem& item, int depth) {
         if (order != nullptr) {
-            order->push_back(item);
+            order->push_back(&item);
         }
-        out.append(depth * 2, ' ');
-        out += std::to_string(item->image) + "/" + std::to_string(item->selectedImage) + " ";
-        Escape(out, item->label);
+        out.append(std::size_t(depth) * 2, ' ');
+        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " ";
+        Escape(out, item.label());
         out += '\n';
-        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) {
-            pending.push_back({it->get(), depth + 1});
-        }
-    }
+    });
     return out;
 }
 
@@ -487,19 +478,20 @@ std::string CheckTreeCommands(std::string_view data) {
         const unsigned flags = in.Next();
         inputs.allOccurrences = (flags & 1) != 0;
         inputs.cancelled = (flags & 0x1E) == 0x1E;
-        const CurrentItem current{item, item->label, item->image, item->selectedImage};
+        const CurrentItem current = CurrentItemOf(item);
         const std::string textBefore = doc.m_strText;
         const std::string what = std::string(TreeCommandName(command)) + " (name '" + inputs.name +
                                  "', value '" + inputs.value + "'" +
                                  (inputs.allOccurrences ? ", all" : "") + ") on item '" +
-                                 item->label + "' of\n" + textBefore + "\n";
+                                 std::string(item->label()) + "' of\n" + textBefore + "\n";
         sink.messages.clear();
         const Names namesBefore = NamesOf(*doc.m_pDomDoc);
         // The names a command may bring in: the one typed, and the item's own
         // (an attribute that becomes an element, a value now written, ...).
-        const std::vector<std::string> newNames{inputs.name, item->selectedImage == IMG_ATTRIBUTE
-                                                                 ? AttributeNameOfLabel(item->label)
-                                                                 : item->label};
+        const std::vector<std::string> newNames{inputs.name,
+                                                item->selectedImage() == IMG_ATTRIBUTE
+                                                    ? AttributeNameOfLabel(item->label())
+                                                    : std::string(item->label())};
 
         const CommandOutcome outcome = RunTreeCommand(doc, items, current, command, inputs, sink);
         if (outcome != CommandOutcome::Done) {
@@ -533,8 +525,14 @@ std::string CheckTreeCommands(std::string_view data) {
             return what + "succeeded but left the document unmodified";
         }
         const Names namesAfter = NamesOf(*doc.m_pDomDoc);
-        if (std::string gained = Gained(namesBefore.qualified, namesAfter.qualified, newNames);
-            !gained.empty()) {
+        // A command on a namespace declaration moves what it declares on purpose.
+        const bool onDeclaration = std::any_of(newNames.begin(), newNames.end(), [](auto& name) {
+            return name == "xmlns" || name.starts_with("xmlns:");
+        });
+        std::string gained = onDeclaration
+                                 ? std::string()
+                                 : Gained(namesBefore.qualified, namesAfter.qualified, newNames);
+        if (!gained.empty()) {
             return what +
                    "succeeded but changed the namespace of a node it did not touch: " + gained +
                    "\n--- text\n" + doc.m_strText;

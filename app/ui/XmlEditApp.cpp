@@ -155,7 +155,7 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
                     CDoc::ParseFileDocument(*file, options);
                     if (!file->decoded.text.empty()) {
                         BuildTreeFromDom(*file->dom, current->items);
-                        ExpandBranches(current->items.GetRootItem());
+                        ExpandBranches(current->items, current->items.GetRootItem());
                     }
                 }
             } catch (const std::exception& e) {

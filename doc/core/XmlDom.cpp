@@ -873,6 +873,10 @@ void XmlDocument::adopt(void* node) {
     m_state->orphans.insert(asNode(node));
 }
 
+std::size_t XmlDocument::sourceSize() const {
+    return m_state->sourceBytes;
+}
+
 XmlNode XmlDocument::documentNode() {
     return wrap(m_state->ensureDoc());
 }

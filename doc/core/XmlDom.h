@@ -203,6 +203,8 @@ public:
 
     // The whole document as text.
     std::string xml() const;
+    // The size of the text the document was parsed from (0 when it was built otherwise).
+    std::size_t sourceSize() const;
 
     // Paths of steps "/name[n]": nullopt when malformed, empty when nothing matches.
     std::optional<std::vector<XmlNode>> selectNodes(std::string_view path);

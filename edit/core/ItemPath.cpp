@@ -10,13 +10,13 @@ namespace {
 
 template <class Predicate>
 std::size_t CountSiblingsBefore(const CTreeItem* item, Predicate matches) {
-    if (item == nullptr || item->parent == nullptr) {
+    if (item == nullptr || item->parent() == nullptr) {
         return 0;  // the top item has no siblings
     }
     std::size_t count = 0;
-    const auto& siblings = item->parent->children;
-    for (int i = item->row - 1; i >= 0; --i) {
-        if (matches(*siblings[std::size_t(i)])) {
+    std::span<const CTreeItem> siblings = item->parent()->children();
+    for (int i = item->row() - 1; i >= 0; --i) {
+        if (matches(siblings[std::size_t(i)])) {
             ++count;
         }
     }
@@ -34,29 +34,30 @@ void AppendStep(std::string& path, std::string_view label, std::size_t index) {
 }  // namespace
 
 std::size_t CountSameLabelSiblingsBefore(const CTreeItem* item) {
-    return CountSiblingsBefore(item, [&](const CTreeItem& s) { return s.label == item->label; });
+    return CountSiblingsBefore(item,
+                               [&](const CTreeItem& s) { return s.label() == item->label(); });
 }
 
 std::size_t CountTextSiblingsBefore(const CTreeItem* item) {
-    return CountSiblingsBefore(item, [](const CTreeItem& s) { return s.image == IMG_TEXT; });
+    return CountSiblingsBefore(item, [](const CTreeItem& s) { return s.image() == IMG_TEXT; });
 }
 
 std::string ItemPath(const CTreeItem* item, std::string_view ownLabel) {
     std::vector<const CTreeItem*> chain;
-    for (const CTreeItem* i = item; i != nullptr; i = i->parent) {
+    for (const CTreeItem* i = item; i != nullptr; i = i->parent()) {
         chain.push_back(i);
     }
     std::string path;
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         const CTreeItem* step = *it;
-        AppendStep(path, step == item ? ownLabel : std::string_view(step->label),
+        AppendStep(path, step == item ? ownLabel : step->label(),
                    CountSameLabelSiblingsBefore(step));
     }
     return path;
 }
 
 std::string ItemPath(const CTreeItem* item) {
-    return item ? ItemPath(item, item->label) : std::string();
+    return item ? ItemPath(item, item->label()) : std::string();
 }
 
 std::string AttributeNameOfLabel(std::string_view label) {

@@ -95,9 +95,17 @@ bool Rename(XmlNode element, const std::string& newName) {
     }
     XmlDocument& doc = element.ownerDocument();
     XmlNode renamed = doc.createElement(newName);
+    const bool otherName = newName != element.nodeName();
     XmlNamedNodeMap attributes = element.attributes();
     for (std::size_t i = 0; i < attributes.length(); ++i) {
-        renamed.setAttributeNode(attributes.item(i).cloneNode());
+        XmlNode copy = attributes.item(i).cloneNode();
+        std::string name = copy.nodeName();
+        if (otherName && (name == "xmlns" || name.starts_with("xmlns:"))) {
+            // The DTD gave this declaration to the old name only: written out,
+            // it keeps everything below in its namespace.
+            copy.setValue(copy.value());
+        }
+        renamed.setAttributeNode(copy);
     }
     for (XmlNode child = element.firstChild(); child; child = element.firstChild()) {
         renamed.appendChild(child);
@@ -358,6 +366,13 @@ bool IsTreeCommandEnabled(TreeCommand command, int nSelSelectedImage) {
     return false;
 }
 
+CurrentItem CurrentItemOf(const CTreeItem* item) {
+    if (item == nullptr) {
+        return {};
+    }
+    return {item, std::string(item->label()), item->image(), item->selectedImage()};
+}
+
 CommandFields FieldsOf(TreeCommand command) {
     return InfoOf(command).fields;
 }
@@ -429,7 +444,7 @@ void Install(CDoc& doc, CTreeItems& items, CDocView* treeView, Regenerated regen
     } else if (!doc.m_strText.empty()) {
         doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.m_pDomDoc->parseError().reason));
     }
-    ExpandBranches(items.GetRootItem());
+    ExpandBranches(items, items.GetRootItem());
     doc.UpdateAllViews(treeView);
     doc.SetModifiedFlag(true);
 }
@@ -459,7 +474,7 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
 
     Addresses kind = AddressedKind(command);
     const CTreeItem* addressed =
-        kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent;
+        kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent();
     std::string path =
         kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
     const char* missing =

@@ -62,6 +62,9 @@ struct CurrentItem {
     int nSelSelectedImage = -1;
 };
 
+// The item as current item, recorded now.
+CurrentItem CurrentItemOf(const CTreeItem* item);
+
 // The dialog's outcome.
 struct CommandInputs {
     bool cancelled = false;

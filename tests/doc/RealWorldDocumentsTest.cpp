@@ -340,6 +340,19 @@ TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
     EXPECT_EQ(none.doc.m_strText, "<r xmlns=\"urn:u\">\n\t<c xmlns=\"\"/>\n\t<d/>\n</r>\n");
     EXPECT_EQ(Reparsed(none.doc.m_strText, false), "{urn:u}r\n{}c\n{urn:u}d\n");
 
+    // A declaration the DTD gives the old name is written on the new one, so
+    // what stands below keeps its namespace; renamed to its own name, nothing is written.
+    const std::string defaulted =
+        "<!DOCTYPE r [<!ATTLIST c xmlns CDATA \"urn:c\">]><r xmlns=\"urn:r\"><c><b/></c></r>";
+    Editor away(defaulted);
+    ASSERT_EQ(away.Run("0", TC::RenameElement, {.name = "d"}), CommandOutcome::Done);
+    EXPECT_TRUE(Contains(away.doc.m_strText, "<d xmlns=\"urn:c\">")) << away.doc.m_strText;
+    EXPECT_TRUE(Contains(Reparsed(away.doc.m_strText, false), "{urn:c}b")) << away.doc.m_strText;
+    Editor same(defaulted);
+    ASSERT_EQ(same.Run("0", TC::RenameElement, {.name = "c"}), CommandOutcome::Done);
+    EXPECT_TRUE(Contains(same.doc.m_strText, "\t<c>")) << same.doc.m_strText;
+    EXPECT_TRUE(Contains(Reparsed(same.doc.m_strText, false), "{urn:c}b"));
+
     // What a command makes takes the namespace where it stands, as typed text would.
     Editor added("<svg xmlns=\"http://www.w3.org/2000/svg\"><g><rect/></g></svg>");
     ASSERT_EQ(added.Run("0", TC::AddChildElement, {.name = "circle"}), CommandOutcome::Done);

@@ -126,8 +126,8 @@ std::string QualifiedNames(XmlDocument* dom) {
 // The first item in document order that the predicate accepts, as a dot path.
 template <class Accept>
 std::string FirstItem(const CTreeItem* item, const std::string& path, Accept&& accept) {
-    for (std::size_t i = 0; i < item->children.size(); ++i) {
-        const CTreeItem* child = item->children[i].get();
+    for (std::size_t i = 0; i < item->children().size(); ++i) {
+        const CTreeItem* child = &item->children()[i];
         std::string childPath = path.empty() ? std::to_string(i) : path + "." + std::to_string(i);
         if (accept(*child)) {
             return childPath;
@@ -139,10 +139,11 @@ std::string FirstItem(const CTreeItem* item, const std::string& path, Accept&& a
     return {};
 }
 
-std::string ValueOfLabel(const std::string& label) {
+std::string ValueOfLabel(std::string_view label) {
     std::size_t open = label.find(" = \" ");
-    return open == std::string::npos ? std::string()
-                                     : label.substr(open + 5, label.size() - open - 7);
+    return open == std::string_view::npos
+               ? std::string()
+               : std::string(label.substr(open + 5, label.size() - open - 7));
 }
 
 struct Tally {
@@ -201,20 +202,20 @@ void CheckFile(Tally& tally, const fs::path& file, const hostile::TempDir& scrat
         return;
     }
     std::string element = FirstItem(root, "", [](const CTreeItem& item) {
-        return item.selectedImage == IMG_ELEMENT_LEAF ||
-               item.selectedImage == IMG_ELEMENT_PARENT_OPEN;
+        return item.selectedImage() == IMG_ELEMENT_LEAF ||
+               item.selectedImage() == IMG_ELEMENT_PARENT_OPEN;
     });
     if (!element.empty()) {
-        const std::string name = e.At(element)->label;
+        const std::string name(e.At(element)->label());
         ExpectNoChange(tally, file, file.string(), element, TreeCommand::RenameElement,
                        {.name = name, .allOccurrences = true}, tally.renamed);
     }
     std::string attribute = FirstItem(root, "", [](const CTreeItem& item) {
-        return item.selectedImage == IMG_ATTRIBUTE && !item.label.starts_with("xmlns") &&
-               !ValueOfLabel(item.label).empty();
+        return item.selectedImage() == IMG_ATTRIBUTE && !item.label().starts_with("xmlns") &&
+               !ValueOfLabel(item.label()).empty();
     });
     if (!attribute.empty()) {
-        const std::string value = ValueOfLabel(e.At(attribute)->label);
+        const std::string value = ValueOfLabel(e.At(attribute)->label());
         ExpectNoChange(tally, file, file.string(), attribute, TreeCommand::ChangeAttributeValue,
                        {.value = value}, tally.valueSet);
     }

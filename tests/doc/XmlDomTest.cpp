@@ -14,6 +14,7 @@
 
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
+#include "tests/support/TestEditor.h"
 #include "views/tree/core/TreeItems.h"
 
 using namespace quorrel;
@@ -84,14 +85,6 @@ Strings Names(const std::vector<XmlNode>& nodes) {
     return out;
 }
 
-void DumpItems(const std::vector<std::unique_ptr<CTreeItem>>& items, int depth, std::string& out) {
-    for (const auto& item : items) {
-        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item->image) + "/" +
-               std::to_string(item->selectedImage) + " " + item->label + "\n";
-        DumpItems(item->children, depth + 1, out);
-    }
-}
-
 // The tree pane's items for a text, as one string.
 std::string TreeOf(const std::string& text) {
     CollectingSink sink;
@@ -101,9 +94,7 @@ std::string TreeOf(const std::string& text) {
     CTreeItems items;
     ReparseAndBuildTree(doc, items);
     EXPECT_TRUE(sink.messages.empty()) << text;
-    std::string out;
-    DumpItems(items.TopItems(), 0, out);
-    return out;
+    return test_support::DescribeItems(items);
 }
 
 std::string Serialise(const std::string& text) {

@@ -24,7 +24,7 @@ struct Built {
         BuildTreeFromDom(doc, items);
     }
     const CTreeItem* Child(const CTreeItem* parent, std::size_t i) const {
-        return parent->children.at(i).get();
+        return i < parent->children().size() ? &parent->children()[i] : nullptr;
     }
     const CTreeItem* Root() const { return items.GetRootItem(); }
 };
@@ -68,7 +68,7 @@ TEST(ItemPath, AnyEarlierItemWithTheSameLabelCounts) {
 TEST(ItemPath, TextOrdinalCountsOnlyTextItems) {
     Built b("<r><p>a<!--c--><![CDATA[d]]>b<x/>e<!--f-->g</p></r>");
     const CTreeItem* p = b.Child(b.Root(), 0);
-    ASSERT_EQ(p->children.size(), 8u);
+    ASSERT_EQ(p->children().size(), 8u);
     EXPECT_EQ(CountTextSiblingsBefore(b.Child(p, 0)), 0u);  // a
     EXPECT_EQ(CountTextSiblingsBefore(b.Child(p, 3)), 1u);  // b
     EXPECT_EQ(CountTextSiblingsBefore(b.Child(p, 5)), 2u);  // e

@@ -108,7 +108,7 @@ TEST(TreeCommands, EnablingFollowsTheSelectedImage) {
 
     // An element with element children shows image 1 but selected image 6: enabled.
     Editor parent("<r><p><c/></p></r>");
-    ASSERT_EQ(parent.At("0")->image, IMG_ELEMENT_PARENT);
+    ASSERT_EQ(parent.At("0")->image(), IMG_ELEMENT_PARENT);
     EXPECT_EQ(parent.Run("0", TC::RenameElement, {.name = "q"}), CommandOutcome::Done);
     EXPECT_EQ(parent.doc.m_strText, Canon("<r><q><c/></q></r>"));
 }
@@ -150,7 +150,7 @@ TEST(TreeCommands, CancelAndEmptyInputsStopSilently) {
     Editor change("<r><p>t</p></r>");
     EXPECT_EQ(change.Run("0.0", TC::ChangeTextValue, {.value = ""}), CommandOutcome::Done);
     EXPECT_EQ(change.doc.m_strText, Canon("<r><p/></r>"));
-    EXPECT_TRUE(change.At("0")->children.empty());
+    EXPECT_TRUE(change.At("0")->children().empty());
 }
 
 TEST(TreeCommands, InvalidNamesAreRefused) {
@@ -381,9 +381,9 @@ TEST(TreeCommands, TreeShowsTheResultAfterRefresh) {
     // Added text joins the old text into one item, old text first.
     Editor add("<r><p>old</p></r>");
     EXPECT_EQ(add.Run("0", TC::AddTextNode, {.value = "new"}), CommandOutcome::Done);
-    ASSERT_EQ(add.At("0")->children.size(), 1u);
-    EXPECT_EQ(add.At("0.0")->label, "oldnew");
-    EXPECT_EQ(add.At("0.0")->image, IMG_TEXT);
+    ASSERT_EQ(add.At("0")->children().size(), 1u);
+    EXPECT_EQ(add.At("0.0")->label(), "oldnew");
+    EXPECT_EQ(add.At("0.0")->image(), IMG_TEXT);
 
     // An empty attribute value gives an element without a text item.
     Editor conv("<r><p a=\"\"/></r>");
@@ -394,25 +394,25 @@ TEST(TreeCommands, TreeShowsTheResultAfterRefresh) {
     Editor blanks("<r><p/></r>");
     EXPECT_EQ(blanks.Run("0", TC::AddAttribute, {.name = "a", .value = "   "}),
               CommandOutcome::Done);
-    EXPECT_EQ(blanks.At("0.0")->label, "a = \"     \"");
+    EXPECT_EQ(blanks.At("0.0")->label(), "a = \"     \"");
     EXPECT_EQ(blanks.doc.m_strText, "<r>\n\t<p a=\"   \"/>\n</r>\n");
 
     // Tab and line feed survive the re-parse (no attribute value normalisation).
     Editor controls("<r><p/></r>");
     EXPECT_EQ(controls.Run("0", TC::AddAttribute, {.name = "a", .value = "x\ty\nz"}),
               CommandOutcome::Done);
-    EXPECT_EQ(controls.At("0.0")->label, "a = \" x\ty\nz \"");
+    EXPECT_EQ(controls.At("0.0")->label(), "a = \" x\ty\nz \"");
 
     // Markup characters are stored escaped and shown back plain.
     Editor markup("<r><p a=\"1\"/></r>");
     EXPECT_EQ(markup.Run("0.0", TC::ChangeAttributeValue, {.value = "<&\">"}),
               CommandOutcome::Done);
-    EXPECT_EQ(markup.At("0.0")->label, "a = \" <&\"> \"");
+    EXPECT_EQ(markup.At("0.0")->label(), "a = \" <&\"> \"");
     EXPECT_NE(markup.doc.m_strText.find("a=\"&lt;&amp;&quot;>\""), std::string::npos)
         << markup.doc.m_strText;
     EXPECT_EQ(markup.Run("0", TC::AddChildElement, {.name = "c", .value = "x<&\"y"}),
               CommandOutcome::Done);
-    EXPECT_EQ(markup.At("0.1.0")->label, "x<&\"y");
+    EXPECT_EQ(markup.At("0.1.0")->label(), "x<&\"y");
     EXPECT_EQ(markup.Dom(), Canon(markup.doc.m_strText));
     EXPECT_TRUE(markup.sink.messages.empty());
 }
@@ -505,13 +505,13 @@ TEST(TreeCommands, CrlfDocumentKeepsCrlfAfterCommand) {
     std::filesystem::remove(path);
     CTreeItems items;
     BuildTreeFromDom(doc, items);
-    const CTreeItem* p = items.GetRootItem()->children.at(0).get();
-    CurrentItem current{p, p->label, p->image, p->selectedImage};
+    const CTreeItem* p = &items.GetRootItem()->children()[0];
+    CurrentItem current = CurrentItemOf(p);
     EXPECT_EQ(
         RunTreeCommand(doc, items, current, TC::AddAttribute, {.name = "a", .value = "1"}, sink),
         CommandOutcome::Done);
     EXPECT_EQ(doc.m_strText, "<r>\r\n\t<p a=\"1\"/>\r\n</r>\r\n");
     EXPECT_TRUE(sink.messages.empty());
     ASSERT_NE(items.GetRootItem(), nullptr);
-    EXPECT_EQ(items.GetRootItem()->children.at(0)->children.at(0)->label, "a = \" 1 \"");
+    EXPECT_EQ(items.GetRootItem()->children()[0].children()[0].label(), "a = \" 1 \"");
 }

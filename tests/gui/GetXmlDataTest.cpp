@@ -93,19 +93,13 @@ struct Session {
     CClassView& tree() { return *frame().TreeView(); }
 };
 
-int CountItems(const std::vector<std::unique_ptr<CTreeItem>>& items) {
-    int count = 0;
-    for (const auto& item : items) {
-        count += 1 + CountItems(item->children);
-    }
-    return count;
+int CountItems(const CTreeItems& items) {
+    return int(items.Count());
 }
 
-int CountLabelled(const std::vector<std::unique_ptr<CTreeItem>>& items, const std::string& label) {
+int CountLabelled(const CTreeItems& items, std::string_view label) {
     int count = 0;
-    for (const auto& item : items) {
-        count += (item->label == label ? 1 : 0) + CountLabelled(item->children, label);
-    }
+    VisitItems(items, [&](const CTreeItem& item, int) { count += item.label() == label ? 1 : 0; });
     return count;
 }
 
@@ -163,7 +157,7 @@ struct Snapshot {
         : path(s.doc().GetPathName()),
           text(s.source().Text()),
           dom(s.doc().m_pDomDoc.get()),
-          items(CountItems(s.tree().Items().TopItems())),
+          items(CountItems(s.tree().Items())),
           title(s.frame().windowTitle()) {}
     bool operator==(const Snapshot&) const = default;
     std::string path, text;
@@ -427,8 +421,8 @@ private slots:
         QCOMPARE(s.doc().m_strText, text);
         QVERIFY(!s.doc().m_bTextPending);
         // The tree shows the rows: four, the row limit.
-        QCOMPARE(CountLabelled(s.tree().Items().TopItems(), "rowset"), 1);
-        QCOMPARE(CountLabelled(s.tree().Items().TopItems(), "row"), 4);
+        QCOMPARE(CountLabelled(s.tree().Items(), "rowset"), 1);
+        QCOMPARE(CountLabelled(s.tree().Items(), "row"), 4);
         QVERIFY(s.doc().m_pDomDoc && s.doc().m_pDomDoc->documentElement().nodeName() == "rowset");
         QCOMPARE(s.doc().m_columnNames,
                  (std::vector<std::string>{"a", "E", "E", "A", "E", "E", "E", "E"}));

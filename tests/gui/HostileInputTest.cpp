@@ -180,7 +180,7 @@ private slots:
         QVERIFY(s.ui->messages.empty());
         QCOMPARE(s.source().lines(), 1);
         QCOMPARE(s.source().Text().size(), std::size_t(line.size()));
-        QCOMPARE(int(s.tree().Items().GetRootItem()->children.size()), elements);
+        QCOMPARE(int(s.tree().Items().GetRootItem()->children().size()), elements);
         s.frame().OnCommand(ID_FILE_SAVE);
         QCOMPARE(ReadAll(dir.filePath(QStringLiteral("line.xml"))), line);
     }

@@ -70,20 +70,7 @@ QString Write(const QTemporaryDir& dir, const QString& name, const QByteArray& b
 }
 
 int CountItems(const CTreeItems& items) {
-    int count = 0;
-    std::vector<const CTreeItem*> pending;
-    for (const auto& top : items.TopItems()) {
-        pending.push_back(top.get());
-    }
-    while (!pending.empty()) {
-        const CTreeItem* item = pending.back();
-        pending.pop_back();
-        ++count;
-        for (const auto& c : item->children) {
-            pending.push_back(c.get());
-        }
-    }
-    return count;
+    return int(items.Count());
 }
 
 // The styles the control holds, as format runs, once the part not yet styled
@@ -368,7 +355,7 @@ private slots:
         QVERIFY(!s.source().isUndoAvailable());
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("big.xml - Quorrel"));
         QCOMPARE(CountItems(s.tree().Items()), CountItems(reference.tree().Items()));
-        QVERIFY(s.tree().Items().GetRootItem()->expanded);
+        QVERIFY(s.tree().Items().GetRootItem()->expanded());
         QVERIFY(s.tree().isExpanded(s.tree().model()->index(0, 0)));
         QCOMPARE(s.app->RecentFiles().front(), QFileInfo(big).absoluteFilePath());
 

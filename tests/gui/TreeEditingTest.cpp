@@ -87,10 +87,10 @@ struct Editing {
     // The item at a dot path of rows, e.g. "0.0.1".
     const CTreeItem* item(const QString& position) {
         const CTreeItem* found = nullptr;
-        const auto* level = &tree().Items().TopItems();
+        std::span<const CTreeItem> level = tree().Items().TopItems();
         for (const QString& part : position.split(QLatin1Char('.'))) {
-            found = (*level)[std::size_t(part.toInt())].get();
-            level = &found->children;
+            found = &level[std::size_t(part.toInt())];
+            level = found->children();
         }
         return found;
     }
@@ -346,13 +346,13 @@ private slots:
         e.frame().OnCommand(ID_EDIT_UNDO);
         QCOMPARE(e.text(), before);
         e.frame().SetActivePane(&e.tree());
-        QCOMPARE(e.item(QStringLiteral("0.0"))->label, std::string("p"));
+        QCOMPARE(e.item(QStringLiteral("0.0"))->label(), std::string_view("p"));
 
         e.frame().SetActivePane(&e.source());
         e.source().redo();
         QCOMPARE(e.text(), after);
         e.frame().SetActivePane(&e.tree());
-        QCOMPARE(e.item(QStringLiteral("0.0"))->label, std::string("b"));
+        QCOMPARE(e.item(QStringLiteral("0.0"))->label(), std::string_view("b"));
         // Loading left nothing to undo before the command's own step.
         e.frame().SetActivePane(&e.source());
         e.source().undo();

@@ -29,13 +29,13 @@ struct Editor {
     const CTreeItem* At(std::initializer_list<std::size_t> positions) const {
         const CTreeItem* item = items.GetRootItem();
         for (std::size_t p : positions) {
-            item = item->children.at(p).get();
+            item = &item->children()[p];
         }
         return item;
     }
     CommandOutcome Run(const CTreeItem* item, TreeCommand command, std::string name,
                        std::string value) {
-        CurrentItem current{item, item->label, item->image, item->selectedImage};
+        CurrentItem current = CurrentItemOf(item);
         return RunTreeCommand(doc, items, current, command,
                               {false, std::move(name), std::move(value), false}, sink);
     }
@@ -95,8 +95,8 @@ TEST(HostileCommands, NestingPastTheLimitIsUndone) {
     Editor e(text + "</r>");
     auto deepest = [&e] {
         const CTreeItem* item = e.items.GetRootItem();
-        while (item != nullptr && !item->children.empty()) {
-            item = item->children.front().get();
+        while (item != nullptr && !item->children().empty()) {
+            item = &item->children().front();
         }
         return item;
     };

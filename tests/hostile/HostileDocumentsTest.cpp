@@ -120,7 +120,7 @@ TEST(HostileNesting, DeepTreesAreBuiltCopiedWrittenAndFreedWithoutRecursion) {
     auto items = std::make_unique<CTreeItems>();
     BuildTreeFromDom(doc, *items);
     EXPECT_EQ(CountItems(*items), kLevels + 1);  // the elements and the text
-    ExpandBranches(items->GetRootItem());
+    ExpandBranches(*items, items->GetRootItem());
     items.reset();
 
     auto tooDeep = FindTooDeepElement(static_cast<xmlNodePtr>(node.raw()));
@@ -162,8 +162,8 @@ TEST(HostileSize, MillionSiblingsLoadAndTakeACommand) {
     ASSERT_TRUE(o.result.parsed) << o.message();
     EXPECT_EQ(CountItems(o.items), 1000001u);
 
-    const CTreeItem* last = o.items.GetRootItem()->children.back().get();
-    CurrentItem current{last, last->label, last->image, last->selectedImage};
+    const CTreeItem* last = &o.items.GetRootItem()->children().back();
+    CurrentItem current = CurrentItemOf(last);
     CommandInputs inputs{false, "n", "1", true};
     EXPECT_EQ(RunTreeCommand(o.doc, o.items, current, TreeCommand::AddAttribute, inputs, o.sink),
               CommandOutcome::Done);
@@ -204,7 +204,7 @@ TEST(HostileSize, CrowdedElementsAreRefusedBeforeTheParserStalls) {
         dir.write("limit.xml", "<r><e" + attributes(kMaxAttributesPerElement, "'") + "/></r>"),
         false);
     ASSERT_TRUE(limit.result.parsed) << limit.message();
-    EXPECT_EQ(limit.items.GetRootItem()->children.at(0)->children.size(), kMaxAttributesPerElement);
+    EXPECT_EQ(limit.items.GetRootItem()->children()[0].children().size(), kMaxAttributesPerElement);
 
     // Start tags made by entities, with the '<' hidden as a character reference.
     Opened entity(dir.write("entity.xml", "<!DOCTYPE r [<!ENTITY e \"&#60;x" +

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "doc/core/Doc.h"
+#include "tests/support/TestEditor.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace quorrel::hostile {
@@ -116,41 +117,10 @@ private:
 };
 
 inline std::size_t CountItems(const CTreeItems& items) {
-    std::size_t count = 0;
-    std::vector<const CTreeItem*> pending;
-    for (const auto& top : items.TopItems()) {
-        pending.push_back(top.get());
-    }
-    while (!pending.empty()) {
-        const CTreeItem* item = pending.back();
-        pending.pop_back();
-        ++count;
-        for (const auto& child : item->children) {
-            pending.push_back(child.get());
-        }
-    }
-    return count;
+    return items.Count();
 }
 
-// The items in document order, one line each: depth, images and label.
-inline std::string DescribeItems(const CTreeItems& items) {
-    std::string out;
-    std::vector<std::pair<const CTreeItem*, std::size_t>> pending;
-    for (auto it = items.TopItems().rbegin(); it != items.TopItems().rend(); ++it) {
-        pending.push_back({it->get(), 0});
-    }
-    while (!pending.empty()) {
-        auto [item, depth] = pending.back();
-        pending.pop_back();
-        out.append(depth * 2, ' ');
-        out += std::to_string(item->image) + "/" + std::to_string(item->selectedImage) + " " +
-               item->label + "\n";
-        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it) {
-            pending.push_back({it->get(), depth + 1});
-        }
-    }
-    return out;
-}
+using test_support::DescribeItems;
 
 // A document opened as File > Open does, with its tree built.
 struct Opened {

@@ -23,13 +23,24 @@ inline std::string Canon(const std::string& text) {
     return dom.xml();
 }
 
-inline void Dump(const std::vector<std::unique_ptr<CTreeItem>>& items, int depth, std::string& out) {
-    for (const auto& item : items) {
-        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item->image) + "/" +
-               std::to_string(item->selectedImage) + (item->expanded ? "+ " : " ") + item->label +
-               "\n";
-        Dump(item->children, depth + 1, out);
-    }
+// The items in document order, one line each: depth, images and label.
+inline std::string DescribeItems(const CTreeItems& items) {
+    std::string out;
+    VisitItems(items, [&out](const CTreeItem& item, int depth) {
+        out.append(std::size_t(depth) * 2, ' ');
+        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " " +
+               std::string(item.label()) + "\n";
+    });
+    return out;
+}
+
+// The same with a '+' after the images of an expanded item.
+inline void Dump(const CTreeItems& items, std::string& out) {
+    VisitItems(items, [&out](const CTreeItem& item, int depth) {
+        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item.image()) + "/" +
+               std::to_string(item.selectedImage()) + (item.expanded() ? "+ " : " ") +
+               std::string(item.label()) + "\n";
+    });
 }
 
 struct CountingView : CDocView {
@@ -72,7 +83,7 @@ struct Editor {
         while (item != nullptr && pos < dotPath.size()) {
             std::size_t end = dotPath.find('.', pos);
             std::size_t index = std::stoul(dotPath.substr(pos, end - pos));
-            item = index < item->children.size() ? item->children[index].get() : nullptr;
+            item = index < item->children().size() ? &item->children()[index] : nullptr;
             pos = end == std::string::npos ? dotPath.size() : end + 1;
         }
         EXPECT_NE(item, nullptr) << "no item at " << dotPath;
@@ -82,17 +93,18 @@ struct Editor {
     CommandOutcome Run(const CTreeItem* item, TreeCommand command, const CommandInputs& inputs) {
         CurrentItem current;
         if (item != nullptr) {
-            current = {item, item->label, item->image, item->selectedImage};
+            current = CurrentItemOf(item);
         }
         return RunTreeCommand(doc, items, current, command, inputs, sink, &treeView);
     }
-    CommandOutcome Run(const std::string& dotPath, TreeCommand command, const CommandInputs& inputs) {
+    CommandOutcome Run(const std::string& dotPath, TreeCommand command,
+                       const CommandInputs& inputs) {
         return Run(At(dotPath), command, inputs);
     }
 
     std::string Tree() const {
         std::string out;
-        Dump(items.TopItems(), 0, out);
+        Dump(items, out);
         return out;
     }
     std::string Dom() const { return doc.m_pDomDoc ? doc.m_pDomDoc->xml() : "<no DOM>"; }

@@ -7,6 +7,7 @@
 
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
+#include "tests/support/TestEditor.h"
 
 using namespace quorrel;
 
@@ -16,18 +17,8 @@ const std::string kHintLines =
     "\n Turn the DTD/Schema validation button - V - on the toolbar off."
     "\n Then click on the Parse button - P - to retry this operation.";
 
-void Dump(const std::vector<std::unique_ptr<CTreeItem>>& items, int depth, std::string& out) {
-    for (const auto& item : items) {
-        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item->image) + "/" +
-               std::to_string(item->selectedImage) + " " + item->label + "\n";
-        Dump(item->children, depth + 1, out);
-    }
-}
-
 std::string Dump(const CTreeItems& items) {
-    std::string out;
-    Dump(items.TopItems(), 0, out);
-    return out;
+    return test_support::DescribeItems(items);
 }
 
 // A document holding the text, parsed into its items.
@@ -54,9 +45,9 @@ TEST(TreeItems, ElementsAttributesAndText) {
               "    3/3 y = \" 2 \"\n"
               "    4/4 t\n"
               "  2/2 c\n");
-    CTreeItem* text = b.items.GetRootItem()->children[0]->children[1].get();
-    EXPECT_EQ(text->row, 1);
-    EXPECT_EQ(text->parent, b.items.GetRootItem()->children[0].get());
+    const CTreeItem* text = &b.items.GetRootItem()->children()[0].children()[1];
+    EXPECT_EQ(text->row(), 1);
+    EXPECT_EQ(text->parent(), &b.items.GetRootItem()->children()[0]);
 }
 
 TEST(TreeItems, ParentsLeavesAndExpansion) {
@@ -71,17 +62,17 @@ TEST(TreeItems, ParentsLeavesAndExpansion) {
               "  1/6 e\n"
               "    1/6 f\n"
               "      2/2 g\n");
-    CTreeItem* root = b.items.GetRootItem();
-    ExpandBranches(root);
-    CTreeItem* bItem = root->children[0].get();
-    CTreeItem* f = root->children[1]->children[0].get();
-    EXPECT_TRUE(root->expanded);
-    EXPECT_TRUE(bItem->expanded);
-    EXPECT_FALSE(bItem->children[0]->expanded);
-    EXPECT_FALSE(bItem->children[1]->expanded);
-    EXPECT_TRUE(root->children[1]->expanded);
-    EXPECT_TRUE(f->expanded);
-    EXPECT_FALSE(f->children[0]->expanded);
+    const CTreeItem* root = b.items.GetRootItem();
+    ExpandBranches(b.items, root);
+    const CTreeItem* bItem = &root->children()[0];
+    const CTreeItem* f = &root->children()[1].children()[0];
+    EXPECT_TRUE(root->expanded());
+    EXPECT_TRUE(bItem->expanded());
+    EXPECT_FALSE(bItem->children()[0].expanded());
+    EXPECT_FALSE(bItem->children()[1].expanded());
+    EXPECT_TRUE(root->children()[1].expanded());
+    EXPECT_TRUE(f->expanded());
+    EXPECT_FALSE(f->children()[0].expanded());
 }
 
 TEST(TreeItems, CommentsCDataAndProcessingInstructions) {
@@ -96,7 +87,7 @@ TEST(TreeItems, CommentsCDataAndProcessingInstructions) {
               "    4/4 in\n"
               "    4/4 side\n"
               "  4/4 tail\n");
-    EXPECT_EQ(pi.items.GetRootItem()->children[2]->row, 2);
+    EXPECT_EQ(pi.items.GetRootItem()->children()[2].row(), 2);
 
     // A blank between two CDATA sections stays an item: dropped, it would
     // leave the sections adjacent, and the serialisation would parse as one.
@@ -178,8 +169,8 @@ TEST(TreeItems, HundredThousandSiblings) {
     text += "</r>";
     Built b(text);
     ASSERT_FALSE(b.items.IsEmpty());
-    const auto& children = b.items.GetRootItem()->children;
+    std::span<const CTreeItem> children = b.items.GetRootItem()->children();
     ASSERT_EQ(children.size(), 100000u);
-    EXPECT_EQ(children.back()->row, 99999);
-    EXPECT_EQ(children.back()->image, IMG_ELEMENT_LEAF);
+    EXPECT_EQ(children.back().row(), 99999);
+    EXPECT_EQ(children.back().image(), IMG_ELEMENT_LEAF);
 }

@@ -1,71 +1,74 @@
 #include "views/tree/core/TreeItems.h"
 
+#include <libxml/tree.h>
+
+#include <stdexcept>
+
 #include "doc/core/Doc.h"
+// The builder walks libxml2's nodes itself: millions of items must not cost
+// a string copy per name and value on the way.
+#include "doc/core/XmlDomInternal.h"
 
 namespace quorrel {
 
-namespace {
+using detail::str;
 
-bool HasElementChild(const XmlNode& node) {
-    for (XmlNode c = node.firstChild(); c; c = c.nextSibling()) {
-        if (c.nodeType() == NodeType::Element) {
-            return true;
-        }
-    }
-    return false;
+struct TreeStorage {
+    std::vector<CTreeItem> items;  // the top items first, then each item's children together
+    std::string labels;
+    std::size_t topCount = 0;
+};
+
+std::string_view CTreeItem::label() const {
+    return std::string_view(m_store->labels).substr(m_label, m_labelSize);
 }
 
-// The item for one node, or null for kinds the tree does not show.
-CTreeItem* InsertItemFor(const XmlNode& node, CTreeItem* parent, CTreeItems& items) {
-    switch (node.nodeType()) {
-        case NodeType::Element: {
-            CTreeItem* item =
-                HasElementChild(node)
-                    ? items.InsertItem(node.nodeName(), IMG_ELEMENT_PARENT, IMG_ELEMENT_PARENT_OPEN,
-                                       parent)
-                    : items.InsertItem(node.nodeName(), IMG_ELEMENT_LEAF, IMG_ELEMENT_LEAF, parent);
-            XmlNamedNodeMap attributes = node.attributes();
-            if (attributes.length() > 0) {
-                InsertAttributeItems(attributes, item, items);
-            }
-            return item;
-        }
-        case NodeType::Text:
-            return items.InsertItem(node.nodeValue(), IMG_TEXT, IMG_TEXT, parent);
-        case NodeType::CData:
-            return items.InsertItem(node.nodeValue(), IMG_CDATA, IMG_CDATA, parent);
-        case NodeType::Comment:
-            return items.InsertItem(node.nodeValue(), IMG_COMMENT, IMG_COMMENT, parent);
-        default:
-            return nullptr;
-    }
+const CTreeItem* CTreeItem::parent() const {
+    return m_parent == kNone ? nullptr : &m_store->items[m_parent];
 }
 
-}  // namespace
-
-CTreeItem::~CTreeItem() {
-    std::vector<std::unique_ptr<CTreeItem>> pending = std::move(children);
-    while (!pending.empty()) {
-        std::unique_ptr<CTreeItem> item = std::move(pending.back());
-        pending.pop_back();
-        for (auto& child : item->children) {
-            pending.push_back(std::move(child));
-        }
-        item->children.clear();
-    }
+int CTreeItem::row() const {
+    const CTreeItem* first = m_parent == kNone
+                                 ? m_store->items.data()
+                                 : &m_store->items[m_store->items[m_parent].m_firstChild];
+    return int(this - first);
 }
 
-CTreeItem* CTreeItems::InsertItem(std::string label, int image, int selectedImage,
-                                  CTreeItem* parent) {
-    auto& siblings = parent ? parent->children : m_top;
-    auto item = std::make_unique<CTreeItem>();
-    item->label = std::move(label);
-    item->image = image;
-    item->selectedImage = selectedImage;
-    item->parent = parent;
-    item->row = int(siblings.size());
-    siblings.push_back(std::move(item));
-    return siblings.back().get();
+std::span<const CTreeItem> CTreeItem::children() const {
+    if (m_childCount == 0) {
+        return {};
+    }
+    return std::span<const CTreeItem>(&m_store->items[m_firstChild], m_childCount);
+}
+
+CTreeItems::CTreeItems() = default;
+CTreeItems::~CTreeItems() = default;
+CTreeItems::CTreeItems(CTreeItems&&) noexcept = default;
+CTreeItems& CTreeItems::operator=(CTreeItems&&) noexcept = default;
+
+void CTreeItems::DeleteAllItems() {
+    m_store.reset();
+}
+
+const CTreeItem* CTreeItems::GetRootItem() const {
+    return IsEmpty() ? nullptr : &m_store->items.front();
+}
+
+std::span<const CTreeItem> CTreeItems::TopItems() const {
+    if (!m_store) {
+        return {};
+    }
+    return std::span<const CTreeItem>(m_store->items.data(), m_store->topCount);
+}
+
+std::size_t CTreeItems::Count() const {
+    return m_store ? m_store->items.size() : 0;
+}
+
+void CTreeItems::SetExpanded(const CTreeItem* item, bool expanded) {
+    if (m_store && item != nullptr && item->m_store == m_store.get()) {
+        m_store->items[std::size_t(item - m_store->items.data())].m_expanded = expanded;
+    }
 }
 
 std::string AttributeLabel(std::string_view name, std::string_view value) {
@@ -78,6 +81,146 @@ std::string AttributeLabel(std::string_view name, std::string_view value) {
     return label;
 }
 
+// Breadth first, so that every item's children are appended side by side.
+class TreeBuilder {
+public:
+    explicit TreeBuilder(std::size_t textBytes) : m_store(std::make_unique<TreeStorage>()) {
+        // Virtual room for the largest tree a text of this size holds: pages
+        // not used are never touched, and the arrays do not move while growing.
+        m_store->items.reserve(textBytes / 4 + 16);
+        m_nodes.reserve(textBytes / 4 + 16);
+        m_store->labels.reserve(textBytes + textBytes / 2 + 64);
+    }
+
+    void Build(xmlNodePtr root) {
+        Add(root, IMG_ROOT);
+        m_store->topCount = 1;
+        for (std::size_t i = 0; i < m_store->items.size(); ++i) {
+            if (xmlNodePtr node = m_nodes[i]) {
+                AddChildrenOf(i, node);
+            }
+        }
+    }
+
+    void Install(CTreeItems& items) {
+        for (CTreeItem& item : m_store->items) {
+            item.m_store = m_store.get();
+        }
+        items.m_store = std::move(m_store);
+    }
+
+private:
+    std::uint32_t Begin() {
+        if (m_store->items.size() >= CTreeItem::kNone - 1 ||
+            m_store->labels.size() > std::size_t(UINT32_MAX) / 2) {
+            throw std::length_error("too many tree items");
+        }
+        return std::uint32_t(m_store->labels.size());
+    }
+
+    CTreeItem& Push(std::uint32_t labelStart, int image, xmlNodePtr element) {
+        CTreeItem& item = m_store->items.emplace_back();
+        item.m_label = labelStart;
+        item.m_labelSize = std::uint32_t(m_store->labels.size() - labelStart);
+        item.m_image = std::uint8_t(image);
+        item.m_selectedImage = std::uint8_t(image);
+        item.m_parent = m_parent;
+        m_nodes.push_back(element);
+        return item;
+    }
+
+    void AppendQualified(const xmlNs* ns, const xmlChar* name) {
+        if (ns != nullptr && ns->prefix != nullptr) {
+            m_store->labels += str(ns->prefix);
+            m_store->labels += ':';
+        }
+        if (name != nullptr) {
+            m_store->labels += str(name);
+        }
+    }
+
+    void AppendContent(const xmlChar* content) {
+        if (content != nullptr) {
+            m_store->labels += str(content);
+        }
+    }
+
+    // An element's image is settled once its children have been seen.
+    void Add(xmlNodePtr element, int image) {
+        std::uint32_t start = Begin();
+        AppendQualified(element->ns, element->name);
+        Push(start, image, element);
+    }
+
+    void AddAttribute(std::string_view prefix, const xmlChar* name, const xmlNs* ns,
+                      const xmlAttr* attr) {
+        std::uint32_t start = Begin();
+        std::string& labels = m_store->labels;
+        labels += prefix;
+        AppendQualified(ns, name);
+        labels += " = \" ";
+        if (attr->children != nullptr && attr->children->next == nullptr) {
+            AppendContent(attr->children->content);
+        } else {
+            labels += detail::attributeValue(attr);
+        }
+        labels += " \"";
+        Push(start, IMG_ATTRIBUTE, nullptr);
+    }
+
+    void AddChildrenOf(std::size_t index, xmlNodePtr element) {
+        m_parent = std::uint32_t(index);
+        const std::size_t first = m_store->items.size();
+        if (index != 0) {  // the document element's own attributes get no items
+            for (const xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+                std::uint32_t start = Begin();
+                m_store->labels += ns->prefix ? "xmlns:" : "xmlns";
+                AppendContent(ns->prefix);
+                m_store->labels += " = \" ";
+                AppendContent(ns->href);
+                m_store->labels += " \"";
+                Push(start, IMG_ATTRIBUTE, nullptr);
+            }
+            for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+                AddAttribute({}, a->name, a->ns, a);
+            }
+        }
+        bool elementChild = false;
+        for (xmlNodePtr c = element->children; c != nullptr; c = c->next) {
+            switch (c->type) {
+                case XML_ELEMENT_NODE:
+                    elementChild = true;
+                    Add(c, IMG_ELEMENT_LEAF);
+                    break;
+                case XML_TEXT_NODE:
+                case XML_CDATA_SECTION_NODE:
+                case XML_COMMENT_NODE: {
+                    std::uint32_t start = Begin();
+                    AppendContent(c->content);
+                    int image = c->type == XML_TEXT_NODE      ? IMG_TEXT
+                                : c->type == XML_COMMENT_NODE ? IMG_COMMENT
+                                                              : IMG_CDATA;
+                    Push(start, image, nullptr);
+                    break;
+                }
+                default:
+                    break;  // processing instructions, entity references: no item
+            }
+        }
+        CTreeItem& item = m_store->items[index];
+        item.m_firstChild = std::uint32_t(first);
+        item.m_childCount = std::uint32_t(m_store->items.size() - first);
+        if (index != 0 && elementChild) {
+            item.m_image = IMG_ELEMENT_PARENT;
+            item.m_selectedImage = IMG_ELEMENT_PARENT_OPEN;
+        }
+    }
+
+    std::unique_ptr<TreeStorage> m_store;
+    std::vector<xmlNodePtr> m_nodes;  // the element each item stands for, else null
+    std::uint32_t m_parent = CTreeItem::kNone;
+};
+
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
     if (doc.m_pDomDoc && !doc.m_strText.empty()) {
         BuildTreeFromDom(*doc.m_pDomDoc, items);
@@ -85,16 +228,13 @@ void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
 }
 
 void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items) {
-    try {
-        XmlNode root = dom.documentElement();
-        if (!root) {
-            return;  // no document element: the tree stays empty
-        }
-        CTreeItem* rootItem = items.InsertItem(root.nodeName(), IMG_ROOT, IMG_ROOT, nullptr);
-        InsertNodeItems(root.childNodes(), rootItem, items);
-    } catch (const DomError&) {
-        // A failing DOM call ends the build; the items made so far stay.
+    XmlNode root = dom.documentElement();
+    if (!root) {
+        return;  // no document element: the tree stays empty
     }
+    TreeBuilder builder(dom.sourceSize());
+    builder.Build(static_cast<xmlNodePtr>(root.raw()));
+    builder.Install(items);
 }
 
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items) {
@@ -102,61 +242,20 @@ void ReparseAndBuildTree(CDoc& doc, CTreeItems& items) {
     BuildTreeFromDom(doc, items);
 }
 
-void InsertNodeItems(const std::vector<XmlNode>& nodes, CTreeItem* parent, CTreeItems& items) {
-    // Depth first without recursion: documents edited through the DOM can be
-    // deeper than any stack should be.
-    struct Level {
-        XmlNode next;
-        CTreeItem* parent;
-    };
-    for (const XmlNode& top : nodes) {
-        CTreeItem* topItem = InsertItemFor(top, parent, items);
-        if (topItem == nullptr || !top.hasChildNodes()) {
-            continue;
-        }
-        std::vector<Level> stack{{top.firstChild(), topItem}};
-        while (!stack.empty()) {
-            Level& level = stack.back();
-            if (!level.next) {
-                stack.pop_back();
-                continue;
-            }
-            XmlNode node = level.next;
-            level.next = node.nextSibling();
-            CTreeItem* item = InsertItemFor(node, level.parent, items);
-            if (item != nullptr && node.hasChildNodes()) {
-                stack.push_back({node.firstChild(), item});
-            }
-        }
-    }
-}
-
-void InsertAttributeItems(const XmlNamedNodeMap& attributes, CTreeItem* element,
-                          CTreeItems& items) {
-    for (std::size_t i = 0; i < attributes.length(); ++i) {
-        XmlNode attr = attributes.item(i);
-        if (attr.nodeType() == NodeType::Attribute) {
-            items.InsertItem(AttributeLabel(attr.nodeName(), attr.nodeValue()), IMG_ATTRIBUTE,
-                             IMG_ATTRIBUTE, element);
-        }
-    }
-}
-
-void ExpandBranches(CTreeItem* item) {
-    if (item == nullptr || item->children.empty()) {
+void ExpandBranches(CTreeItems& items, const CTreeItem* item) {
+    if (item == nullptr || !item->hasChildren()) {
         return;
     }
-    std::vector<CTreeItem*> pending{item};
+    std::vector<const CTreeItem*> pending{item};
     while (!pending.empty()) {
-        CTreeItem* current = pending.back();
+        const CTreeItem* current = pending.back();
         pending.pop_back();
-        current->expanded = true;
-        for (auto it = current->children.rbegin(); it != current->children.rend(); ++it) {
-            CTreeItem* child = it->get();
-            if ((child->selectedImage == IMG_ROOT ||
-                 child->selectedImage == IMG_ELEMENT_PARENT_OPEN) &&
-                !child->children.empty()) {
-                pending.push_back(child);
+        items.SetExpanded(current, true);
+        for (const CTreeItem& child : current->children()) {
+            if ((child.selectedImage() == IMG_ROOT ||
+                 child.selectedImage() == IMG_ELEMENT_PARENT_OPEN) &&
+                child.hasChildren()) {
+                pending.push_back(&child);
             }
         }
     }

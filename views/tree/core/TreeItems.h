@@ -1,8 +1,15 @@
 // The tree pane's items without widgets. An item carries no link to its DOM
 // node: its label and images are the whole of what the tree commands read.
+//
+// The items of a tree are built whole and stored together: an item is a few
+// words in one array, the children of an item stand side by side in it, and
+// the labels share one buffer. Items are named by pointers, valid while their
+// CTreeItems holds them (also when the CTreeItems is moved).
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +19,8 @@
 namespace quorrel {
 
 class CDoc;
+class CTreeItems;
+struct TreeStorage;
 
 enum : int {
     IMG_ROOT = 0,
@@ -24,33 +33,54 @@ enum : int {
     IMG_CDATA = 7,
 };
 
-struct CTreeItem {
-    std::string label;
-    int image = 0;
-    int selectedImage = 0;
-    CTreeItem* parent = nullptr;
-    int row = 0;  // position among its parent's children
-    bool expanded = false;
-    std::vector<std::unique_ptr<CTreeItem>> children;
+class CTreeItem {
+public:
+    std::string_view label() const;
+    int image() const { return m_image; }
+    int selectedImage() const { return m_selectedImage; }
+    bool expanded() const { return m_expanded; }
+    // Null for a top item.
+    const CTreeItem* parent() const;
+    // The item's position among its parent's children (or among the top items).
+    int row() const;
+    std::span<const CTreeItem> children() const;
+    bool hasChildren() const { return m_childCount != 0; }
 
-    CTreeItem() = default;
-    ~CTreeItem();  // takes the subtree apart without one stack frame per level
-    CTreeItem(const CTreeItem&) = delete;
-    CTreeItem& operator=(const CTreeItem&) = delete;
+private:
+    friend class CTreeItems;
+    friend class TreeBuilder;
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
+    const TreeStorage* m_store = nullptr;
+    std::uint32_t m_parent = kNone;
+    std::uint32_t m_firstChild = 0;
+    std::uint32_t m_childCount = 0;
+    std::uint32_t m_label = 0;  // offset and size in the storage's labels
+    std::uint32_t m_labelSize = 0;
+    std::uint8_t m_image = 0;
+    std::uint8_t m_selectedImage = 0;
+    bool m_expanded = false;
 };
 
 // The items of the tree pane, as the tree control holds them.
 class CTreeItems {
 public:
-    void DeleteAllItems() { m_top.clear(); }
-    // Inserts as the last child of parent (null: at the top level).
-    CTreeItem* InsertItem(std::string label, int image, int selectedImage, CTreeItem* parent);
-    CTreeItem* GetRootItem() const { return m_top.empty() ? nullptr : m_top.front().get(); }
-    const std::vector<std::unique_ptr<CTreeItem>>& TopItems() const { return m_top; }
-    bool IsEmpty() const { return m_top.empty(); }
+    CTreeItems();
+    ~CTreeItems();
+    CTreeItems(CTreeItems&&) noexcept;
+    CTreeItems& operator=(CTreeItems&&) noexcept;
+
+    void DeleteAllItems();
+    const CTreeItem* GetRootItem() const;
+    std::span<const CTreeItem> TopItems() const;
+    bool IsEmpty() const { return TopItems().empty(); }
+    std::size_t Count() const;
+    // The view keeps the expansion state in the items.
+    void SetExpanded(const CTreeItem* item, bool expanded);
 
 private:
-    std::vector<std::unique_ptr<CTreeItem>> m_top;
+    friend class TreeBuilder;
+    std::unique_ptr<TreeStorage> m_store;
 };
 
 // `name = " value "`: the attribute item's label.
@@ -62,11 +92,30 @@ void BuildTreeFromDom(CDoc& doc, CTreeItems& items);
 void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items);
 // Re-creates the DOM from the document text (showing a parse error), then fills the items.
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items);
-// Items for a node list under parent, depth first, in document order.
-void InsertNodeItems(const std::vector<XmlNode>& nodes, CTreeItem* parent, CTreeItems& items);
-// Attribute items under an element item, in the map's order.
-void InsertAttributeItems(const XmlNamedNodeMap& attributes, CTreeItem* element, CTreeItems& items);
 // Expands the item and every element-parent item below it.
-void ExpandBranches(CTreeItem* item);
+void ExpandBranches(CTreeItems& items, const CTreeItem* item);
+
+// Calls visit(item, depth) for every item in document order (parents before
+// their children), without recursion.
+template <class Visit>
+void VisitItems(const CTreeItems& items, Visit&& visit) {
+    struct Pending {
+        const CTreeItem* item;
+        int depth;
+    };
+    std::vector<Pending> pending;
+    auto push = [&](std::span<const CTreeItem> level, int depth) {
+        for (auto it = level.rbegin(); it != level.rend(); ++it) {
+            pending.push_back({&*it, depth});
+        }
+    };
+    push(items.TopItems(), 0);
+    while (!pending.empty()) {
+        Pending p = pending.back();
+        pending.pop_back();
+        visit(*p.item, p.depth);
+        push(p.item->children(), p.depth + 1);
+    }
+}
 
 }  // namespace quorrel

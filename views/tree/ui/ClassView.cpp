@@ -24,7 +24,7 @@ protected:
         if (item == nullptr) {
             return;
         }
-        int kind = item->selectedImage;
+        int kind = item->selectedImage();
         if (kind != IMG_ROOT && kind != IMG_ELEMENT_LEAF && kind != IMG_ATTRIBUTE &&
             kind != IMG_ELEMENT_PARENT_OPEN) {
             return;
@@ -95,21 +95,21 @@ CClassView::~CClassView() = default;
 
 std::vector<int> CClassView::PositionOf(const CTreeItem* item) const {
     std::vector<int> position;
-    for (const CTreeItem* i = item; i != nullptr; i = i->parent) {
-        position.insert(position.begin(), i->row);
+    for (const CTreeItem* i = item; i != nullptr; i = i->parent()) {
+        position.insert(position.begin(), i->row());
     }
     return position;
 }
 
 const CTreeItem* CClassView::ItemAt(const std::vector<int>& position) const {
-    const std::vector<std::unique_ptr<CTreeItem>>* level = &m_items.TopItems();
+    std::span<const CTreeItem> level = m_items.TopItems();
     const CTreeItem* item = nullptr;
     for (int row : position) {
-        if (row < 0 || std::size_t(row) >= level->size()) {
+        if (row < 0 || std::size_t(row) >= level.size()) {
             return nullptr;
         }
-        item = (*level)[std::size_t(row)].get();
-        level = &item->children;
+        item = &level[std::size_t(row)];
+        level = item->children();
     }
     return item;
 }
@@ -128,23 +128,23 @@ void CClassView::ShowItems(CTreeItems fresh) {
     // Expanding before the first layout after the reset only records the
     // indexes; expanding afterwards would lay out the tree once per item.
     std::vector<const CTreeItem*> pending;
-    for (const auto& top : m_items.TopItems()) {
-        pending.push_back(top.get());
+    for (const CTreeItem& top : m_items.TopItems()) {
+        pending.push_back(&top);
     }
     while (!pending.empty()) {
         const CTreeItem* item = pending.back();
         pending.pop_back();
-        if (!item->expanded) {
+        if (!item->expanded()) {
             continue;
         }
         setExpanded(m_model->IndexOf(item), true);
-        for (const auto& child : item->children) {
-            pending.push_back(child.get());
+        for (const CTreeItem& child : item->children()) {
+            pending.push_back(&child);
         }
     }
 
     const CTreeItem* again = position.empty() ? nullptr : ItemAt(position);
-    if (again != nullptr && again->label == label && KindOf(again->selectedImage) == kind) {
+    if (again != nullptr && again->label() == label && KindOf(again->selectedImage()) == kind) {
         QModelIndex index = m_model->IndexOf(again);
         setCurrentIndex(index);
         scrollTo(index);
@@ -161,12 +161,12 @@ void CClassView::Refresh(bool reparse) {
     CTreeItems fresh;
     if (reparse) {
         ReparseAndBuildTree(m_doc, fresh);
-        ExpandBranches(fresh.GetRootItem());
+        ExpandBranches(fresh, fresh.GetRootItem());
     } else if (m_builtItems) {
         fresh = std::move(*m_builtItems);
     } else {
         BuildTreeFromDom(m_doc, fresh);
-        ExpandBranches(fresh.GetRootItem());
+        ExpandBranches(fresh, fresh.GetRootItem());
     }
     m_builtItems.reset();
     ShowItems(std::move(fresh));
@@ -195,10 +195,7 @@ void CClassView::SetCurrentItem(const CTreeItem* item) {
     if (item == nullptr) {
         return;
     }
-    m_current.hSelItem = item;
-    m_current.strSelItem = item->label;
-    m_current.nSelImage = item->image;
-    m_current.nSelSelectedImage = item->selectedImage;
+    m_current = CurrentItemOf(item);
 }
 
 void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
@@ -235,7 +232,7 @@ void CClassView::OnContextMenu(const QPoint& globalPos) {
         return;
     }
     SetCurrentItem(item);
-    const ContextMenu* chosen = ContextMenuFor(item->selectedImage);
+    const ContextMenu* chosen = ContextMenuFor(item->selectedImage());
     if (chosen == nullptr || !m_actionOf) {
         return;  // the root, comments and CDATA have no menu
     }

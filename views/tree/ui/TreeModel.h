@@ -22,7 +22,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    static CTreeItem* ItemOf(const QModelIndex& index);
+    static const CTreeItem* ItemOf(const QModelIndex& index);
     QModelIndex IndexOf(const CTreeItem* item) const;
 
     // The items are about to be rebuilt / have been rebuilt.
