@@ -2,6 +2,7 @@
 
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
+#include <libxml/valid.h>
 
 #include <cstring>
 
@@ -15,6 +16,15 @@ thread_local ParseHooks* t_hooks = nullptr;
 
 bool IsSpace(xmlChar c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsBlank(const xmlChar* ch, int len) {
+    for (int i = 0; i < len; ++i) {
+        if (!IsSpace(ch[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The namespace declarations written in the start tag that ends at the
@@ -56,6 +66,11 @@ int DeclarationsInStartTag(xmlParserInputPtr input) {
     return count;
 }
 
+bool HasDtd(xmlParserCtxtPtr ctxt) {
+    xmlDocPtr doc = ctxt->myDoc;
+    return doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
+}
+
 void MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNamespaces,
                 xmlParserCtxtPtr ctxt) {
     using namespace detail;
@@ -71,9 +86,7 @@ void MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNam
         setMark(ns, kMarkParsed);
     }
     // Only a DTD can supply namespace declarations, after those of the text.
-    xmlDocPtr doc = ctxt->myDoc;
-    bool hasDtd = doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
-    if (nbNamespaces == 0 || !hasDtd) {
+    if (nbNamespaces == 0 || !HasDtd(ctxt)) {
         return;
     }
     int written = DeclarationsInStartTag(ctxt->input);
@@ -88,32 +101,120 @@ void MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNam
     }
 }
 
+// Whether the DTD declares the element EMPTY: a blank in it is then invalid,
+// and the validator must see it.
+bool DeclaredEmpty(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
+    const xmlChar* prefix = element->ns != nullptr ? element->ns->prefix : nullptr;
+    for (xmlDtdPtr dtd : {ctxt->myDoc->intSubset, ctxt->myDoc->extSubset}) {
+        if (dtd == nullptr) {
+            continue;
+        }
+        xmlElementPtr decl = xmlGetDtdQElementDesc(dtd, element->name, prefix);
+        if (decl != nullptr) {
+            return decl->etype == XML_ELEMENT_TYPE_EMPTY;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
-ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail)
+ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText)
     : m_ctxt(ctxt),
       m_fail(std::move(fail)),
-      m_startDocument(ctxt->sax->startDocument),
-      m_startElementNs(ctxt->sax->startElementNs),
-      m_cdataBlock(ctxt->sax->cdataBlock),
+      m_saved(*ctxt->sax),
+      m_dropBlankText(dropBlankText),
+      m_blankTextMayRemain(!dropBlankText),
       m_previous(t_hooks) {
-    ctxt->sax->startDocument = OnStartDocument;
-    ctxt->sax->startElementNs = OnStartElementNs;
-    ctxt->sax->cdataBlock = OnCDataBlock;
+    xmlSAXHandler& sax = *ctxt->sax;
+    sax.startDocument = OnStartDocument;
+    sax.endDocument = OnEndDocument;
+    sax.startElementNs = OnStartElementNs;
+    sax.endElementNs = OnEndElementNs;
+    sax.characters = OnCharacters;
+    sax.ignorableWhitespace = OnCharacters;
+    sax.cdataBlock = OnCDataBlock;
+    sax.comment = OnComment;
+    sax.processingInstruction = OnProcessingInstruction;
     t_hooks = this;
 }
 
 ParseHooks::~ParseHooks() {
-    m_ctxt->sax->startDocument = m_startDocument;
-    m_ctxt->sax->startElementNs = m_startElementNs;
-    m_ctxt->sax->cdataBlock = m_cdataBlock;
+    *m_ctxt->sax = m_saved;
     t_hooks = m_previous;
+}
+
+bool ParseHooks::MayHoldBack(xmlParserCtxtPtr ctxt, xmlNodePtr parent) const {
+    if (!m_dropBlankText || ctxt != m_ctxt || parent == nullptr || m_preserve.empty() ||
+        m_preserve.back() != 0) {
+        return false;
+    }
+    // Only blanks that would start a text node of their own.
+    bool startsText = parent->last == nullptr || parent->last->type != XML_TEXT_NODE;
+    bool heldHere = !m_held.empty() && m_heldParent == parent && m_heldAfter == parent->last;
+    if (!startsText && !heldHere) {
+        return false;
+    }
+    return !(ctxt->validate && HasDtd(ctxt) && DeclaredEmpty(ctxt, parent));
+}
+
+void ParseHooks::PutBackHeldBlanks(xmlParserCtxtPtr ctxt) {
+    if (m_held.empty() || m_heldParent == nullptr || m_heldParent->last == m_heldAfter) {
+        return;
+    }
+    // Entity content was copied in without a callback: the blanks stood in front of it.
+    xmlNodePtr next = m_heldAfter != nullptr ? m_heldAfter->next : m_heldParent->children;
+    const xmlChar* held = reinterpret_cast<const xmlChar*>(m_held.data());
+    auto outOfMemory = [&] {
+        m_fail(ctxt->input ? ctxt->input->line : 0, "Out of memory while reading text");
+        xmlStopParser(ctxt);
+    };
+    if (next != nullptr && next->type == XML_TEXT_NODE) {
+        if (xmlChar* joined = xmlStrncatNew(held, next->content, -1)) {
+            xmlNodeSetContent(next, joined);
+            xmlFree(joined);
+        } else {
+            outOfMemory();
+        }
+    } else if (xmlNodePtr text = xmlNewDocTextLen(ctxt->myDoc, held, int(m_held.size()))) {
+        if (next != nullptr) {
+            xmlAddPrevSibling(next, text);
+        } else {
+            xmlAddChild(m_heldParent, text);
+        }
+    } else {
+        outOfMemory();
+    }
+    m_blankTextMayRemain = true;  // it may be blanks alone, between elements
+    DropHeldBlanks();
+}
+
+void ParseHooks::FlushHeldBlanks(xmlParserCtxtPtr ctxt) {
+    PutBackHeldBlanks(ctxt);
+    if (m_held.empty()) {
+        return;
+    }
+    std::string held = std::move(m_held);
+    DropHeldBlanks();
+    if (m_saved.characters != nullptr) {
+        m_saved.characters(ctxt, reinterpret_cast<const xmlChar*>(held.data()), int(held.size()));
+    }
+}
+
+void ParseHooks::EndOfText(xmlParserCtxtPtr ctxt) {
+    if (ctxt == m_ctxt) {
+        PutBackHeldBlanks(ctxt);
+        DropHeldBlanks();  // a run of blanks alone: no node
+    }
 }
 
 void ParseHooks::OnStartDocument(void* ctx) {
     ParseHooks* hooks = t_hooks;
-    if (hooks != nullptr && hooks->m_startDocument != nullptr) {
-        hooks->m_startDocument(ctx);
+    if (hooks == nullptr) {
+        return;
+    }
+    if (hooks->m_saved.startDocument != nullptr) {
+        hooks->m_saved.startDocument(ctx);
     }
     // The document's own declaration has been read: its encoding is ignored
     // (the text is UTF-8 already), but external entities that follow must be
@@ -121,17 +222,29 @@ void ParseHooks::OnStartDocument(void* ctx) {
     static_cast<xmlParserCtxtPtr>(ctx)->options &= ~XML_PARSE_IGNORE_ENC;
 }
 
+void ParseHooks::OnEndDocument(void* ctx) {
+    ParseHooks* hooks = t_hooks;
+    if (hooks == nullptr) {
+        return;
+    }
+    hooks->EndOfText(static_cast<xmlParserCtxtPtr>(ctx));
+    if (hooks->m_saved.endDocument != nullptr) {
+        hooks->m_saved.endDocument(ctx);
+    }
+}
+
 void ParseHooks::OnStartElementNs(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                                   const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
                                   int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
     ParseHooks* hooks = t_hooks;
-    if (hooks == nullptr || hooks->m_startElementNs == nullptr) {
+    if (hooks == nullptr || hooks->m_saved.startElementNs == nullptr) {
         return;
     }
     auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    hooks->EndOfText(ctxt);
     xmlNodePtr before = ctxt->node;
-    hooks->m_startElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
-                            nbDefaulted, attributes);
+    hooks->m_saved.startElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces,
+                                  nbAttributes, nbDefaulted, attributes);
     xmlNodePtr element = ctxt->node;
     if (element == nullptr || element == before || element->type != XML_ELEMENT_NODE) {
         return;  // not built (out of memory, or the parse stopped)
@@ -140,17 +253,71 @@ void ParseHooks::OnStartElementNs(void* ctx, const xmlChar* localname, const xml
         nbDefaulted = 0;  // defaults were not added
     }
     MarkParsed(element, nbAttributes, nbDefaulted, nbNamespaces, ctxt);
+    if (ctxt == hooks->m_ctxt) {
+        int space = detail::xmlSpaceOf(element);
+        bool inherited = !hooks->m_preserve.empty() && hooks->m_preserve.back() != 0;
+        hooks->m_preserve.push_back(space == 1 || (space == -1 && inherited) ? 1 : 0);
+    }
+}
+
+void ParseHooks::OnEndElementNs(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                                const xmlChar* uri) {
+    ParseHooks* hooks = t_hooks;
+    if (hooks == nullptr) {
+        return;
+    }
+    auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    hooks->EndOfText(ctxt);
+    if (hooks->m_saved.endElementNs != nullptr) {
+        hooks->m_saved.endElementNs(ctx, localname, prefix, uri);
+    }
+    if (ctxt == hooks->m_ctxt && !hooks->m_preserve.empty()) {
+        hooks->m_preserve.pop_back();
+    }
+}
+
+void ParseHooks::OnCharacters(void* ctx, const xmlChar* ch, int len) {
+    ParseHooks* hooks = t_hooks;
+    if (hooks == nullptr) {
+        return;
+    }
+    auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (ctxt != hooks->m_ctxt) {
+        hooks->m_blankTextMayRemain = true;  // entity content, parsed apart
+    } else {
+        hooks->PutBackHeldBlanks(ctxt);
+        xmlNodePtr parent = ctxt->node;
+        if (IsBlank(ch, len) && hooks->MayHoldBack(ctxt, parent)) {
+            if (hooks->m_held.empty()) {
+                hooks->m_heldParent = parent;
+                hooks->m_heldAfter = parent->last;
+            }
+            hooks->m_held.append(reinterpret_cast<const char*>(ch), std::size_t(len));
+            return;
+        }
+        hooks->FlushHeldBlanks(ctxt);
+        if (IsBlank(ch, len)) {
+            hooks->m_blankTextMayRemain = true;  // kept where it may not be dropped yet
+        }
+    }
+    if (hooks->m_saved.characters != nullptr) {
+        hooks->m_saved.characters(ctx, ch, len);
+    }
 }
 
 void ParseHooks::OnCDataBlock(void* ctx, const xmlChar* value, int len) {
+    ParseHooks* hooks = t_hooks;
     auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (hooks != nullptr) {
+        hooks->EndOfText(ctxt);
+    }
     if (ctxt->node == nullptr || ctxt->disableSAX) {
         return;
     }
     // libxml2 appends a section to a CDATA section before it; each one is a node of its own here.
     xmlNodePtr section = xmlNewCDataBlock(ctxt->myDoc, value, len);
     if (section == nullptr) {
-        if (ParseHooks* hooks = t_hooks; hooks != nullptr && hooks->m_fail) {
+        if (hooks != nullptr && hooks->m_fail) {
             hooks->m_fail(ctxt->input ? ctxt->input->line : 0,
                           "Out of memory while reading a CDATA section");
         }
@@ -170,6 +337,28 @@ void ParseHooks::OnCDataBlock(void* ctx, const xmlChar* value, int len) {
     // The text that follows starts a node of its own.
     ctxt->nodelen = 0;
     ctxt->nodemem = 0;
+}
+
+void ParseHooks::OnComment(void* ctx, const xmlChar* value) {
+    ParseHooks* hooks = t_hooks;
+    if (hooks == nullptr) {
+        return;
+    }
+    hooks->EndOfText(static_cast<xmlParserCtxtPtr>(ctx));
+    if (hooks->m_saved.comment != nullptr) {
+        hooks->m_saved.comment(ctx, value);
+    }
+}
+
+void ParseHooks::OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+    ParseHooks* hooks = t_hooks;
+    if (hooks == nullptr) {
+        return;
+    }
+    hooks->EndOfText(static_cast<xmlParserCtxtPtr>(ctx));
+    if (hooks->m_saved.processingInstruction != nullptr) {
+        hooks->m_saved.processingInstruction(ctx, target, data);
+    }
 }
 
 }  // namespace quorrel

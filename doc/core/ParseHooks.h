@@ -1,14 +1,16 @@
 // What the editor needs from a parse beyond libxml2's own tree: which
 // attributes and namespace declarations the DTD supplied, adjacent CDATA
-// sections kept apart, and external entities read in the encoding they
-// declare. The hooks go into the context's own SAX handler and are taken out
-// again on destruction.
+// sections kept apart, external entities read in the encoding they declare,
+// and text made only of blanks dropped as it is read (never built, so a
+// pretty-printed document does not cost a node per line). The hooks go into
+// the context's own SAX handler, which is restored on destruction.
 #pragma once
 
 #include <libxml/parser.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quorrel {
 
@@ -16,23 +18,47 @@ class ParseHooks {
 public:
     // fail: how the parse reports what ends it here (out of memory).
     using Fail = std::function<void(long line, std::string reason)>;
-    ParseHooks(xmlParserCtxtPtr ctxt, Fail fail);
+    ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText);
     ~ParseHooks();
     ParseHooks(const ParseHooks&) = delete;
     ParseHooks& operator=(const ParseHooks&) = delete;
 
+    // Whether text made only of blanks may stand in the tree after all
+    // (entity content parsed apart, elements declared EMPTY, or nothing
+    // dropped while parsing): the whitespace pass must then look.
+    bool BlankTextMayRemain() const { return m_blankTextMayRemain; }
+
 private:
     static void OnStartDocument(void* ctx);
+    static void OnEndDocument(void* ctx);
     static void OnStartElementNs(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                                  const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
                                  int nbAttributes, int nbDefaulted, const xmlChar** attributes);
+    static void OnEndElementNs(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                               const xmlChar* uri);
+    static void OnCharacters(void* ctx, const xmlChar* ch, int len);
     static void OnCDataBlock(void* ctx, const xmlChar* value, int len);
+    static void OnComment(void* ctx, const xmlChar* value);
+    static void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data);
+
+    // Blanks held back: dropped if the text ends with them, else put in
+    // front of what follows.
+    bool MayHoldBack(xmlParserCtxtPtr ctxt, xmlNodePtr parent) const;
+    void PutBackHeldBlanks(xmlParserCtxtPtr ctxt);  // nodes came without a callback
+    void FlushHeldBlanks(xmlParserCtxtPtr ctxt);    // more text follows
+    void DropHeldBlanks() { m_held.clear(), m_heldParent = nullptr; }
+    // Any event that is not more text of the same run ends it.
+    void EndOfText(xmlParserCtxtPtr ctxt);
 
     xmlParserCtxtPtr m_ctxt;
     Fail m_fail;
-    startDocumentSAXFunc m_startDocument;
-    startElementNsSAX2Func m_startElementNs;
-    cdataBlockSAXFunc m_cdataBlock;
+    xmlSAXHandler m_saved;  // the handler as it was, restored on destruction
+    bool m_dropBlankText;
+    bool m_blankTextMayRemain;
+    std::vector<char> m_preserve;  // xml:space="preserve" in scope, per open element
+    std::string m_held;
+    xmlNodePtr m_heldParent = nullptr;
+    xmlNodePtr m_heldAfter = nullptr;  // the parent's last child when the blanks came
     ParseHooks* m_previous;
 };
 

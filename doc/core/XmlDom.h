@@ -177,6 +177,9 @@ struct LoadOptions {
     // Set only for documents that came from a URL: external resources are then
     // fetched with it, and local files are refused.
     ResourceFetcher fetcher;
+    // Text made only of blanks is dropped as it is read; false drops it after
+    // the parse instead (the slow way the checks compare against).
+    bool dropBlankTextWhileParsing = true;
 };
 
 class XmlDocument {
