@@ -53,6 +53,10 @@ protected:
 private:
     void OnChange();
     void RegisterCommands();
+    void SetUpKeys();
+    void SetUpLineNumbers();
+    // Widens or narrows the line-number margin to the number of lines.
+    void FitLineNumberMargin();
     void Find(bool askFirst);
     void Replace();
 
@@ -62,6 +66,7 @@ private:
     bool m_updating = false;       // the document's text is being shown
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text
     int m_errorMarker = 0;
+    int m_marginDigits = 0;  // the line count's digits the margin is wide enough for
 };
 
 }  // namespace quorrel
