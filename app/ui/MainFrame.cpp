@@ -122,6 +122,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     RegisterCommands();
 
     m_tree->m_actionOf = [this](int id) { return Action(id); };
+    m_source->m_printer = [this]() -> QsciPrinter& { return m_app.Printer(); };
     connect(m_tree, &CClassView::parsed, this,
             [this](const ParseError* error) { m_source->ShowParseError(error); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);

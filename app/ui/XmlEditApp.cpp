@@ -1,10 +1,11 @@
 #include "app/ui/XmlEditApp.h"
 
+#include <Qsci/qsciprinter.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+
 #include <QPageSetupDialog>
-#include <QPrinter>
 
 #include <exception>
 #include <system_error>
@@ -292,14 +293,20 @@ void CXmlEditApp::OnHelpTopics() {
     HelpWindow::Show(file, m_frame.get());
 }
 
+QsciPrinter& CXmlEditApp::Printer() {
+    if (!m_printer) {
+        m_printer = std::make_unique<QsciPrinter>();
+        // The source pane's margins: 720 twips on every side.
+        m_printer->setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    }
+    return *m_printer;
+}
+
 void CXmlEditApp::RegisterCommands() {
     On(ID_FILE_NEW, [this] { OnFileNew(); });
     On(ID_FILE_OPEN, [this] { OnFileOpen(); });
     On(ID_FILE_PRINT_SETUP, [this] {
-        if (!m_printer) {
-            m_printer = std::make_unique<QPrinter>();
-        }
-        QPageSetupDialog dialog(m_printer.get(), m_frame.get());
+        QPageSetupDialog dialog(&Printer(), m_frame.get());
         dialog.exec();
     });
     for (int i = 0; i < kRecentFiles; ++i) {

@@ -9,7 +9,7 @@
 
 #include "app/ui/CommandTarget.h"
 
-class QPrinter;
+class QsciPrinter;
 
 namespace quorrel {
 
@@ -50,6 +50,9 @@ public:
     void OnAppAbout();
     void OnAppExit();
     void OnHelpTopics();
+    // The one printer of the run: File > Print Setup sets it up, Print and
+    // Print Preview print on it. Made when first needed.
+    QsciPrinter& Printer();
     // Where the help lives; empty when it cannot be found.
     static QString HelpFile();
 
@@ -70,7 +73,7 @@ private:
     std::unique_ptr<UserInterface> m_ui;
     std::unique_ptr<CDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
-    std::unique_ptr<QPrinter> m_printer;
+    std::unique_ptr<QsciPrinter> m_printer;
     QStringList m_recent;
     std::unique_ptr<FileOpenRun> m_openRun;  // while a file is opened in the background
 };

@@ -166,8 +166,10 @@ bool CDView::HasErrorMark() const {
 }
 
 void CDView::Print() {
-    QsciPrinter printer;
-    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    if (!m_printer) {
+        return;
+    }
+    QsciPrinter& printer = m_printer();
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted) {
         printer.printRange(this);
@@ -175,9 +177,10 @@ void CDView::Print() {
 }
 
 void CDView::PrintPreview() {
-    QsciPrinter printer;
-    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
-    QPrintPreviewDialog preview(&printer, this);
+    if (!m_printer) {
+        return;
+    }
+    QPrintPreviewDialog preview(&m_printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* p) { static_cast<QsciPrinter*>(p)->printRange(this); });
     preview.exec();

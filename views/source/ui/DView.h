@@ -3,10 +3,13 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <functional>
 #include <string>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
+
+class QsciPrinter;
 
 namespace quorrel {
 
@@ -43,6 +46,8 @@ public:
 
     void Print();
     void PrintPreview();
+    // The printer of the run, as File > Print Setup left it; the frame supplies it.
+    std::function<QsciPrinter&()> m_printer;
 
 signals:
     void activated();
