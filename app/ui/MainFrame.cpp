@@ -82,6 +82,16 @@ private:
     QList<int> m_start;
 };
 
+// A toolbar button whose command has no tooltip text shows none: Qt would
+// show the menu text instead.
+class NoTooltip : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
+};
+
 struct Accelerator {
     QKeySequence keys;
     int command;
@@ -305,6 +315,11 @@ void CMainFrame::CreateToolBar() {
         QAction* action = m_actions.at(id);
         action->setIcon(ToolbarIcon(id));
         m_toolBar->addAction(action);
+        if (const CommandText* command = FindCommand(id);
+            command && TooltipOf(*command).isEmpty()) {
+            QWidget* button = m_toolBar->widgetForAction(action);
+            button->installEventFilter(new NoTooltip(button));
+        }
     }
     connect(m_toolBar, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
 }
