@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/ui/CommandTarget.h"
 
@@ -63,7 +65,9 @@ private:
 
     void RegisterCommands();
     void OpenRecent(int index);
-    void OnFileTextRead(const std::string& text);
+    void OnFileTextRead(const std::string& text, std::optional<std::size_t> nulOffset);
+    // The text was cut at a NUL byte at offset: said before the text is shown.
+    void ShowNulWarning(std::size_t offset);
     void OnFileLoaded();
     // Shows a file the document has opened (or why it could not); built: its
     // tree items, if made already.
