@@ -123,6 +123,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     m_splitter->setSizes({half, half});
     setCentralWidget(m_splitter);
     m_docCommands = new DocCommands(doc, ui, *this);
+    m_docCommands->m_onSaved = [this](const QString& path) { m_app.AddRecentFile(path); };
 
     CreateActions();
     CreateMenus();
