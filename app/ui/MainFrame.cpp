@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -27,24 +28,64 @@ namespace quorrel {
 
 namespace {
 
-// Arrow keys move the splitter bar until Enter or Escape (the Split command).
+// The Split command: arrow keys move the splitter bar until Enter places it
+// or Esc puts it back. Any other key, or a mouse click, ends the mode as Esc
+// does and then goes where it was meant to.
 class SplitterKeys : public QObject {
 public:
-    SplitterKeys(QSplitter* splitter, QWidget* restoreFocus)
+    static constexpr const char* kName = "splitterKeys";  // while the mode lasts
+
+    SplitterKeys(QSplitter* splitter, QWidget* restoreFocus, std::function<void()> ended)
         : QObject(splitter),
           m_splitter(splitter),
           m_restore(restoreFocus),
-          m_start(splitter->sizes()) {
+          m_start(splitter->sizes()),
+          m_ended(std::move(ended)) {
+        setObjectName(kName);
         qApp->installEventFilter(this);
         m_splitter->setCursor(Qt::SplitHCursor);
     }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress) {
-            return false;
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                return OnKey(static_cast<QKeyEvent*>(event));
+            case QEvent::ShortcutOverride:
+                // A key that runs a shortcut never arrives as a key press.
+                if (!IsModeKey(static_cast<QKeyEvent*>(event)->key())) {
+                    Cancel();
+                }
+                return false;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+                Cancel();
+                return false;
+            default:
+                return false;
         }
-        auto* key = static_cast<QKeyEvent*>(event);
+    }
+
+private:
+    static bool IsModeKey(int key) {
+        switch (key) {
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+            case Qt::Key_Escape:
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Shift:
+            case Qt::Key_Control:
+            case Qt::Key_Alt:
+            case Qt::Key_AltGr:
+            case Qt::Key_Meta:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    bool OnKey(QKeyEvent* key) {
         QList<int> sizes = m_splitter->sizes();
         int step = (key->modifiers() & Qt::ControlModifier) ? 1 : 10;
         switch (key->key()) {
@@ -55,31 +96,44 @@ protected:
                 m_splitter->setSizes({sizes[0] + step, std::max(0, sizes[1] - step)});
                 return true;
             case Qt::Key_Escape:
-                m_splitter->setSizes(m_start);
-                Finish();
+                Cancel();
                 return true;
             case Qt::Key_Return:
             case Qt::Key_Enter:
                 Finish();
                 return true;
+            case Qt::Key_Shift:
+            case Qt::Key_Control:
+            case Qt::Key_Alt:
+            case Qt::Key_AltGr:
+            case Qt::Key_Meta:
+                return false;  // held for a finer step, or on the way to another key
             default:
-                return true;  // other keys wait until the bar is placed
+                Cancel();
+                return false;
         }
     }
 
-private:
+    void Cancel() {
+        m_splitter->setSizes(m_start);
+        Finish();
+    }
+
     void Finish() {
+        setObjectName(QString());
         qApp->removeEventFilter(this);
         m_splitter->unsetCursor();
         if (m_restore) {
             m_restore->setFocus();
         }
+        m_ended();
         deleteLater();
     }
 
     QSplitter* m_splitter;
-    QWidget* m_restore;
+    QPointer<QWidget> m_restore;
     QList<int> m_start;
+    std::function<void()> m_ended;
 };
 
 // A toolbar button whose command has no tooltip text shows none: Qt would
@@ -502,7 +556,11 @@ void CMainFrame::NextPane() {
 }
 
 void CMainFrame::SplitWithKeyboard() {
-    new SplitterKeys(m_splitter, m_active);
+    if (m_splitter->findChild<QObject*>(QLatin1String(SplitterKeys::kName),
+                                        Qt::FindDirectChildrenOnly) != nullptr) {
+        return;  // the bar is being moved already
+    }
+    new SplitterKeys(m_splitter, m_active, [this] { statusBar()->clearMessage(); });
     statusBar()->showMessage(
         QStringLiteral("Use the arrow keys to move the bar; Enter places it, Esc cancels."));
 }
