@@ -102,6 +102,16 @@ private slots:
             QVERIFY2(w.text() == original.toStdString(), qPrintable(name));
             QVERIFY2(w.source().SendScintilla(QsciScintilla::SCI_GETZOOM) == 0, qPrintable(name));
         }
+        // Held with Ctrl, a character key types nothing (Ctrl++ is "+" to the platform).
+        for (char c : {'+', '=', '-', '1', '/'}) {
+            for (Qt::KeyboardModifiers modifiers : {ctrl, ctrlShift}) {
+                w.source().setText(original);
+                w.source().setCursorPosition(0, 5);
+                QTest::keyClick(w.frame().windowHandle(), c, modifiers);
+                QVERIFY2(w.text() == original.toStdString(),
+                         qPrintable(QKeySequence(modifiers | Qt::Key(c)).toString()));
+            }
+        }
         // Nothing is redone with Ctrl+Y after an undo.
         w.source().setText(original);
         w.source().setCursorPosition(1, 0);

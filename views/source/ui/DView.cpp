@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 
@@ -136,6 +137,22 @@ void CDView::OnActivateView(bool activate) {
 void CDView::focusInEvent(QFocusEvent* event) {
     QsciScintilla::focusInEvent(event);
     emit activated();
+}
+
+void CDView::keyPressEvent(QKeyEvent* event) {
+    // With Ctrl (and perhaps Shift) held a key is a command, never text, as in
+    // Qt's own edit controls; the component would type the "+" of Ctrl++.
+    Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::ControlModifier ||
+        modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        QKeyEvent command(event->type(), event->key(), event->modifiers(), event->nativeScanCode(),
+                          event->nativeVirtualKey(), event->nativeModifiers(), QString(),
+                          event->isAutoRepeat(), ushort(event->count()));
+        QsciScintilla::keyPressEvent(&command);
+        event->setAccepted(command.isAccepted());
+        return;
+    }
+    QsciScintilla::keyPressEvent(event);
 }
 
 void CDView::ShowParseError(const ParseError* error) {
