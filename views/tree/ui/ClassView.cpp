@@ -290,7 +290,10 @@ void CClassView::OnKeyboardContextMenu() {
         return;
     }
     scrollTo(index);
-    OnContextMenu(viewport()->mapToGlobal(visualRect(index).center()));
+    // Over the start of the label, as if the item had been right-clicked there.
+    QRect rect = visualRect(index);
+    QPoint at(rect.left() + std::min(rect.width() / 2, 2 * rect.height()), rect.center().y());
+    OnContextMenu(viewport()->mapToGlobal(at));
 }
 
 void CClassView::OnContextMenu(const QPoint& globalPos) {
