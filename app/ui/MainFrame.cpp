@@ -10,10 +10,12 @@
 #include <QPointer>
 #include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 #include "app/ui/Artwork.h"
 #include "app/ui/Commands.h"
@@ -563,6 +565,39 @@ void CMainFrame::SplitWithKeyboard() {
     new SplitterKeys(m_splitter, m_active, [this] { statusBar()->clearMessage(); });
     statusBar()->showMessage(
         QStringLiteral("Use the arrow keys to move the bar; Enter places it, Esc cancels."));
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_decorationWait != nullptr || event->spontaneous()) {
+        return;
+    }
+    // A window manager adds its frame after the window is mapped and tells
+    // its size a little later; without one there is none and nothing to do.
+    constexpr int kInterval = 20, kLongest = 2000;
+    m_decorationWait = new QTimer(this);
+    m_decorationWait->setInterval(kInterval);
+    connect(m_decorationWait, &QTimer::timeout, this, [this, ticks = 0]() mutable {
+        if (++ticks * kInterval >= kLongest) {
+            m_decorationWait->stop();
+        }
+        FitDecorationsIntoInitialGeometry();
+    });
+    m_decorationWait->start();
+}
+
+void CMainFrame::FitDecorationsIntoInitialGeometry() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    QMargins decorations = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (screen == nullptr || windowState() != Qt::WindowNoState) {
+        m_decorationWait->stop();  // maximised or the like: the user's choice holds
+        return;
+    }
+    if (decorations.isNull()) {
+        return;
+    }
+    m_decorationWait->stop();
+    setGeometry(InitialGeometry(screen->size()).marginsRemoved(decorations));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
