@@ -105,7 +105,7 @@ int WidthForTitle(const QString& title) {
     QFont font = QApplication::font();
     font.setBold(true);
     QFontMetrics metrics(font);
-    return metrics.horizontalAdvance(title) + 6 * metrics.height();
+    return metrics.horizontalAdvance(title) + 8 * metrics.height();
 }
 
 }  // namespace
