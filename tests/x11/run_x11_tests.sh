@@ -181,7 +181,7 @@ if ! read -r ex ey < <(blue_label 2); then
 else
 	xdotool mousemove --window "$window" "$ex" "$ey" click 3
 	if wait_for 3 has_window Quorrel; then
-		shot -crop 620x330+640+130 "$shots/tree-context-menu.png"
+		shot -crop 540x330+645+130 "$shots/tree-context-menu.png"
 		xdotool key Down Return
 		if wait_for 3 has_window "Add Attribute"; then
 			pass "first tree command after a load opens its dialog"
