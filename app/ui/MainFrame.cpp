@@ -572,32 +572,33 @@ void CMainFrame::showEvent(QShowEvent* event) {
     if (m_decorationWait != nullptr || event->spontaneous()) {
         return;
     }
+    m_decorationWait = new QTimer(this);
+    if (FitDecorationsIntoInitialGeometry()) {
+        return;  // the window system knew them at once
+    }
     // A window manager adds its frame after the window is mapped and tells
     // its size a little later; without one there is none and nothing to do.
     constexpr int kInterval = 20, kLongest = 2000;
-    m_decorationWait = new QTimer(this);
     m_decorationWait->setInterval(kInterval);
     connect(m_decorationWait, &QTimer::timeout, this, [this, ticks = 0]() mutable {
-        if (++ticks * kInterval >= kLongest) {
+        if (FitDecorationsIntoInitialGeometry() || ++ticks * kInterval >= kLongest) {
             m_decorationWait->stop();
         }
-        FitDecorationsIntoInitialGeometry();
     });
     m_decorationWait->start();
 }
 
-void CMainFrame::FitDecorationsIntoInitialGeometry() {
+bool CMainFrame::FitDecorationsIntoInitialGeometry() {
     QScreen* screen = QGuiApplication::primaryScreen();
-    QMargins decorations = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     if (screen == nullptr || windowState() != Qt::WindowNoState) {
-        m_decorationWait->stop();  // maximised or the like: the user's choice holds
-        return;
+        return true;  // maximised or the like: the user's choice holds
     }
+    QMargins decorations = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     if (decorations.isNull()) {
-        return;
+        return false;
     }
-    m_decorationWait->stop();
     setGeometry(InitialGeometry(screen->size()).marginsRemoved(decorations));
+    return true;
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -73,8 +73,9 @@ private:
     void NextPane();
     void SplitWithKeyboard();
     // The initial geometry is the frame's, decorations included: once the
-    // window system tells how large they are, the client area makes room for them.
-    void FitDecorationsIntoInitialGeometry();
+    // window system tells how large they are, the client area makes room for
+    // them. False while their size is not known yet.
+    bool FitDecorationsIntoInitialGeometry();
 
     CXmlEditApp& m_app;
     CDoc& m_doc;
@@ -89,7 +90,8 @@ private:
     QMenu* m_recentMenuAnchor = nullptr;
     std::map<int, QAction*> m_actions;
     std::vector<QAction*> m_recentActions;
-    QTimer* m_decorationWait = nullptr;  // until the decorations are known, after the first show
+    QTimer* m_decorationWait =
+        nullptr;  // made on the first show; runs until the decorations are known
 };
 
 }  // namespace quorrel
