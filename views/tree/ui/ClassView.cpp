@@ -264,8 +264,8 @@ void CClassView::keyPressEvent(QKeyEvent* event) {
 
 void CClassView::contextMenuEvent(QContextMenuEvent* event) {
     if (event->reason() == QContextMenuEvent::Keyboard) {
-        // Some platforms turn the Menu key into this event at the mouse
-        // pointer; the menu belongs to the current item all the same.
+        // X turns the Menu key into this event before the key press arrives;
+        // the menu belongs to the current item, wherever the pointer is.
         m_menuKeyHandled = true;
         OnKeyboardContextMenu();
     } else {
