@@ -27,6 +27,10 @@ PACKAGES=(
 	cmake
 	ninja-build
 	xvfb
+	openbox
+	xdotool
+	x11-utils
+	imagemagick
 	g++
 	pkg-config
 	clang-format

@@ -7,12 +7,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QWindow>
 
 #include "app/ui/Artwork.h"
 #include "app/ui/Commands.h"
@@ -27,24 +30,64 @@ namespace quorrel {
 
 namespace {
 
-// Arrow keys move the splitter bar until Enter or Escape (the Split command).
+// The Split command: arrow keys move the splitter bar until Enter places it
+// or Esc puts it back. Any other key, or a mouse click, ends the mode as Esc
+// does and then goes where it was meant to.
 class SplitterKeys : public QObject {
 public:
-    SplitterKeys(QSplitter* splitter, QWidget* restoreFocus)
+    static constexpr const char* kName = "splitterKeys";  // while the mode lasts
+
+    SplitterKeys(QSplitter* splitter, QWidget* restoreFocus, std::function<void()> ended)
         : QObject(splitter),
           m_splitter(splitter),
           m_restore(restoreFocus),
-          m_start(splitter->sizes()) {
+          m_start(splitter->sizes()),
+          m_ended(std::move(ended)) {
+        setObjectName(kName);
         qApp->installEventFilter(this);
         m_splitter->setCursor(Qt::SplitHCursor);
     }
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress) {
-            return false;
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                return OnKey(static_cast<QKeyEvent*>(event));
+            case QEvent::ShortcutOverride:
+                // A key that runs a shortcut never arrives as a key press.
+                if (!IsModeKey(static_cast<QKeyEvent*>(event)->key())) {
+                    Cancel();
+                }
+                return false;
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+                Cancel();
+                return false;
+            default:
+                return false;
         }
-        auto* key = static_cast<QKeyEvent*>(event);
+    }
+
+private:
+    static bool IsModeKey(int key) {
+        switch (key) {
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+            case Qt::Key_Escape:
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Shift:
+            case Qt::Key_Control:
+            case Qt::Key_Alt:
+            case Qt::Key_AltGr:
+            case Qt::Key_Meta:
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    bool OnKey(QKeyEvent* key) {
         QList<int> sizes = m_splitter->sizes();
         int step = (key->modifiers() & Qt::ControlModifier) ? 1 : 10;
         switch (key->key()) {
@@ -55,31 +98,54 @@ protected:
                 m_splitter->setSizes({sizes[0] + step, std::max(0, sizes[1] - step)});
                 return true;
             case Qt::Key_Escape:
-                m_splitter->setSizes(m_start);
-                Finish();
+                Cancel();
                 return true;
             case Qt::Key_Return:
             case Qt::Key_Enter:
                 Finish();
                 return true;
+            case Qt::Key_Shift:
+            case Qt::Key_Control:
+            case Qt::Key_Alt:
+            case Qt::Key_AltGr:
+            case Qt::Key_Meta:
+                return false;  // held for a finer step, or on the way to another key
             default:
-                return true;  // other keys wait until the bar is placed
+                Cancel();
+                return false;
         }
     }
 
-private:
+    void Cancel() {
+        m_splitter->setSizes(m_start);
+        Finish();
+    }
+
     void Finish() {
+        setObjectName(QString());
         qApp->removeEventFilter(this);
         m_splitter->unsetCursor();
         if (m_restore) {
             m_restore->setFocus();
         }
+        m_ended();
         deleteLater();
     }
 
     QSplitter* m_splitter;
-    QWidget* m_restore;
+    QPointer<QWidget> m_restore;
     QList<int> m_start;
+    std::function<void()> m_ended;
+};
+
+// A toolbar button whose command has no tooltip text shows none: Qt would
+// show the menu text instead.
+class NoTooltip : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::ToolTip; }
 };
 
 struct Accelerator {
@@ -113,6 +179,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     m_splitter->setSizes({half, half});
     setCentralWidget(m_splitter);
     m_docCommands = new DocCommands(doc, ui, *this);
+    m_docCommands->m_onSaved = [this](const QString& path) { m_app.AddRecentFile(path); };
 
     CreateActions();
     CreateMenus();
@@ -122,6 +189,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     RegisterCommands();
 
     m_tree->m_actionOf = [this](int id) { return Action(id); };
+    m_source->m_printer = [this]() -> QsciPrinter& { return m_app.Printer(); };
     connect(m_tree, &CClassView::parsed, this,
             [this](const ParseError* error) { m_source->ShowParseError(error); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
@@ -304,6 +372,11 @@ void CMainFrame::CreateToolBar() {
         QAction* action = m_actions.at(id);
         action->setIcon(ToolbarIcon(id));
         m_toolBar->addAction(action);
+        if (const CommandText* command = FindCommand(id);
+            command && TooltipOf(*command).isEmpty()) {
+            QWidget* button = m_toolBar->widgetForAction(action);
+            button->installEventFilter(new NoTooltip(button));
+        }
     }
     connect(m_toolBar, &QToolBar::visibilityChanged, this, &CMainFrame::UpdateCommandUI);
 }
@@ -485,9 +558,47 @@ void CMainFrame::NextPane() {
 }
 
 void CMainFrame::SplitWithKeyboard() {
-    new SplitterKeys(m_splitter, m_active);
+    if (m_splitter->findChild<QObject*>(QLatin1String(SplitterKeys::kName),
+                                        Qt::FindDirectChildrenOnly) != nullptr) {
+        return;  // the bar is being moved already
+    }
+    new SplitterKeys(m_splitter, m_active, [this] { statusBar()->clearMessage(); });
     statusBar()->showMessage(
         QStringLiteral("Use the arrow keys to move the bar; Enter places it, Esc cancels."));
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_decorationWait != nullptr || event->spontaneous()) {
+        return;
+    }
+    m_decorationWait = new QTimer(this);
+    if (FitDecorationsIntoInitialGeometry()) {
+        return;  // the window system knew them at once
+    }
+    // A window manager adds its frame after the window is mapped and tells
+    // its size a little later; without one there is none and nothing to do.
+    constexpr int kInterval = 20, kLongest = 2000;
+    m_decorationWait->setInterval(kInterval);
+    connect(m_decorationWait, &QTimer::timeout, this, [this, ticks = 0]() mutable {
+        if (FitDecorationsIntoInitialGeometry() || ++ticks * kInterval >= kLongest) {
+            m_decorationWait->stop();
+        }
+    });
+    m_decorationWait->start();
+}
+
+bool CMainFrame::FitDecorationsIntoInitialGeometry() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr || windowState() != Qt::WindowNoState) {
+        return true;  // maximised or the like: the user's choice holds
+    }
+    QMargins decorations = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (decorations.isNull()) {
+        return false;
+    }
+    setGeometry(InitialGeometry(screen->size()).marginsRemoved(decorations));
+    return true;
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

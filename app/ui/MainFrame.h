@@ -12,6 +12,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QSplitter;
+class QTimer;
 class QToolBar;
 
 namespace quorrel {
@@ -58,6 +59,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     CommandTarget* Route(int id) const;
@@ -70,6 +72,10 @@ private:
     void OnFocusChanged(QWidget* old, QWidget* now);
     void NextPane();
     void SplitWithKeyboard();
+    // The initial geometry is the frame's, decorations included: once the
+    // window system tells how large they are, the client area makes room for
+    // them. False while their size is not known yet.
+    bool FitDecorationsIntoInitialGeometry();
 
     CXmlEditApp& m_app;
     CDoc& m_doc;
@@ -84,6 +90,8 @@ private:
     QMenu* m_recentMenuAnchor = nullptr;
     std::map<int, QAction*> m_actions;
     std::vector<QAction*> m_recentActions;
+    QTimer* m_decorationWait =
+        nullptr;  // made on the first show; runs until the decorations are known
 };
 
 }  // namespace quorrel

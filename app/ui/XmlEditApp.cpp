@@ -1,10 +1,11 @@
 #include "app/ui/XmlEditApp.h"
 
+#include <Qsci/qsciprinter.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+
 #include <QPageSetupDialog>
-#include <QPrinter>
 
 #include <exception>
 #include <system_error>
@@ -27,6 +28,8 @@ struct CXmlEditApp::FileOpenRun {
     std::shared_ptr<FileDocument> file;  // the worker's until it has ended
     CTreeItems items;                    // likewise
     bool textShown = false;
+    bool warning = false;          // the NUL warning is on screen
+    bool loadedMeanwhile = false;  // and the open ended while it was
     bool closeWhenDone = false;
     std::function<void(bool)> done;
     std::jthread worker;  // declared last, so it is joined before the rest goes
@@ -119,8 +122,20 @@ bool CXmlEditApp::OnFileOpen() {
 }
 
 bool CXmlEditApp::OpenDocumentFile(const QString& path) {
-    return ShowOpenedFile(m_doc->OnOpenDocument(QFileInfo(path).absoluteFilePath().toStdString()),
-                          nullptr);
+    FileDocument file = CDoc::ReadFileDocument(QFileInfo(path).absoluteFilePath().toStdString());
+    if (file.error.empty()) {
+        if (file.decoded.nulOffset) {
+            ShowNulWarning(*file.decoded.nulOffset);  // before the text and any parse error
+        }
+        CDoc::ParseFileDocument(file, m_doc->FileParseOptions(file.path));
+    }
+    return ShowOpenedFile(m_doc->FinishOpenDocument(std::move(file)), nullptr);
+}
+
+void CXmlEditApp::ShowNulWarning(std::size_t offset) {
+    m_ui->ShowMessage(
+        "The file holds a NUL character at byte " + std::to_string(offset) +
+        ". The text ends there: what follows it is not shown, and a save will not write it.");
 }
 
 void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
@@ -151,7 +166,9 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
                 *file = CDoc::ReadFileDocument(absolute);
                 if (file->error.empty()) {
                     // The text is shown while it is parsed: both only read it.
-                    post([this, file] { OnFileTextRead(file->decoded.text); });
+                    post([this, file] {
+                        OnFileTextRead(file->decoded.text, file->decoded.nulOffset);
+                    });
                     CDoc::ParseFileDocument(*file, options);
                     if (!file->decoded.text.empty()) {
                         BuildTreeFromDom(*file->dom, current->items);
@@ -180,13 +197,26 @@ void CXmlEditApp::CloseWhenOpened() {
     }
 }
 
-void CXmlEditApp::OnFileTextRead(const std::string& text) {
+void CXmlEditApp::OnFileTextRead(const std::string& text, std::optional<std::size_t> nulOffset) {
+    if (nulOffset) {
+        // A message box runs the event loop: the end of the open waits for it.
+        m_openRun->warning = true;
+        ShowNulWarning(*nulOffset);
+        m_openRun->warning = false;
+    }
     m_openRun->textShown = true;
     m_frame->TreeView()->ShowNoItems();
     m_frame->SourceView()->ShowLoadingText(text);
+    if (m_openRun->loadedMeanwhile) {
+        OnFileLoaded();
+    }
 }
 
 void CXmlEditApp::OnFileLoaded() {
+    if (m_openRun->warning) {
+        m_openRun->loadedMeanwhile = true;
+        return;
+    }
     std::unique_ptr<FileOpenRun> run = std::move(m_openRun);
     run->worker.join();
     m_frame->SourceView()->setReadOnly(false);
@@ -213,11 +243,6 @@ bool CXmlEditApp::ShowOpenedFile(const LoadResult& loaded, CTreeItems* built) {
     if (!loaded.opened) {
         m_ui->ShowMessage(loaded.error);
         return false;
-    }
-    if (loaded.nulOffset) {
-        m_ui->ShowMessage(
-            "The file holds a NUL character at byte " + std::to_string(*loaded.nulOffset) +
-            ". The text ends there: what follows it is not shown, and a save will not write it.");
     }
     if (built != nullptr) {
         m_frame->TreeView()->UseBuiltItems(std::move(*built));
@@ -292,14 +317,20 @@ void CXmlEditApp::OnHelpTopics() {
     HelpWindow::Show(file, m_frame.get());
 }
 
+QsciPrinter& CXmlEditApp::Printer() {
+    if (!m_printer) {
+        m_printer = std::make_unique<QsciPrinter>();
+        // The source pane's margins: 720 twips on every side.
+        m_printer->setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    }
+    return *m_printer;
+}
+
 void CXmlEditApp::RegisterCommands() {
     On(ID_FILE_NEW, [this] { OnFileNew(); });
     On(ID_FILE_OPEN, [this] { OnFileOpen(); });
     On(ID_FILE_PRINT_SETUP, [this] {
-        if (!m_printer) {
-            m_printer = std::make_unique<QPrinter>();
-        }
-        QPageSetupDialog dialog(m_printer.get(), m_frame.get());
+        QPageSetupDialog dialog(&Printer(), m_frame.get());
         dialog.exec();
     });
     for (int i = 0; i < kRecentFiles; ++i) {

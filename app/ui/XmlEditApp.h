@@ -6,10 +6,12 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/ui/CommandTarget.h"
 
-class QPrinter;
+class QsciPrinter;
 
 namespace quorrel {
 
@@ -50,6 +52,9 @@ public:
     void OnAppAbout();
     void OnAppExit();
     void OnHelpTopics();
+    // The one printer of the run: File > Print Setup sets it up, Print and
+    // Print Preview print on it. Made when first needed.
+    QsciPrinter& Printer();
     // Where the help lives; empty when it cannot be found.
     static QString HelpFile();
 
@@ -60,7 +65,9 @@ private:
 
     void RegisterCommands();
     void OpenRecent(int index);
-    void OnFileTextRead(const std::string& text);
+    void OnFileTextRead(const std::string& text, std::optional<std::size_t> nulOffset);
+    // The text was cut at a NUL byte at offset: said before the text is shown.
+    void ShowNulWarning(std::size_t offset);
     void OnFileLoaded();
     // Shows a file the document has opened (or why it could not); built: its
     // tree items, if made already.
@@ -70,7 +77,7 @@ private:
     std::unique_ptr<UserInterface> m_ui;
     std::unique_ptr<CDoc> m_doc;
     std::unique_ptr<CMainFrame> m_frame;
-    std::unique_ptr<QPrinter> m_printer;
+    std::unique_ptr<QsciPrinter> m_printer;
     QStringList m_recent;
     std::unique_ptr<FileOpenRun> m_openRun;  // while a file is opened in the background
 };

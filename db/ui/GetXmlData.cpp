@@ -96,7 +96,7 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
     }
     progress.SetPos(45);
 
-    doc.SetPathName(std::filesystem::absolute(kGeneratedName).string());
+    doc.SetLocalPathName(std::filesystem::absolute(kGeneratedName).string());
     doc.m_codec = TextCodec();
     doc.m_pDomDoc = std::move(dom);
     CDView* sourceView = frame.SourceView();

@@ -148,6 +148,12 @@ public:
     void SetModifiedFlag(bool modified = true) { m_bModified = modified; }
     const std::string& GetPathName() const { return m_strPathName; }
     void SetPathName(std::string path) { m_strPathName = std::move(path); }
+    // The document becomes a local file's (Get Xml Data): whatever its text
+    // names resolves beside that file, no longer against a URL it came from.
+    void SetLocalPathName(std::string path) {
+        m_strPathName = std::move(path);
+        m_strSourceUrl.clear();
+    }
     MessageSink& Messages() { return m_sink; }
 
     static constexpr std::string_view kParseHint =

@@ -80,6 +80,9 @@ bool DocCommands::DoSave(const QString& path) {
         return false;
     }
     m_frame.UpdateTitle();
+    if (m_onSaved) {
+        m_onSaved(path);
+    }
     return true;
 }
 

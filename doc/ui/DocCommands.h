@@ -37,6 +37,9 @@ public:
     // Stops a fetch under way; closeAfter closes the window once it has stopped.
     void CancelUrlFetch(bool closeAfter);
 
+    // Told of every file the document was saved to (the recent-file list).
+    std::function<void(const QString& path)> m_onSaved;
+
     // How the URL dialog is shown; the tests replace it.
     std::function<int(CUrlDlg& dialog)> m_execUrlDialog;
 

@@ -1,5 +1,6 @@
 #include "edit/ui/TreeCommandDlg.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -98,6 +99,15 @@ QLineEdit* AddField(QGridLayout* grid, QWidget* parent, const char* prompt, int 
     return field;
 }
 
+// How wide a window must be for a window manager to show its whole title: the
+// title in a bold title-bar font, and room for the icon and three buttons.
+int WidthForTitle(const QString& title) {
+    QFont font = QApplication::font();
+    font.setBold(true);
+    QFontMetrics metrics(font);
+    return metrics.horizontalAdvance(title) + 8 * metrics.height();
+}
+
 }  // namespace
 
 const TreeCommandDialogText& DialogTextOf(TreeCommand command) {
@@ -145,6 +155,7 @@ CTreeCommandDlg::CTreeCommandDlg(const TreeCommandDialogText& text, QWidget* par
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    setMinimumWidth(WidthForTitle(windowTitle()));
 }
 
 CommandInputs CTreeCommandDlg::Inputs() const {

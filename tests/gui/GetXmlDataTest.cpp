@@ -23,7 +23,10 @@
 #include "db/ui/DataSourceDlg.h"
 #include "db/ui/EditListCtrl.h"
 #include "doc/core/Doc.h"
+#include "doc/ui/DocCommands.h"
+#include "doc/ui/UrlDlg.h"
 #include "tests/gui/ScriptedUi.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 
@@ -552,6 +555,57 @@ private slots:
         QCOMPARE(s.source().Text(),
                  std::string("<?xml version = \"1.0\"?>\n<rowset>\n\t</rowset>\n"));
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("Quorreldata.xml - Quorrel"));
+    }
+
+    // After a document from a URL, the generated document is a local one:
+    // what its text names is read beside it, not fetched from the old server.
+    void generatedDocumentForgetsTheUrlItCameAfter() {
+        QTemporaryDir folder;
+        struct Back {
+            QString folder = QDir::currentPath();
+            ~Back() { QDir::setCurrent(folder); }
+        } back;
+        QVERIFY(QDir::setCurrent(folder.path()));
+        QFile local(folder.filePath(QStringLiteral("rows.dtd")));
+        QVERIFY(local.open(QIODevice::WriteOnly));
+        local.write("<!ENTITY where \"local\">");
+        local.close();
+        qputenv("no_proxy", "127.0.0.1");
+        qputenv("NO_PROXY", "127.0.0.1");
+        test::LoopbackHttpServer server;
+        server.Route("/d/doc.xml", test::HttpResponse{200, "OK", "<d><e/></d>", {}});
+        server.Route("/d/rows.dtd",
+                     test::HttpResponse{200, "OK", "<!ENTITY where \"remote\">", {}});
+
+        Session s;
+        s.frame().Document().m_execUrlDialog = [&](CUrlDlg& dialog) {
+            dialog.show();
+            dialog.UrlField()->selectAll();
+            QTest::keyClicks(dialog.UrlField(), QString::fromStdString(server.Url("/d/doc.xml")));
+            dialog.accept();
+            return dialog.result();
+        };
+        s.ui->saveAnswer = SaveAnswer::Discard;
+        s.frame().OnCommand(ID_OPEN_URL);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().Document().IsFetching(), 30000);
+        QCOMPARE(s.frame().windowTitle(), QStringLiteral("Quorrel.xml - Quorrel"));
+
+        DialogScript script;
+        script.Then(FillSource(QStringLiteral("QuorrelSample"),
+                               QStringLiteral("SELECT id FROM products WHERE id < 2")));
+        script.Then(Press(true));
+        s.frame().OnCommand(ID_GET_XML_DATA);
+        QCOMPARE(s.frame().windowTitle(), QStringLiteral("Quorreldata.xml - Quorrel"));
+        QVERIFY(s.doc().SourceUrl().empty());
+        const std::size_t requests = server.Requests().size();
+
+        s.source().setText(QStringLiteral(
+            "<!DOCTYPE rowset SYSTEM \"rows.dtd\">\n<rowset><row>&where;</row></rowset>\n"));
+        s.frame().OnCommand(ID_VALIDATE_NO);
+        s.frame().OnCommand(ID_PARSE);
+        QVERIFY(s.ui->messages.empty());
+        QCOMPARE(CountLabelled(s.tree().Items().TopItems(), "local"), 1);
+        QCOMPARE(server.Requests().size(), requests);
     }
 };
 

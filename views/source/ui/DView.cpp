@@ -1,15 +1,19 @@
 #include "views/source/ui/DView.h"
 
+#include <Qsci/qscicommand.h>
+#include <Qsci/qscicommandset.h>
 #include <Qsci/qsciprinter.h>
 
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "app/ui/Commands.h"
 #include "views/source/ui/FindDialog.h"
@@ -43,9 +47,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
     setTabWidth(std::max(1, int(std::lround(tabPixels / std::max(1.0, charWidth)))));
     setWrapMode(WrapNone);
     setEolMode(EolUnix);
-    setMarginType(0, NumberMargin);
-    setMarginWidth(0, QStringLiteral("000000"));
-    setMarginLineNumbers(0, true);
+    SetUpLineNumbers();
     setMarginWidth(1, 12);
     setMarginSensitivity(1, false);
     m_errorMarker = markerDefine(QsciScintilla::RightTriangle);
@@ -55,6 +57,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
     connect(this, &QsciScintilla::textChanged, this, &CDView::OnChange);
     m_doc.m_textSource = [this] { return Text(); };
     RegisterCommands();
+    SetUpKeys();
 }
 
 CDView::~CDView() {
@@ -136,6 +139,22 @@ void CDView::focusInEvent(QFocusEvent* event) {
     emit activated();
 }
 
+void CDView::keyPressEvent(QKeyEvent* event) {
+    // With Ctrl (and perhaps Shift) held a key is a command, never text, as in
+    // Qt's own edit controls; the component would type the "+" of Ctrl++.
+    Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::ControlModifier ||
+        modifiers == (Qt::ControlModifier | Qt::ShiftModifier)) {
+        QKeyEvent command(event->type(), event->key(), event->modifiers(), event->nativeScanCode(),
+                          event->nativeVirtualKey(), event->nativeModifiers(), QString(),
+                          event->isAutoRepeat(), ushort(event->count()));
+        QsciScintilla::keyPressEvent(&command);
+        event->setAccepted(command.isAccepted());
+        return;
+    }
+    QsciScintilla::keyPressEvent(event);
+}
+
 void CDView::ShowParseError(const ParseError* error) {
     markerDeleteAll(m_errorMarker);
     if (error == nullptr || error->line <= 0) {
@@ -164,8 +183,10 @@ bool CDView::HasErrorMark() const {
 }
 
 void CDView::Print() {
-    QsciPrinter printer;
-    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
+    if (!m_printer) {
+        return;
+    }
+    QsciPrinter& printer = m_printer();
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted) {
         printer.printRange(this);
@@ -173,9 +194,10 @@ void CDView::Print() {
 }
 
 void CDView::PrintPreview() {
-    QsciPrinter printer;
-    printer.setPageMargins(QMarginsF(0.5, 0.5, 0.5, 0.5), QPageLayout::Inch);
-    QPrintPreviewDialog preview(&printer, this);
+    if (!m_printer) {
+        return;
+    }
+    QPrintPreviewDialog preview(&m_printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* p) { static_cast<QsciPrinter*>(p)->printRange(this); });
     preview.exec();
@@ -201,6 +223,75 @@ void CDView::Replace() {
         m_find = new FindDialog(this);
     }
     m_find->showReplace(selectedText());
+}
+
+void CDView::SetUpLineNumbers() {
+    setMarginType(0, NumberMargin);
+    setMarginLineNumbers(0, true);
+    FitLineNumberMargin();
+    connect(this, &QsciScintilla::linesChanged, this, &CDView::FitLineNumberMargin);
+}
+
+void CDView::FitLineNumberMargin() {
+    constexpr int kFewestDigits = 5;
+    int digits = int(QString::number(std::max(1, lines())).size());
+    digits = std::max(digits, kFewestDigits);
+    if (digits == m_marginDigits) {
+        return;
+    }
+    m_marginDigits = digits;
+    // One digit more than the count has: the margin keeps a gap on its right.
+    setMarginWidth(0, QString(digits + 1, QLatin1Char('9')));
+}
+
+void CDView::SetUpKeys() {
+    // The keys of a plain edit control, nothing more: the component's own
+    // bindings would change case, cut, duplicate or swap lines, redo, zoom.
+    // Undo and the clipboard keys are left to the window's accelerators.
+    const auto key = [](QKeyCombination keys) { return keys.toCombined(); };
+    const std::set<int> kept = {
+        key(Qt::Key_Left),
+        key(Qt::Key_Right),
+        key(Qt::Key_Up),
+        key(Qt::Key_Down),
+        key(Qt::SHIFT | Qt::Key_Left),
+        key(Qt::SHIFT | Qt::Key_Right),
+        key(Qt::SHIFT | Qt::Key_Up),
+        key(Qt::SHIFT | Qt::Key_Down),
+        key(Qt::CTRL | Qt::Key_Left),
+        key(Qt::CTRL | Qt::Key_Right),
+        key(Qt::CTRL | Qt::Key_Up),
+        key(Qt::CTRL | Qt::Key_Down),
+        key(Qt::CTRL | Qt::SHIFT | Qt::Key_Left),
+        key(Qt::CTRL | Qt::SHIFT | Qt::Key_Right),
+        key(Qt::Key_Home),
+        key(Qt::Key_End),
+        key(Qt::SHIFT | Qt::Key_Home),
+        key(Qt::SHIFT | Qt::Key_End),
+        key(Qt::CTRL | Qt::Key_Home),
+        key(Qt::CTRL | Qt::Key_End),
+        key(Qt::CTRL | Qt::SHIFT | Qt::Key_Home),
+        key(Qt::CTRL | Qt::SHIFT | Qt::Key_End),
+        key(Qt::Key_PageUp),
+        key(Qt::Key_PageDown),
+        key(Qt::SHIFT | Qt::Key_PageUp),
+        key(Qt::SHIFT | Qt::Key_PageDown),
+        key(Qt::CTRL | Qt::Key_A),
+        key(Qt::Key_Delete),
+        key(Qt::Key_Backspace),
+        key(Qt::SHIFT | Qt::Key_Backspace),
+        key(Qt::Key_Tab),
+        key(Qt::Key_Return),
+        key(Qt::SHIFT | Qt::Key_Return),
+    };
+    for (QsciCommand* command : standardCommands()->commands()) {
+        if (!kept.contains(command->key())) {
+            command->setKey(0);
+        }
+        if (!kept.contains(command->alternateKey())) {
+            command->setAlternateKey(0);
+        }
+    }
 }
 
 void CDView::RegisterCommands() {

@@ -3,10 +3,13 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <functional>
 #include <string>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
+
+class QsciPrinter;
 
 namespace quorrel {
 
@@ -43,16 +46,23 @@ public:
 
     void Print();
     void PrintPreview();
+    // The printer of the run, as File > Print Setup left it; the frame supplies it.
+    std::function<QsciPrinter&()> m_printer;
 
 signals:
     void activated();
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnChange();
     void RegisterCommands();
+    void SetUpKeys();
+    void SetUpLineNumbers();
+    // Widens or narrows the line-number margin to the number of lines.
+    void FitLineNumberMargin();
     void Find(bool askFirst);
     void Replace();
 
@@ -62,6 +72,7 @@ private:
     bool m_updating = false;       // the document's text is being shown
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text
     int m_errorMarker = 0;
+    int m_marginDigits = 0;  // the line count's digits the margin is wide enough for
 };
 
 }  // namespace quorrel

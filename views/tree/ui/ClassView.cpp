@@ -1,8 +1,10 @@
 #include "views/tree/ui/ClassView.h"
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QStyledItemDelegate>
+#include <utility>
 
 #include "app/ui/Commands.h"
 #include "edit/ui/TreeCommandDlg.h"
@@ -205,8 +207,29 @@ void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& p
     }
 }
 
+void CClassView::selectionChanged(const QItemSelection& selected,
+                                  const QItemSelection& deselected) {
+    QTreeView::selectionChanged(selected, deselected);
+    // Selecting the item that is current already (one Qt made current on
+    // focus) changes no current index, but it is a choice all the same.
+    QModelIndex current = currentIndex();
+    if (m_recording && current.isValid() && selected.contains(current)) {
+        SetCurrentItem(TreeModel::ItemOf(current));
+    }
+}
+
 void CClassView::focusInEvent(QFocusEvent* event) {
-    QTreeView::focusInEvent(event);
+    // With no current index, Qt makes the first item current when the tree
+    // gets the focus by other means than the mouse. Coming back from a menu
+    // or a dialog that would move the focus rectangle to the root; and an
+    // item made current that way is not one the user chose, so it is never
+    // recorded (it would take the place of a right-clicked item).
+    Qt::FocusReason reason = event->reason();
+    bool returning = reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason;
+    QFocusEvent asIfClicked(QEvent::FocusIn, Qt::MouseFocusReason);
+    bool recording = std::exchange(m_recording, false);
+    QTreeView::focusInEvent(returning && !currentIndex().isValid() ? &asIfClicked : event);
+    m_recording = recording;
     emit activated();
 }
 
@@ -220,9 +243,54 @@ void CClassView::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
+void CClassView::keyPressEvent(QKeyEvent* event) {
+    bool menuKey = event->key() == Qt::Key_Menu && event->modifiers() == Qt::NoModifier;
+    bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+    if (menuKey && std::exchange(m_menuKeyHandled, false)) {
+        event->accept();  // its menu has been shown already
+        return;
+    }
+    m_menuKeyHandled = false;
+    if (menuKey || shiftF10) {
+        OnKeyboardContextMenu();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
 void CClassView::contextMenuEvent(QContextMenuEvent* event) {
-    OnContextMenu(event->globalPos());
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        // X turns the Menu key into this event before the key press arrives;
+        // the menu belongs to the current item, wherever the pointer is.
+        m_menuKeyHandled = true;
+        OnKeyboardContextMenu();
+    } else {
+        OnContextMenu(event->globalPos());
+    }
     event->accept();
+}
+
+bool CClassView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        return true;  // the tree has no tooltips
+    }
+    return QTreeView::viewportEvent(event);
+}
+
+void CClassView::OnKeyboardContextMenu() {
+    QModelIndex index = currentIndex();
+    if (!index.isValid() && m_current.hSelItem != nullptr) {
+        index = m_model->IndexOf(m_current.hSelItem);  // right-clicked, not highlighted
+    }
+    if (!index.isValid()) {
+        return;
+    }
+    scrollTo(index);
+    // Over the start of the label, as if the item had been right-clicked there.
+    QRect rect = visualRect(index);
+    QPoint at(rect.left() + std::min(rect.width() / 2, 2 * rect.height()), rect.center().y());
+    OnContextMenu(viewport()->mapToGlobal(at));
 }
 
 void CClassView::OnContextMenu(const QPoint& globalPos) {

@@ -60,14 +60,20 @@ signals:
 protected:
     void focusInEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
 
 private:
     // Replaces the shown items with fresh ones, keeping the current item where it can.
     void ShowItems(CTreeItems fresh);
     void Refresh(bool reparse);
     void RegisterCommands();
+    // Shift+F10 or the Menu key: the current item's menu, at the item.
+    void OnKeyboardContextMenu();
     std::vector<int> PositionOf(const CTreeItem* item) const;
     const CTreeItem* ItemAt(const std::vector<int>& position) const;
 
@@ -76,7 +82,8 @@ private:
     std::optional<CTreeItems> m_builtItems;  // see UseBuiltItems()
     TreeModel* m_model;
     CurrentItem m_current;
-    bool m_recording = true;  // selection changes record the current item
+    bool m_recording = true;        // selection changes record the current item
+    bool m_menuKeyHandled = false;  // the platform made the Menu key a context-menu event
 };
 
 }  // namespace quorrel
