@@ -224,29 +224,6 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate) {
     BuildTreeFromDom(opened.doc, opened.items);
 }
 
-// "0.2.1": positions from the top item down.
-const CTreeItem* FindItem(const CTreeItems& items, std::string_view position) {
-    std::span<const CTreeItem> level = items.TopItems();
-    const CTreeItem* item = nullptr;
-    while (!position.empty()) {
-        std::size_t dot = position.find('.');
-        std::string_view part = position.substr(0, dot);
-        std::size_t index = 0;
-        auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), index);
-        if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
-            index >= level.size()) {
-            return nullptr;
-        }
-        item = &level[index];
-        level = item->children();
-        position = dot == std::string_view::npos ? std::string_view() : position.substr(dot + 1);
-        if (dot != std::string_view::npos && position.empty()) {
-            return nullptr;
-        }
-    }
-    return item;
-}
-
 bool IsElementItem(const CTreeItem* item) {
     return item->selectedImage() == IMG_ROOT || item->selectedImage() == IMG_ELEMENT_LEAF ||
            item->selectedImage() == IMG_ELEMENT_PARENT_OPEN;
@@ -282,7 +259,7 @@ int Path(const std::vector<std::string_view>& args) {
     if (opened.status != 0) {
         return opened.status;
     }
-    const CTreeItem* item = FindItem(opened.items, parsed.positional[1]);
+    const CTreeItem* item = FindItemAt(opened.items, parsed.positional[1]);
     if (item == nullptr) {
         return UsageError("no item " + parsed.positional[1] + " in the tree");
     }
@@ -307,7 +284,7 @@ int Edit(const std::vector<std::string_view>& args) {
     if (opened.status != 0) {
         return opened.status;
     }
-    const CTreeItem* item = FindItem(opened.items, parsed.positional[1]);
+    const CTreeItem* item = FindItemAt(opened.items, parsed.positional[1]);
     if (item == nullptr) {
         return UsageError("no item " + parsed.positional[1] + " in the tree");
     }

@@ -604,7 +604,7 @@ private slots:
         s.frame().OnCommand(ID_VALIDATE_NO);
         s.frame().OnCommand(ID_PARSE);
         QVERIFY(s.ui->messages.empty());
-        QCOMPARE(CountLabelled(s.tree().Items().TopItems(), "local"), 1);
+        QCOMPARE(CountLabelled(s.tree().Items(), "local"), 1);
         QCOMPARE(server.Requests().size(), requests);
     }
 };

@@ -86,13 +86,7 @@ struct Editing {
 
     // The item at a dot path of rows, e.g. "0.0.1".
     const CTreeItem* item(const QString& position) {
-        const CTreeItem* found = nullptr;
-        std::span<const CTreeItem> level = tree().Items().TopItems();
-        for (const QString& part : position.split(QLatin1Char('.'))) {
-            found = &level[std::size_t(part.toInt())];
-            level = found->children();
-        }
-        return found;
+        return FindItemAt(tree().Items(), position.toStdString());
     }
     QModelIndex index(const QString& position) { return tree().Model()->IndexOf(item(position)); }
     void select(const QString& position) {

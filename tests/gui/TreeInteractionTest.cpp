@@ -59,13 +59,7 @@ struct Window {
     QWindow* window() { return frame().windowHandle(); }
 
     const CTreeItem* item(const QString& position) {
-        const CTreeItem* found = nullptr;
-        const auto* level = &tree().Items().TopItems();
-        for (const QString& part : position.split(QLatin1Char('.'))) {
-            found = (*level)[std::size_t(part.toInt())].get();
-            level = &found->children;
-        }
-        return found;
+        return FindItemAt(tree().Items(), position.toStdString());
     }
     QModelIndex index(const QString& position) { return tree().Model()->IndexOf(item(position)); }
     QPoint inWindow(const QString& position) {

@@ -2,6 +2,7 @@
 
 #include <libxml/tree.h>
 
+#include <charconv>
 #include <stdexcept>
 
 #include "doc/core/Doc.h"
@@ -240,6 +241,28 @@ void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items) {
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items) {
     doc.ReparseDocument();
     BuildTreeFromDom(doc, items);
+}
+
+const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position) {
+    std::span<const CTreeItem> level = items.TopItems();
+    const CTreeItem* item = nullptr;
+    while (!position.empty()) {
+        std::size_t dot = position.find('.');
+        std::string_view part = position.substr(0, dot);
+        std::size_t index = 0;
+        auto [end, ec] = std::from_chars(part.data(), part.data() + part.size(), index);
+        if (part.empty() || ec != std::errc() || end != part.data() + part.size() ||
+            index >= level.size()) {
+            return nullptr;
+        }
+        item = &level[index];
+        level = item->children();
+        position = dot == std::string_view::npos ? std::string_view() : position.substr(dot + 1);
+        if (dot != std::string_view::npos && position.empty()) {
+            return nullptr;
+        }
+    }
+    return item;
 }
 
 void ExpandBranches(CTreeItems& items, const CTreeItem* item) {

@@ -95,6 +95,10 @@ void ReparseAndBuildTree(CDoc& doc, CTreeItems& items);
 // Expands the item and every element-parent item below it.
 void ExpandBranches(CTreeItems& items, const CTreeItem* item);
 
+// The item at "0.2.1": dot-separated 0-based rows from the top items down
+// ("0" the top item, "0.2" its third child); null when there is none.
+const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position);
+
 // Calls visit(item, depth) for every item in document order (parents before
 // their children), without recursion.
 template <class Visit>
