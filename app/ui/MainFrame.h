@@ -70,6 +70,10 @@ private:
     void OnFocusChanged(QWidget* old, QWidget* now);
     void NextPane();
     void SplitWithKeyboard();
+    // The source pane's typing check: its finding stays in the message pane
+    // whenever nothing else is shown there.
+    void ShowWellFormedness(const QString& message);
+    QString IdleMessage() const;
 
     CXmlEditApp& m_app;
     CDoc& m_doc;
@@ -82,6 +86,7 @@ private:
     QToolBar* m_toolBar = nullptr;
     QLabel* m_progressPane = nullptr;
     QMenu* m_recentMenuAnchor = nullptr;
+    QString m_wellFormedness;  // the typing check's finding, empty when none
     std::map<int, QAction*> m_actions;
     std::vector<QAction*> m_recentActions;
 };

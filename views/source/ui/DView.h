@@ -3,16 +3,22 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
 
+class QTimer;
+
 namespace quorrel {
 
 class FindDialog;
+class WellFormedChecker;
 class XmlLexer;
 struct ParseError;
+struct WellFormedResult;
 
 class CDView : public QsciScintilla, public CDocView, public CommandTarget {
     Q_OBJECT
@@ -41,11 +47,30 @@ public:
     // Find found nothing more.
     void ShowNotFound(const QString& text);
 
+    // Folding in the margin (on from the start); display only.
+    void EnableFolding(bool on);
+    bool FoldingEnabled() const;
+
+    // The well-formedness check once typing pauses (on from the start), for
+    // texts up to the check's size limit.
+    void EnableTypingCheck(bool on);
+    bool TypingCheckEnabled() const { return m_checkEnabled; }
+    // How long typing must pause before the check starts.
+    static constexpr int kTypingCheckDelayMs = 500;
+    // The line (0-based) where the last check marked the first error, or -1.
+    int TypingErrorLine() const;
+    bool HasTypingErrorMark() const { return TypingErrorLine() >= 0; }
+    // A check is waiting for typing to pause or running on the current text.
+    bool TypingCheckPending() const;
+
     void Print();
     void PrintPreview();
 
 signals:
     void activated();
+    // The typing check's finding for the status bar: where and why the text
+    // is not well-formed, or empty when it is (or is not checked).
+    void wellFormednessChanged(const QString& message);
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -55,6 +80,16 @@ private:
     void RegisterCommands();
     void Find(bool askFirst);
     void Replace();
+    void SetUpFolding();
+    void SetUpTypingCheck();
+    void OnTextChangedForCheck();
+    void StartTypingCheck();
+    void ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result);
+    void ClearTypingCheck();
+    void RemoveTypingMarks();
+    void MarkTypingError(long line, long column);
+    // A copy of the text that leaves Scintilla's gap where it is (at the caret).
+    std::string CopyOfText() const;
 
     CDoc& m_doc;
     XmlLexer* m_lexer;
@@ -62,6 +97,16 @@ private:
     bool m_updating = false;       // the document's text is being shown
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text
     int m_errorMarker = 0;
+    // The typing check.
+    std::unique_ptr<WellFormedChecker> m_checker;
+    QTimer* m_checkTimer = nullptr;
+    std::uint64_t m_textGeneration = 0;     // counts changes of the text
+    std::uint64_t m_checkedGeneration = 0;  // the text the last check was started on
+    bool m_checkRunning = false;
+    bool m_checkEnabled = false;
+    bool m_checkMarked = false;
+    int m_checkMarker = 0;
+    int m_checkIndicator = 0;
 };
 
 }  // namespace quorrel
