@@ -23,6 +23,9 @@ PACKAGES=(
 	cmake
 	ninja-build
 	xvfb
+	openbox
+	xdotool
+	imagemagick
 	g++
 	pkg-config
 	clang-format
