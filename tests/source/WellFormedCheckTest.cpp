@@ -224,6 +224,21 @@ TEST(WellFormedChecker, NewTextStopsTheCheckUnderWayAndDropsItsResult) {
     EXPECT_NE(delivered.threads[0], std::this_thread::get_id());
 }
 
+TEST(WellFormedChecker, HandsBackTheLastTextsMemory) {
+    Delivered delivered;
+    auto got = delivered.got.get_future();
+    WellFormedChecker checker(delivered.Function());
+    EXPECT_EQ(checker.TakeBuffer().capacity(), std::string().capacity());
+    std::string text = "<r>" + std::string(100000, 'x') + "</r>";
+    checker.Start(text, 1);
+    got.wait();
+    // Delivered after the text was given back.
+    std::string buffer = checker.TakeBuffer();
+    EXPECT_TRUE(buffer.empty());
+    EXPECT_GE(buffer.capacity(), text.size());
+    EXPECT_EQ(checker.TakeBuffer().capacity(), std::string().capacity());
+}
+
 TEST(WellFormedChecker, CancelAndDestructionStopTheCheck) {
     HeldCheck held;
     Delivered delivered;

@@ -5,6 +5,10 @@
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <climits>
 #include <mutex>
 
@@ -65,12 +69,17 @@ void OnThreadError(void* session, xmlErrorPtr e) {
 
 class ThreadErrorScope {
 public:
-    explicit ThreadErrorScope(CheckSession* session) {
+    explicit ThreadErrorScope(CheckSession* session)
+        : m_handler(xmlStructuredError), m_context(xmlStructuredErrorContext) {
         xmlSetStructuredErrorFunc(session, OnThreadError);
     }
-    ~ThreadErrorScope() { xmlSetStructuredErrorFunc(nullptr, nullptr); }
+    ~ThreadErrorScope() { xmlSetStructuredErrorFunc(m_context, m_handler); }
     ThreadErrorScope(const ThreadErrorScope&) = delete;
     ThreadErrorScope& operator=(const ThreadErrorScope&) = delete;
+
+private:
+    xmlStructuredErrorFunc m_handler;
+    void* m_context;
 };
 
 CheckSession& SessionOf(void* ctx) {
@@ -138,16 +147,22 @@ struct CtxtDeleter {
     void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
 };
 
+constexpr int kWorkerNice = 10;
+
 WellFormedResult Stopped() {
     return {WellFormedResult::Status::Stopped, 0, 0, {}};
+}
+
+void InitialiseParser() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
 }
 
 }  // namespace
 
 WellFormedResult CheckWellFormed(std::string_view utf8Text,
                                  const std::function<bool()>& stopRequested) {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
+    InitialiseParser();
     if (stopRequested && stopRequested()) {
         return Stopped();
     }
@@ -192,7 +207,10 @@ WellFormedResult CheckWellFormed(std::string_view utf8Text,
 WellFormedChecker::WellFormedChecker(Deliver deliver, Check check)
     : m_deliver(std::move(deliver)),
       m_check(std::move(check)),
-      m_worker([this](std::stop_token token) { Run(token); }) {}
+      m_worker([this](std::stop_token token) { Run(token); }) {
+    InitialiseParser();  // on the creating thread, before any check: its first call is not
+                         // thread-safe
+}
 
 WellFormedChecker::~WellFormedChecker() {
     {
@@ -225,7 +243,17 @@ void WellFormedChecker::Cancel() {
     m_pending.reset();
 }
 
+std::string WellFormedChecker::TakeBuffer() {
+    std::lock_guard lock(m_mutex);
+    std::string buffer = std::move(m_spare);
+    m_spare = std::string();
+    return buffer;
+}
+
 void WellFormedChecker::Run(std::stop_token token) {
+    // Typing goes first when the cores are busy. On Linux the nice value is
+    // the thread's own; should it not be lowered, checks merely compete as equals.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), kWorkerNice);
     for (;;) {
         Job job;
         {
@@ -254,6 +282,8 @@ void WellFormedChecker::Run(std::stop_token token) {
             std::lock_guard lock(m_mutex);
             m_running.reset();
             stale = job.stop->load() || token.stop_requested();
+            job.text.clear();  // keeps its memory for the next copy
+            m_spare = std::move(job.text);
         }
         if (!stale && result.status != WellFormedResult::Status::Stopped) {
             m_deliver(job.ticket, result);

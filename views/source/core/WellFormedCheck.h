@@ -52,6 +52,9 @@ public:
     void Start(std::string text, std::uint64_t ticket);
     // Stops the check under way and drops one not yet begun.
     void Cancel();
+    // The text of the last finished check, emptied: filling it again for the
+    // next check touches no fresh memory.
+    std::string TakeBuffer();
 
 private:
     struct Job {
@@ -68,7 +71,8 @@ private:
     std::condition_variable_any m_wake;
     std::optional<Job> m_pending;
     std::shared_ptr<std::atomic<bool>> m_running;  // the stop flag of the check under way
-    std::jthread m_worker;                         // last: starts once the rest is ready
+    std::string m_spare;
+    std::jthread m_worker;  // last: starts once the rest is ready
 };
 
 }  // namespace quorrel

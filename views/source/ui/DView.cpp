@@ -328,7 +328,9 @@ void CDView::StartTypingCheck() {
     }
     m_checkedGeneration = m_textGeneration;
     m_checkRunning = true;
-    m_checker->Start(CopyOfText(), m_checkedGeneration);
+    std::string text = m_checker->TakeBuffer();
+    CopyTextInto(text);
+    m_checker->Start(std::move(text), m_checkedGeneration);
 }
 
 void CDView::ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result) {
@@ -411,13 +413,14 @@ void CDView::MarkTypingError(long line, long column) {
     }
 }
 
-std::string CDView::CopyOfText() const {
+void CDView::CopyTextInto(std::string& text) const {
     auto* self = const_cast<CDView*>(this);
     const long length = self->SendScintilla(SCI_GETLENGTH);
     const long gap = std::clamp(self->SendScintilla(SCI_GETGAPPOSITION), 0L, length);
-    std::string text(static_cast<std::size_t>(length), '\0');
+    text.clear();
+    text.reserve(static_cast<std::size_t>(length));
     // Each part lies wholly on one side of the gap, so neither moves it.
-    auto copy = [&](long from, long count) {
+    auto append = [&](long from, long count) {
         if (count <= 0) {
             return true;
         }
@@ -426,13 +429,12 @@ std::string CDView::CopyOfText() const {
         if (data == nullptr) {
             return false;
         }
-        std::copy(data, data + count, text.begin() + from);
+        text.append(data, static_cast<std::size_t>(count));
         return true;
     };
-    if (!copy(0, gap) || !copy(gap, length - gap)) {
-        return Text();
+    if (!append(0, gap) || !append(gap, length - gap)) {
+        text = Text();
     }
-    return text;
 }
 
 }  // namespace quorrel

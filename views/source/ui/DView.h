@@ -62,6 +62,10 @@ public:
     bool HasTypingErrorMark() const { return TypingErrorLine() >= 0; }
     // A check is waiting for typing to pause or running on the current text.
     bool TypingCheckPending() const;
+    bool TypingCheckRunning() const { return m_checkRunning; }
+    // Copies the text into text (replacing what it held), leaving Scintilla's
+    // gap where it is (at the caret).
+    void CopyTextInto(std::string& text) const;
 
     void Print();
     void PrintPreview();
@@ -88,8 +92,6 @@ private:
     void ClearTypingCheck();
     void RemoveTypingMarks();
     void MarkTypingError(long line, long column);
-    // A copy of the text that leaves Scintilla's gap where it is (at the caret).
-    std::string CopyOfText() const;
 
     CDoc& m_doc;
     XmlLexer* m_lexer;
