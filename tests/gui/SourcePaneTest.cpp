@@ -18,6 +18,7 @@
 #include "views/source/core/Fold.h"
 #include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/DView.h"
+#include "views/source/ui/FindDialog.h"
 #include "views/tree/ui/ClassView.h"
 
 using namespace quorrel;
@@ -213,6 +214,16 @@ private slots:
         s.frame().OnCommand(ID_EDIT_REPEAT);
         QCOMPARE(view.selectedText(), QStringLiteral("needle"));
         QVERIFY(IsVisible(view, 6));
+        // So does Replace All, folded again.
+        ClickFoldMargin(view, 5);
+        QVERIFY(!IsVisible(view, 6));
+        find->findChild<QLineEdit*>(QStringLiteral("replaceWith"))->setText(QStringLiteral("pin"));
+        QCOMPARE(static_cast<FindDialog*>(find)->replaceAll(), 1);
+        QVERIFY(view.Text().find("<b>pin</b>") != std::string::npos);
+        view.undo();
+        QCOMPARE(QByteArray::fromStdString(view.Text()), bytes);
+        s.frame().OnCommand(ID_FILE_SAVE);
+        QCOMPARE(ReadAll(path), bytes);
         QVERIFY2(s.ui->messages.empty(), s.ui->messages.empty() ? "" : s.ui->messages[0].c_str());
 
         // Unfolded again, nothing has changed either.
