@@ -326,11 +326,10 @@ void CDView::StartTypingCheck() {
         ClearTypingCheck();
         return;
     }
-    m_checkedGeneration = m_textGeneration;
     m_checkRunning = true;
     std::string text = m_checker->TakeBuffer();
     CopyTextInto(text);
-    m_checker->Start(std::move(text), m_checkedGeneration);
+    m_checker->Start(std::move(text), m_textGeneration);
 }
 
 void CDView::ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result) {

@@ -102,8 +102,7 @@ private:
     // The typing check.
     std::unique_ptr<WellFormedChecker> m_checker;
     QTimer* m_checkTimer = nullptr;
-    std::uint64_t m_textGeneration = 0;     // counts changes of the text
-    std::uint64_t m_checkedGeneration = 0;  // the text the last check was started on
+    std::uint64_t m_textGeneration = 0;  // counts changes of the text
     bool m_checkRunning = false;
     bool m_checkEnabled = false;
     bool m_checkMarked = false;
