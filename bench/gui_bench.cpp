@@ -2,7 +2,10 @@
 // until both panes are shown (text coloured, tree built and expanded), with the
 // longest time the window did not answer input during it; the first activation
 // of the tree; one keystroke (insert, restyle, repaint) in the middle of the
-// document; and the process's peak memory. Beside each size a bare libxml2
+// document, with folding and the typing check off and on, and while a check
+// runs; the typing check's parts (the text's copy on the window's thread, the
+// parse on the worker, the pause until the mark shows); folding the document
+// element; and the process's peak memory. Beside each size a bare libxml2
 // parse of the same bytes, timed in a child before the window starts.
 #include <libxml/parser.h>
 #include <sys/resource.h>
@@ -18,6 +21,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -28,6 +32,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "bench/BenchDocuments.h"
 #include "bench/BenchTable.h"
+#include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 
@@ -54,6 +59,7 @@ struct Size {
     double mb = 0;
     std::string path;
     std::vector<double> bare;
+    std::vector<double> check;  // CheckWellFormed on the same bytes
 };
 
 // Runs in a child so the generated text and the reference parse leave no
@@ -70,7 +76,9 @@ void InChild(F body) {
     waitpid(pid, &status, 0);
 }
 
-std::vector<double> BareParse(const std::string& path) {
+// Times parse(text) kRuns times in a child, on the file's bytes.
+std::vector<double> TimeInChild(const std::string& path,
+                                const std::function<void(const std::string&)>& parse) {
     std::vector<double> times(kRuns, 0);
     int fds[2];
     if (pipe(fds) != 0) {
@@ -82,7 +90,7 @@ std::vector<double> BareParse(const std::string& path) {
         for (double& t : times) {
             QElapsedTimer timer;
             timer.start();
-            xmlFreeDoc(xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0));
+            parse(text);
             t = double(timer.nsecsElapsed()) / 1e9;
         }
         ssize_t ignored = write(fds[1], times.data(), times.size() * sizeof(double));
@@ -92,6 +100,47 @@ std::vector<double> BareParse(const std::string& path) {
     ssize_t got = read(fds[0], times.data(), times.size() * sizeof(double));
     close(fds[0]);
     return got == ssize_t(times.size() * sizeof(double)) ? times : std::vector<double>{};
+}
+
+std::vector<double> BareParse(const std::string& path) {
+    return TimeInChild(path, [](const std::string& text) {
+        xmlFreeDoc(xmlReadMemory(text.data(), int(text.size()), nullptr, nullptr, 0));
+    });
+}
+
+std::vector<double> TypingCheck(const std::string& path) {
+    return TimeInChild(path, [](const std::string& text) {
+        if (CheckWellFormed(text).status != WellFormedResult::Status::WellFormed) {
+            std::fprintf(stderr, "the generated document is not well-formed\n");
+        }
+    });
+}
+
+double Seconds(const QElapsedTimer& timer) {
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+// Handles events until done() or the time is up; false on time-out.
+template <typename F>
+bool WaitFor(F done, int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+// One keystroke as the bench types it: insert, restyle, repaint.
+double Keystroke(CDView& view, const char* text = "x") {
+    QElapsedTimer timer;
+    timer.start();
+    view.SendScintilla(QsciScintilla::SCI_ADDTEXT, 1UL, text);
+    view.repaint();
+    return Seconds(timer);
 }
 
 double PeakMb() {
@@ -121,7 +170,7 @@ int main(int argc, char** argv) {
     }
     if (sizes.empty()) {
         for (double mb : {1.0, 10.0, 50.0}) {
-            sizes.push_back(Size{mb, {}, {}});
+            sizes.push_back(Size{mb, {}, {}, {}});
         }
     }
     for (Size& s : sizes) {
@@ -131,6 +180,7 @@ int main(int argc, char** argv) {
                 << GenerateDocument(std::size_t(s.mb * 1024 * 1024));
         });
         s.bare = BareParse(s.path);
+        s.check = TypingCheck(s.path);
     }
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -139,7 +189,9 @@ int main(int argc, char** argv) {
     for (const Size& s : sizes) {
         QString path = QString::fromStdString(s.path);
         double bareMedian = MedianOf(s.bare);
-        std::vector<double> opens, texts, stalls, activations, keys;
+        std::vector<double> opens, texts, stalls, activations, keysOff, keysOn, keysDuringCheck,
+            copies, firstCopies, marks, folds, unfolds;
+        const bool checked = s.mb * 1024 * 1024 <= double(kTypingCheckMaxBytes);
         for (int run = 0; run < kRuns; ++run) {
             auto silent = std::make_unique<SilentUi>();
             silent->openName = path;
@@ -191,15 +243,57 @@ int main(int argc, char** argv) {
 
             CDView& view = *frame.SourceView();
             frame.SetActivePane(&view);
+            // Folding the document element just after the open styles every
+            // line before it can hide them.
+            timer.restart();
+            view.SendScintilla(QsciScintilla::SCI_TOGGLEFOLD, 1UL);
+            view.repaint();
+            folds.push_back(Seconds(timer));
+            timer.restart();
+            view.SendScintilla(QsciScintilla::SCI_TOGGLEFOLD, 1UL);
+            view.repaint();
+            unfolds.push_back(Seconds(timer));
+            // As before folding and the typing check.
+            view.EnableFolding(false);
+            view.EnableTypingCheck(false);
             view.setCursorPosition(view.lines() / 2, 0);
             view.SendScintilla(QsciScintilla::SCI_SCROLLCARET);
             view.repaint();
             for (int k = 0; k < kKeys; ++k) {
-                timer.restart();
-                view.SendScintilla(QsciScintilla::SCI_ADDTEXT, 1UL, "x");
-                view.repaint();
-                keys.push_back(double(timer.nsecsElapsed()) / 1e9);
+                keysOff.push_back(Keystroke(view));
             }
+            // Both on, as the window starts.
+            view.EnableFolding(true);
+            view.EnableTypingCheck(true);
+            view.SendScintilla(QsciScintilla::SCI_SCROLLCARET);
+            view.repaint();
+            for (int k = 0; k < kKeys; ++k) {
+                keysOn.push_back(Keystroke(view));
+            }
+            if (checked) {
+                // A keystroke that stops a check under way.
+                if (WaitFor([&] { return view.TypingCheckRunning(); }, 5000)) {
+                    keysDuringCheck.push_back(Keystroke(view));
+                }
+                // From the last keystroke of an error to its mark.
+                timer.restart();
+                Keystroke(view, "<");
+                if (WaitFor([&] { return view.HasTypingErrorMark(); }, 10000)) {
+                    marks.push_back(Seconds(timer));
+                }
+                view.SendScintilla(QsciScintilla::SCI_DELETEBACK);
+                WaitFor([&] { return !view.HasTypingErrorMark(); }, 10000);
+            }
+            // The first check's copy goes to fresh memory; every later one
+            // into the buffer of the one before.
+            std::string copy;
+            timer.restart();
+            view.CopyTextInto(copy);
+            firstCopies.push_back(Seconds(timer));
+            timer.restart();
+            view.CopyTextInto(copy);
+            copies.push_back(Seconds(timer));
+            copy = std::string();
         }
         // The peak so far; sizes run in ascending order, so it is this size's.
         double peak = PeakMb();
@@ -210,11 +304,30 @@ int main(int argc, char** argv) {
         PrintRow("window: longest stall after the text is shown", s.mb, stalls, false, 0, 0, "");
         PrintRow("window: first tree activation", s.mb, activations, false, 0, 0, "");
         if (keyReference == 0) {
-            keyReference = MedianOf(keys);
+            keyReference = MedianOf(keysOff);
         }
-        PrintRow("window: keystroke mid-document", s.mb, keys, false, 0,
-                 s.mb == sizes.front().mb ? 0 : keyReference,
-                 "keystroke at " + std::to_string(int(sizes.front().mb)) + " MB");
+        const std::string reference =
+            "keystroke at " + std::to_string(int(sizes.front().mb)) + " MB, both off";
+        const bool first = s.mb == sizes.front().mb;
+        PrintRow("window: keystroke mid-document, folding and check off", s.mb, keysOff, false, 0,
+                 first ? 0 : keyReference, reference);
+        PrintRow("window: keystroke mid-document, folding and check on", s.mb, keysOn, false, 0,
+                 keyReference, reference);
+        if (checked) {
+            PrintRow("window: keystroke that stops a running check", s.mb, keysDuringCheck, false,
+                     0, keyReference, reference);
+            PrintRow("window: typing check, last keystroke to mark (0.5 s pause incl.)", s.mb,
+                     marks, false, 0, 0, "");
+        }
+        PrintRow("typing check: first copy of the text (window thread)", s.mb, firstCopies, true, 0,
+                 0, "");
+        PrintRow("typing check: later copies of the text (window thread)", s.mb, copies, true, 0, 0,
+                 "");
+        PrintRow(
+            std::string("typing check: parse (worker)") + (checked ? "" : ", not run at this size"),
+            s.mb, s.check, true, 0, bareMedian, "xmlReadMemory");
+        PrintRow("window: fold the document element (first time)", s.mb, folds, false, 0, 0, "");
+        PrintRow("window: unfold it", s.mb, unfolds, false, 0, 0, "");
     }
     return 0;
 }

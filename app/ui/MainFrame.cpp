@@ -192,6 +192,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     m_source->m_printer = [this]() -> QsciPrinter& { return m_app.Printer(); };
     connect(m_tree, &CClassView::parsed, this,
             [this](const ParseError* error) { m_source->ShowParseError(error); });
+    connect(m_source, &CDView::wellFormednessChanged, this, &CMainFrame::ShowWellFormedness);
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
     connect(m_source, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_source, &QsciScintilla::textChanged, this, &CMainFrame::UpdateCommandUI);
@@ -391,9 +392,9 @@ void CMainFrame::CreateStatusBar() {
         m_progressPane->fontMetrics().horizontalAdvance(QString(46, QLatin1Char(' '))));
     bar->addPermanentWidget(m_progressPane);
     bar->showMessage(QStringLiteral("Ready"));
-    connect(bar, &QStatusBar::messageChanged, bar, [bar](const QString& text) {
+    connect(bar, &QStatusBar::messageChanged, bar, [this, bar](const QString& text) {
         if (text.isEmpty()) {
-            bar->showMessage(QStringLiteral("Ready"));
+            bar->showMessage(IdleMessage());
         }
     });
 }
@@ -599,6 +600,20 @@ bool CMainFrame::FitDecorationsIntoInitialGeometry() {
     }
     setGeometry(InitialGeometry(screen->size()).marginsRemoved(decorations));
     return true;
+}
+
+QString CMainFrame::IdleMessage() const {
+    return m_wellFormedness.isEmpty() ? QStringLiteral("Ready") : m_wellFormedness;
+}
+
+void CMainFrame::ShowWellFormedness(const QString& message) {
+    // A menu's prompt or an instruction being shown keeps its place.
+    const QString shown = statusBar()->currentMessage();
+    const bool idle = shown.isEmpty() || shown == IdleMessage();
+    m_wellFormedness = message;
+    if (idle) {
+        statusBar()->showMessage(IdleMessage());
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -76,6 +76,10 @@ private:
     // window system tells how large they are, the client area makes room for
     // them. False while their size is not known yet.
     bool FitDecorationsIntoInitialGeometry();
+    // The source pane's typing check: its finding stays in the message pane
+    // whenever nothing else is shown there.
+    void ShowWellFormedness(const QString& message);
+    QString IdleMessage() const;
 
     CXmlEditApp& m_app;
     CDoc& m_doc;
@@ -88,6 +92,7 @@ private:
     QToolBar* m_toolBar = nullptr;
     QLabel* m_progressPane = nullptr;
     QMenu* m_recentMenuAnchor = nullptr;
+    QString m_wellFormedness;  // the typing check's finding, empty when none
     std::map<int, QAction*> m_actions;
     std::vector<QAction*> m_recentActions;
     QTimer* m_decorationWait =

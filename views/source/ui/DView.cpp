@@ -10,18 +10,24 @@
 #include <QKeyEvent>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <set>
 
 #include "app/ui/Commands.h"
+#include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/FindDialog.h"
 #include "views/source/ui/XmlLexer.h"
 
 namespace quorrel {
 
 namespace {
+
+constexpr int kFoldMargin = 2;
+// The most of a line the typing check underlines.
+constexpr long kMaxSquiggle = 200;
 
 QFont FixedFont() {
     QFont font(QStringLiteral("Courier New"), 10);
@@ -58,9 +64,12 @@ CDView::CDView(CDoc& doc, QWidget* parent)
     m_doc.m_textSource = [this] { return Text(); };
     RegisterCommands();
     SetUpKeys();
+    SetUpFolding();
+    SetUpTypingCheck();
 }
 
 CDView::~CDView() {
+    m_checker.reset();  // its worker posts to this view
     m_doc.m_textSource = nullptr;
 }
 
@@ -309,6 +318,213 @@ void CDView::RegisterCommands() {
     On(ID_EDIT_REPLACE, [this] { Replace(); });
     On(ID_FILE_PRINT, [this] { Print(); });
     On(ID_FILE_PRINT_PREVIEW, [this] { PrintPreview(); });
+}
+
+void CDView::SetUpFolding() {
+    setFolding(BoxedTreeFoldStyle, kFoldMargin);
+    m_lexer->SetFolding(true);
+}
+
+void CDView::EnableFolding(bool on) {
+    if (on == m_lexer->Folding()) {
+        return;
+    }
+    if (!on) {
+        // Without the margin nothing could show folded lines again.
+        for (long line = SendScintilla(SCI_CONTRACTEDFOLDNEXT, 0UL); line >= 0;
+             line = SendScintilla(SCI_CONTRACTEDFOLDNEXT, static_cast<unsigned long>(line + 1))) {
+            SendScintilla(SCI_SETFOLDEXPANDED, static_cast<unsigned long>(line), 1L);
+        }
+        SendScintilla(SCI_SHOWLINES, 0UL, static_cast<long>(std::max(0, lines() - 1)));
+    }
+    setFolding(on ? BoxedTreeFoldStyle : NoFoldStyle, kFoldMargin);
+    m_lexer->SetFolding(on);
+}
+
+bool CDView::FoldingEnabled() const {
+    return m_lexer->Folding();
+}
+
+void CDView::SetUpTypingCheck() {
+    m_checkMarker = markerDefine(QsciScintilla::Circle);
+    setMarkerBackgroundColor(QColor(235, 90, 0), m_checkMarker);
+    setMarkerForegroundColor(QColor(150, 40, 0), m_checkMarker);
+    setMarginMarkerMask(1, marginMarkerMask(1) | (1 << m_checkMarker));
+    m_checkIndicator = indicatorDefine(SquigglePixmapIndicator);
+    setIndicatorForegroundColor(QColor(220, 0, 0), m_checkIndicator);
+    m_checkTimer = new QTimer(this);
+    m_checkTimer->setSingleShot(true);
+    m_checkTimer->setInterval(kTypingCheckDelayMs);
+    connect(m_checkTimer, &QTimer::timeout, this, &CDView::StartTypingCheck);
+    m_checker = std::make_unique<WellFormedChecker>(
+        [this](std::uint64_t ticket, const WellFormedResult& result) {
+            QMetaObject::invokeMethod(
+                this, [this, ticket, result] { ShowTypingCheck(ticket, result); },
+                Qt::QueuedConnection);
+        });
+    connect(this, &QsciScintilla::textChanged, this, &CDView::OnTextChangedForCheck);
+    m_checkEnabled = true;
+}
+
+void CDView::EnableTypingCheck(bool on) {
+    m_checkEnabled = on;
+    if (on) {
+        m_checkTimer->start();
+        return;
+    }
+    m_checkTimer->stop();
+    m_checker->Cancel();
+    m_checkRunning = false;
+    ClearTypingCheck();
+}
+
+int CDView::TypingErrorLine() const {
+    auto* self = const_cast<CDView*>(this);
+    return int(self->SendScintilla(SCI_MARKERNEXT, 0L, 1L << m_checkMarker));
+}
+
+bool CDView::TypingCheckPending() const {
+    return m_checkTimer->isActive() || m_checkRunning;
+}
+
+void CDView::OnTextChangedForCheck() {
+    ++m_textGeneration;
+    if (m_checkRunning) {
+        m_checker->Cancel();  // its text is gone
+        m_checkRunning = false;
+    }
+    if (m_updating) {
+        // A file or a tree command's result: the finding was about other text.
+        m_checkTimer->stop();
+        ClearTypingCheck();
+        return;
+    }
+    if (!m_checkEnabled) {
+        return;
+    }
+    if (std::size_t(length()) > kTypingCheckMaxBytes) {
+        ClearTypingCheck();  // too long to be checked as it is typed
+        return;
+    }
+    m_checkTimer->start();
+}
+
+void CDView::StartTypingCheck() {
+    if (!m_checkEnabled) {
+        return;
+    }
+    if (std::size_t(length()) > kTypingCheckMaxBytes) {
+        ClearTypingCheck();
+        return;
+    }
+    m_checkRunning = true;
+    std::string text = m_checker->TakeBuffer();
+    CopyTextInto(text);
+    m_checker->Start(std::move(text), m_textGeneration);
+}
+
+void CDView::ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result) {
+    if (ticket != m_textGeneration || !m_checkEnabled) {
+        return;  // the text changed since the check began
+    }
+    m_checkRunning = false;
+    if (result.status != WellFormedResult::Status::Error) {
+        ClearTypingCheck();
+        return;
+    }
+    RemoveTypingMarks();
+    QString reason = QString::fromStdString(result.reason);
+    QString message = reason;
+    if (result.line > 0) {
+        MarkTypingError(result.line, result.column);
+        message = result.column > 0 ? QStringLiteral("Line %1, column %2: %3")
+                                          .arg(result.line)
+                                          .arg(result.column)
+                                          .arg(reason)
+                                    : QStringLiteral("Line %1: %2").arg(result.line).arg(reason);
+    }
+    m_checkMarked = true;
+    emit wellFormednessChanged(message);
+}
+
+void CDView::ClearTypingCheck() {
+    // Only when something is shown: clearing looks at every line.
+    if (m_checkMarked) {
+        RemoveTypingMarks();
+        m_checkMarked = false;
+        emit wellFormednessChanged(QString());
+    }
+}
+
+void CDView::RemoveTypingMarks() {
+    markerDeleteAll(m_checkMarker);
+    SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(m_checkIndicator));
+    SendScintilla(SCI_INDICATORCLEARRANGE, 0UL, SendScintilla(SCI_GETLENGTH));
+}
+
+void CDView::MarkTypingError(long line, long column) {
+    const int at = int(std::min<long>(line - 1, std::max(0, lines() - 1)));
+    markerAdd(at, m_checkMarker);
+    const long lineStart = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(at));
+    const long lineEnd = SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(at));
+    long pos = lineStart;
+    if (column > 1) {
+        pos =
+            SendScintilla(SCI_POSITIONRELATIVE, static_cast<unsigned long>(lineStart), column - 1);
+        if (pos == 0 && lineStart != 0) {
+            pos = lineEnd;  // past the text's end
+        }
+        pos = std::clamp(pos, lineStart, lineEnd);
+    }
+    // The column points just after the offending token: underline that token,
+    // back to a blank, to just after a '>' before it, or to its '<' or '&'.
+    long from = pos;
+    while (from > lineStart) {
+        const char c = char(SendScintilla(SCI_GETCHARAT, static_cast<unsigned long>(from - 1)));
+        if (c == ' ' || c == '\t' || (c == '>' && from != pos)) {
+            break;
+        }
+        --from;
+        if (c == '<' || c == '&') {
+            break;
+        }
+        if (pos - from >= kMaxSquiggle) {
+            from = SendScintilla(SCI_POSITIONBEFORE, static_cast<unsigned long>(pos));
+            break;
+        }
+    }
+    long to = pos;
+    if (from == to && to < lineEnd) {
+        to = SendScintilla(SCI_POSITIONAFTER, static_cast<unsigned long>(to));
+    }
+    if (to > from) {
+        SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(m_checkIndicator));
+        SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(from), to - from);
+    }
+}
+
+void CDView::CopyTextInto(std::string& text) const {
+    auto* self = const_cast<CDView*>(this);
+    const long length = self->SendScintilla(SCI_GETLENGTH);
+    const long gap = std::clamp(self->SendScintilla(SCI_GETGAPPOSITION), 0L, length);
+    text.clear();
+    text.reserve(static_cast<std::size_t>(length));
+    // Each part lies wholly on one side of the gap, so neither moves it.
+    auto append = [&](long from, long count) {
+        if (count <= 0) {
+            return true;
+        }
+        const char* data = reinterpret_cast<const char*>(
+            self->SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), count));
+        if (data == nullptr) {
+            return false;
+        }
+        text.append(data, static_cast<std::size_t>(count));
+        return true;
+    };
+    if (!append(0, gap) || !append(gap, length - gap)) {
+        text = Text();
+    }
 }
 
 }  // namespace quorrel

@@ -4,18 +4,23 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <functional>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
 
 class QsciPrinter;
+class QTimer;
 
 namespace quorrel {
 
 class FindDialog;
+class WellFormedChecker;
 class XmlLexer;
 struct ParseError;
+struct WellFormedResult;
 
 class CDView : public QsciScintilla, public CDocView, public CommandTarget {
     Q_OBJECT
@@ -44,6 +49,26 @@ public:
     // Find found nothing more.
     void ShowNotFound(const QString& text);
 
+    // Folding in the margin (on from the start); display only.
+    void EnableFolding(bool on);
+    bool FoldingEnabled() const;
+
+    // The well-formedness check once typing pauses (on from the start), for
+    // texts up to the check's size limit.
+    void EnableTypingCheck(bool on);
+    bool TypingCheckEnabled() const { return m_checkEnabled; }
+    // How long typing must pause before the check starts.
+    static constexpr int kTypingCheckDelayMs = 500;
+    // The line (0-based) where the last check marked the first error, or -1.
+    int TypingErrorLine() const;
+    bool HasTypingErrorMark() const { return TypingErrorLine() >= 0; }
+    // A check is waiting for typing to pause or running on the current text.
+    bool TypingCheckPending() const;
+    bool TypingCheckRunning() const { return m_checkRunning; }
+    // Copies the text into text (replacing what it held), leaving Scintilla's
+    // gap where it is (at the caret).
+    void CopyTextInto(std::string& text) const;
+
     void Print();
     void PrintPreview();
     // The printer of the run, as File > Print Setup left it; the frame supplies it.
@@ -51,6 +76,9 @@ public:
 
 signals:
     void activated();
+    // The typing check's finding for the status bar: where and why the text
+    // is not well-formed, or empty when it is (or is not checked).
+    void wellFormednessChanged(const QString& message);
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -65,6 +93,14 @@ private:
     void FitLineNumberMargin();
     void Find(bool askFirst);
     void Replace();
+    void SetUpFolding();
+    void SetUpTypingCheck();
+    void OnTextChangedForCheck();
+    void StartTypingCheck();
+    void ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result);
+    void ClearTypingCheck();
+    void RemoveTypingMarks();
+    void MarkTypingError(long line, long column);
 
     CDoc& m_doc;
     XmlLexer* m_lexer;
@@ -73,6 +109,15 @@ private:
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text
     int m_errorMarker = 0;
     int m_marginDigits = 0;  // the line count's digits the margin is wide enough for
+    // The typing check.
+    std::unique_ptr<WellFormedChecker> m_checker;
+    QTimer* m_checkTimer = nullptr;
+    std::uint64_t m_textGeneration = 0;  // counts changes of the text
+    bool m_checkRunning = false;
+    bool m_checkEnabled = false;
+    bool m_checkMarked = false;
+    int m_checkMarker = 0;
+    int m_checkIndicator = 0;
 };
 
 }  // namespace quorrel

@@ -1,7 +1,8 @@
-// Colours the source pane with the core's XML colouring rules. Scintilla
-// asks for styling from the first line it considers stale; the lexer keeps,
-// per line, whether the line starts inside a tag, so any line can be coloured
-// exactly as a pass over the whole text would colour it.
+// Colours and folds the source pane with the core's rules. Scintilla asks
+// for styling from the first line it considers stale; the lexer keeps, per
+// line, whether the line starts inside a tag and where it stands for folding,
+// so any line can be coloured and given its fold level exactly as a pass over
+// the whole text would. Lines past the range get theirs when they are styled.
 #pragma once
 
 #include <Qsci/qscilexercustom.h>
@@ -26,8 +27,13 @@ public:
 
     void setBaseFont(const QFont& font);
 
+    // Fold levels are set while styling; off, only colours are.
+    void SetFolding(bool on);
+    bool Folding() const { return m_folding; }
+
 private:
     QFont m_font;
+    bool m_folding = false;
 };
 
 }  // namespace quorrel
