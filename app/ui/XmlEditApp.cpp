@@ -27,6 +27,7 @@ namespace quorrel {
 struct CXmlEditApp::FileOpenRun {
     std::shared_ptr<FileDocument> file;  // the worker's until it has ended
     CTreeItems items;                    // likewise
+    CTreeRows rows;
     bool textShown = false;
     bool warning = false;          // the NUL warning is on screen
     bool loadedMeanwhile = false;  // and the open ended while it was
@@ -129,7 +130,7 @@ bool CXmlEditApp::OpenDocumentFile(const QString& path) {
         }
         CDoc::ParseFileDocument(file, m_doc->FileParseOptions(file.path));
     }
-    return ShowOpenedFile(m_doc->FinishOpenDocument(std::move(file)), nullptr);
+    return ShowOpenedFile(m_doc->FinishOpenDocument(std::move(file)), nullptr, nullptr);
 }
 
 void CXmlEditApp::ShowNulWarning(std::size_t offset) {
@@ -173,6 +174,7 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
                     if (!file->decoded.text.empty()) {
                         BuildTreeFromDom(*file->dom, current->items);
                         ExpandBranches(current->items, current->items.GetRootItem());
+                        current->rows = CTreeRows::Of(current->items);
                     }
                 }
             } catch (const std::exception& e) {
@@ -228,7 +230,8 @@ void CXmlEditApp::OnFileLoaded() {
             m_frame->TreeView()->OnUpdate(nullptr);  // the document's own tree again
         }
     } else {
-        opened = ShowOpenedFile(m_doc->FinishOpenDocument(std::move(*run->file)), &run->items);
+        opened = ShowOpenedFile(m_doc->FinishOpenDocument(std::move(*run->file)), &run->items,
+                                &run->rows);
     }
     m_frame->UpdateCommandUI();
     if (run->done) {
@@ -239,13 +242,13 @@ void CXmlEditApp::OnFileLoaded() {
     }
 }
 
-bool CXmlEditApp::ShowOpenedFile(const LoadResult& loaded, CTreeItems* built) {
+bool CXmlEditApp::ShowOpenedFile(const LoadResult& loaded, CTreeItems* built, CTreeRows* rows) {
     if (!loaded.opened) {
         m_ui->ShowMessage(loaded.error);
         return false;
     }
     if (built != nullptr) {
-        m_frame->TreeView()->UseBuiltItems(std::move(*built));
+        m_frame->TreeView()->UseBuiltItems(std::move(*built), std::move(*rows));
     }
     m_doc->UpdateAllViews(nullptr);
     const ParseError& error = m_doc->m_pDomDoc->parseError();

@@ -18,6 +18,7 @@ namespace quorrel {
 class CDoc;
 class CMainFrame;
 class CTreeItems;
+class CTreeRows;
 struct LoadResult;
 class UserInterface;
 
@@ -71,7 +72,7 @@ private:
     void OnFileLoaded();
     // Shows a file the document has opened (or why it could not); built: its
     // tree items, if made already.
-    bool ShowOpenedFile(const LoadResult& loaded, CTreeItems* built);
+    bool ShowOpenedFile(const LoadResult& loaded, CTreeItems* built, CTreeRows* rows);
 
     QSettings m_settings{QStringLiteral("Hollenby"), QStringLiteral("QUORREL")};
     std::unique_ptr<UserInterface> m_ui;

@@ -88,7 +88,7 @@ struct Editing {
     const CTreeItem* item(const QString& position) {
         return FindItemAt(tree().Items(), position.toStdString());
     }
-    QModelIndex index(const QString& position) { return tree().Model()->IndexOf(item(position)); }
+    QModelIndex index(const QString& position) { return tree().Model()->Reveal(item(position)); }
     void select(const QString& position) {
         frame().SetActivePane(&tree());
         tree().setCurrentIndex(index(position));

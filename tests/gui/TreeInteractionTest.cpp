@@ -61,7 +61,7 @@ struct Window {
     const CTreeItem* item(const QString& position) {
         return FindItemAt(tree().Items(), position.toStdString());
     }
-    QModelIndex index(const QString& position) { return tree().Model()->IndexOf(item(position)); }
+    QModelIndex index(const QString& position) { return tree().Model()->Reveal(item(position)); }
     QPoint inWindow(const QString& position) {
         QRect rect = tree().visualRect(index(position));
         return tree().viewport()->mapTo(&frame(), rect.center());
@@ -234,7 +234,7 @@ private slots:
         QTRY_VERIFY(!QToolTip::isVisible());
 
         // ...but none over the tree's items.
-        w.tree().expand(w.index(QStringLiteral("0.1")));
+        w.tree().setExpanded(w.index(QStringLiteral("0.1")), true);
         for (const char* position : {"0.1.0", "0.0"}) {
             QTest::mouseMove(w.window(), w.inWindow(QString::fromLatin1(position)));
             QTest::qWait(1200);

@@ -76,18 +76,15 @@ const ContextMenu* ContextMenuFor(int selectedImage) {
 }  // namespace
 
 CClassView::CClassView(CDoc& doc, QWidget* parent)
-    : QTreeView(parent), m_doc(doc), m_model(new TreeModel(m_items, this)) {
+    : RowTreeView(parent), m_doc(doc), m_model(new TreeModel(m_items, this)) {
     setObjectName(QStringLiteral("treeView"));
-    setHeaderHidden(true);
     setIndentation(25);
-    setRootIsDecorated(true);
-    setUniformRowHeights(true);
     setDragEnabled(false);
     setEditTriggers(NoEditTriggers);
     setSelectionMode(SingleSelection);
     setTextElideMode(Qt::ElideNone);
     setItemDelegate(new ItemColours(this));
-    setModel(m_model);
+    setTreeModel(m_model);
     m_execMenu = [](QMenu& menu, const QPoint& at) { return menu.exec(at); };
     m_execDialog = [](QDialog& dialog) { return dialog.exec(); };
     RegisterCommands();
@@ -116,7 +113,7 @@ const CTreeItem* CClassView::ItemAt(const std::vector<int>& position) const {
     return item;
 }
 
-void CClassView::ShowItems(CTreeItems fresh) {
+void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
     // The current item is found again at its position, if the same kind of
     // item with the same label stands there; otherwise there is none.
     std::vector<int> position = PositionOf(m_current.hSelItem);
@@ -124,30 +121,15 @@ void CClassView::ShowItems(CTreeItems fresh) {
     int kind = KindOf(m_current.nSelSelectedImage);
 
     m_recording = false;
-    m_model->BeginRebuild();
+    if (!rows) {
+        rows = CTreeRows::Of(fresh);
+    }
     m_items = std::move(fresh);
-    m_model->EndRebuild();
-    // Expanding before the first layout after the reset only records the
-    // indexes; expanding afterwards would lay out the tree once per item.
-    std::vector<const CTreeItem*> pending;
-    for (const CTreeItem& top : m_items.TopItems()) {
-        pending.push_back(&top);
-    }
-    while (!pending.empty()) {
-        const CTreeItem* item = pending.back();
-        pending.pop_back();
-        if (!item->expanded()) {
-            continue;
-        }
-        setExpanded(m_model->IndexOf(item), true);
-        for (const CTreeItem& child : item->children()) {
-            pending.push_back(&child);
-        }
-    }
+    m_model->Reset(std::move(*rows));
 
     const CTreeItem* again = position.empty() ? nullptr : ItemAt(position);
     if (again != nullptr && again->label() == label && KindOf(again->selectedImage()) == kind) {
-        QModelIndex index = m_model->IndexOf(again);
+        QModelIndex index = m_model->Reveal(again);
         setCurrentIndex(index);
         scrollTo(index);
         SetCurrentItem(again);
@@ -166,6 +148,11 @@ void CClassView::Refresh(bool reparse) {
         ExpandBranches(fresh, fresh.GetRootItem());
     } else if (m_builtItems) {
         fresh = std::move(*m_builtItems);
+        std::optional<CTreeRows> rows = std::move(m_builtRows);
+        m_builtItems.reset();
+        m_builtRows.reset();
+        ShowItems(std::move(fresh), std::move(rows));
+        return;
     } else {
         BuildTreeFromDom(m_doc, fresh);
         ExpandBranches(fresh, fresh.GetRootItem());
@@ -178,8 +165,9 @@ void CClassView::Refresh(bool reparse) {
     }
 }
 
-void CClassView::UseBuiltItems(CTreeItems items) {
+void CClassView::UseBuiltItems(CTreeItems items, CTreeRows rows) {
     m_builtItems = std::move(items);
+    m_builtRows = std::move(rows);
 }
 
 void CClassView::OnUpdate(CDocView* sender) {
@@ -201,7 +189,7 @@ void CClassView::SetCurrentItem(const CTreeItem* item) {
 }
 
 void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
-    QTreeView::currentChanged(current, previous);
+    RowTreeView::currentChanged(current, previous);
     if (m_recording && current.isValid()) {
         SetCurrentItem(TreeModel::ItemOf(current));
     }
@@ -209,7 +197,7 @@ void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& p
 
 void CClassView::selectionChanged(const QItemSelection& selected,
                                   const QItemSelection& deselected) {
-    QTreeView::selectionChanged(selected, deselected);
+    RowTreeView::selectionChanged(selected, deselected);
     // Selecting the item that is current already (one Qt made current on
     // focus) changes no current index, but it is a choice all the same.
     QModelIndex current = currentIndex();
@@ -228,7 +216,7 @@ void CClassView::focusInEvent(QFocusEvent* event) {
     bool returning = reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason;
     QFocusEvent asIfClicked(QEvent::FocusIn, Qt::MouseFocusReason);
     bool recording = std::exchange(m_recording, false);
-    QTreeView::focusInEvent(returning && !currentIndex().isValid() ? &asIfClicked : event);
+    RowTreeView::focusInEvent(returning && !currentIndex().isValid() ? &asIfClicked : event);
     m_recording = recording;
     emit activated();
 }
@@ -240,7 +228,7 @@ void CClassView::mousePressEvent(QMouseEvent* event) {
         event->accept();
         return;
     }
-    QTreeView::mousePressEvent(event);
+    RowTreeView::mousePressEvent(event);
 }
 
 void CClassView::keyPressEvent(QKeyEvent* event) {
@@ -256,7 +244,7 @@ void CClassView::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
-    QTreeView::keyPressEvent(event);
+    RowTreeView::keyPressEvent(event);
 }
 
 void CClassView::contextMenuEvent(QContextMenuEvent* event) {
@@ -275,13 +263,13 @@ bool CClassView::viewportEvent(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         return true;  // the tree has no tooltips
     }
-    return QTreeView::viewportEvent(event);
+    return RowTreeView::viewportEvent(event);
 }
 
 void CClassView::OnKeyboardContextMenu() {
     QModelIndex index = currentIndex();
     if (!index.isValid() && m_current.hSelItem != nullptr) {
-        index = m_model->IndexOf(m_current.hSelItem);  // right-clicked, not highlighted
+        index = m_model->Reveal(m_current.hSelItem);  // right-clicked, not highlighted
     }
     if (!index.isValid()) {
         return;

@@ -2,7 +2,6 @@
 // context menus and the fourteen tree commands.
 #pragma once
 
-#include <QTreeView>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -11,6 +10,8 @@
 #include "doc/core/Doc.h"
 #include "edit/core/TreeCommands.h"
 #include "views/tree/core/TreeItems.h"
+#include "views/tree/core/TreeRows.h"
+#include "views/tree/ui/RowTreeView.h"
 
 class QMenu;
 
@@ -18,7 +19,7 @@ namespace quorrel {
 
 class TreeModel;
 
-class CClassView : public QTreeView, public CDocView, public CommandTarget {
+class CClassView : public RowTreeView, public CDocView, public CommandTarget {
     Q_OBJECT
 public:
     CClassView(CDoc& doc, QWidget* parent);
@@ -31,8 +32,9 @@ public:
 
     const CTreeItems& Items() const { return m_items; }
     // Items built (and expanded) elsewhere from the DOM the document is about
-    // to take; the next update without a sender shows them instead of building its own.
-    void UseBuiltItems(CTreeItems items);
+    // to take, with their rows; the next update without a sender shows them
+    // instead of building its own.
+    void UseBuiltItems(CTreeItems items, CTreeRows rows);
     // Shows no items until the next update (a file is being opened).
     void ShowNoItems() { ShowItems(CTreeItems()); }
     TreeModel* Model() const { return m_model; }
@@ -68,8 +70,12 @@ protected:
                           const QItemSelection& deselected) override;
 
 private:
-    // Replaces the shown items with fresh ones, keeping the current item where it can.
-    void ShowItems(CTreeItems fresh);
+public:
+    // Replaces the shown items with fresh ones (rows: theirs, when known
+    // already), keeping the current item where it can.
+    void ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows = std::nullopt);
+
+private:
     void Refresh(bool reparse);
     void RegisterCommands();
     // Shift+F10 or the Menu key: the current item's menu, at the item.
@@ -80,6 +86,7 @@ private:
     CDoc& m_doc;
     CTreeItems m_items;
     std::optional<CTreeItems> m_builtItems;  // see UseBuiltItems()
+    std::optional<CTreeRows> m_builtRows;
     TreeModel* m_model;
     CurrentItem m_current;
     bool m_recording = true;        // selection changes record the current item

@@ -1,6 +1,5 @@
 #include "views/tree/ui/TreeModel.h"
 
-#include <QColor>
 #include <QPixmap>
 
 #include "app/ui/Artwork.h"
@@ -8,58 +7,86 @@
 namespace quorrel {
 
 TreeModel::TreeModel(CTreeItems& items, QObject* parent)
-    : QAbstractItemModel(parent), m_items(items) {}
+    : QAbstractListModel(parent), m_items(items) {}
 
 const CTreeItem* TreeModel::ItemOf(const QModelIndex& index) {
     return index.isValid() ? static_cast<const CTreeItem*>(index.constInternalPointer()) : nullptr;
 }
 
-QModelIndex TreeModel::IndexOf(const CTreeItem* item) const {
-    return item ? createIndex(item->row(), 0, item) : QModelIndex();
+int TreeModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.Count());
 }
 
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
-    if (column != 0 || row < 0) {
+    if (parent.isValid() || column != 0 || row < 0 || std::size_t(row) >= m_rows.Count()) {
         return {};
     }
-    std::span<const CTreeItem> siblings =
-        parent.isValid() ? ItemOf(parent)->children() : m_items.TopItems();
-    if (std::size_t(row) >= siblings.size()) {
-        return {};
+    return createIndex(row, 0, m_rows.ItemAt(std::size_t(row)));
+}
+
+QModelIndex TreeModel::IndexOf(const CTreeItem* item) const {
+    std::size_t row = item != nullptr ? m_rows.RowOf(item) : CTreeRows::npos;
+    return row == CTreeRows::npos ? QModelIndex() : createIndex(int(row), 0, item);
+}
+
+int TreeModel::DepthOf(const QModelIndex& index) const {
+    return index.isValid() ? m_rows.DepthAt(std::size_t(index.row())) : 0;
+}
+
+void TreeModel::Reset(CTreeRows rows) {
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+void TreeModel::SetExpanded(const QModelIndex& index, bool expanded) {
+    const CTreeItem* item = ItemOf(index);
+    if (item == nullptr || item->expanded() == expanded || !item->hasChildren()) {
+        if (item != nullptr) {
+            m_items.SetExpanded(item, expanded);
+        }
+        return;
     }
-    return createIndex(row, 0, &siblings[std::size_t(row)]);
-}
-
-QModelIndex TreeModel::parent(const QModelIndex& child) const {
-    const CTreeItem* item = ItemOf(child);
-    return item ? IndexOf(item->parent()) : QModelIndex();
-}
-
-int TreeModel::rowCount(const QModelIndex& parent) const {
-    if (parent.column() > 0) {
-        return 0;
+    std::size_t row = std::size_t(index.row());
+    if (expanded) {
+        CTreeRows::Shown shown = m_rows.ShownIfExpanded(row);
+        if (shown.items.empty()) {
+            m_items.SetExpanded(item, true);
+            emit dataChanged(index, index);
+            return;
+        }
+        beginInsertRows({}, int(row + 1), int(row + shown.items.size()));
+        m_rows.ExpandWith(m_items, row, std::move(shown));
+        endInsertRows();
+    } else {
+        std::size_t hidden = m_rows.ShownBelow(row);
+        if (hidden == 0) {
+            m_items.SetExpanded(item, false);
+            emit dataChanged(index, index);
+            return;
+        }
+        beginRemoveRows({}, int(row + 1), int(row + hidden));
+        m_rows.Collapse(m_items, row);
+        endRemoveRows();
     }
-    return int(parent.isValid() ? ItemOf(parent)->children().size() : m_items.TopItems().size());
+    emit dataChanged(index, index);
 }
 
-int TreeModel::columnCount(const QModelIndex&) const {
-    return 1;
-}
-
-bool TreeModel::hasChildren(const QModelIndex& parent) const {
-    return rowCount(parent) > 0;
+QModelIndex TreeModel::Reveal(const CTreeItem* item) {
+    std::vector<const CTreeItem*> ancestors;
+    for (const CTreeItem* a = item != nullptr ? item->parent() : nullptr; a != nullptr;
+         a = a->parent()) {
+        ancestors.push_back(a);
+    }
+    for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
+        SetExpanded(IndexOf(*it), true);
+    }
+    return IndexOf(item);
 }
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const {
-    const CTreeItem* item = ItemOf(index);
-    if (item == nullptr) {
-        return Qt::NoItemFlags;
-    }
-    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (!item->hasChildren()) {
-        flags |= Qt::ItemNeverHasChildren;  // lets the view skip asking
-    }
-    return flags;
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                           : Qt::NoItemFlags;
 }
 
 const QPixmap& TreeModel::Image(int index) {
@@ -77,8 +104,7 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     switch (role) {
-        case Qt::DisplayRole:
-        case Qt::ToolTipRole: {
+        case Qt::DisplayRole: {
             std::string_view label = item->label();
             return QString::fromUtf8(label.data(), qsizetype(label.size()));
         }
