@@ -1,4 +1,5 @@
 // quorrel-cli: the editor's core from the command line.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -198,9 +199,12 @@ struct OpenedDocument {
     CDoc doc{sink};
     CTreeItems items;
     int status = 0;  // non-zero: stop with this exit status
+    // The program ends right after: freeing a large DOM would only delay it.
+    ~OpenedDocument() { AbandonAtExit(std::move(doc.m_pDomDoc)); }
 };
 
-void Open(OpenedDocument& opened, const std::string& file, bool validate) {
+// maxDepth: the items below it are not needed (-1: all are).
+void Open(OpenedDocument& opened, const std::string& file, bool validate, int maxDepth = -1) {
     if (!validate) {
         opened.doc.OnValidateNo();
     }
@@ -221,7 +225,16 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate) {
         opened.status = kExitParseError;
     }
     opened.sink.messages.clear();
-    BuildTreeFromDom(opened.doc, opened.items);
+    if (opened.doc.m_pDomDoc && !opened.doc.m_strText.empty()) {
+        BuildTreeFromDom(*opened.doc.m_pDomDoc, opened.items, maxDepth);
+    }
+}
+
+// The levels of items a command on the item at an ITEM position reads: the
+// item's own and those above it ("0.2" is on the second). Elements on the
+// item's own level may then show as leaves, which enables the same commands.
+int LevelsOf(std::string_view position) {
+    return int(std::count(position.begin(), position.end(), '.'));
 }
 
 bool IsElementItem(const CTreeItem* item) {
@@ -255,7 +268,7 @@ int Path(const std::vector<std::string_view>& args) {
         return UsageError("path takes FILE and ITEM");
     }
     OpenedDocument opened;
-    Open(opened, parsed.positional[0], parsed.validate);
+    Open(opened, parsed.positional[0], parsed.validate, LevelsOf(parsed.positional[1]));
     if (opened.status != 0) {
         return opened.status;
     }
@@ -280,7 +293,7 @@ int Edit(const std::vector<std::string_view>& args) {
         return UsageError("unknown tree command " + parsed.positional[2]);
     }
     OpenedDocument opened;
-    Open(opened, parsed.positional[0], parsed.validate);
+    Open(opened, parsed.positional[0], parsed.validate, LevelsOf(parsed.positional[1]));
     if (opened.status != 0) {
         return opened.status;
     }
@@ -296,7 +309,10 @@ int Edit(const std::vector<std::string_view>& args) {
     CurrentItem current = CurrentItemOf(item);
     CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""),
                          parsed.all};
-    RunTreeCommand(opened.doc, opened.items, current, *command, inputs, opened.sink);
+    // The command line prints text, never tree items: none are built for the result.
+    TreeCommandResult result = ComputeTreeCommand(opened.doc, std::move(opened.doc.m_pDomDoc),
+                                                  current, *command, inputs, false);
+    ApplyTreeCommand(opened.doc, opened.items, std::move(result), opened.sink, nullptr);
     PrintMessages(opened.sink);
     if (parsed.verbose) {
         std::cerr << "modified: " << (opened.doc.IsModified() ? "yes" : "no") << '\n';
@@ -516,6 +532,8 @@ int Fetch(const std::vector<std::string_view>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // One command and the program ends: documents are not freed on the way.
+    LeaveDocumentsToTheSystem();
     std::vector<std::string_view> args(argv + 1, argv + argc);
     if (args.empty()) {
         return UsageError("no command given");

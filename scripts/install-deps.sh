@@ -11,6 +11,7 @@ PACKAGES=(
 	libxml2-dev
 	zlib1g-dev
 	libxml2-utils
+	xmlstarlet
 	xml-core
 	w3c-sgml-lib
 	docbook-xml

@@ -98,7 +98,7 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
 
     doc.SetLocalPathName(std::filesystem::absolute(kGeneratedName).string());
     doc.m_codec = TextCodec();
-    doc.m_pDomDoc = std::move(dom);
+    doc.SetDom(std::move(dom));
     CDView* sourceView = frame.SourceView();
     sourceView->SetDocumentText(text);
     doc.m_strText = std::move(text);

@@ -3,6 +3,7 @@
 #include <strings.h>
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace quorrel {
 
@@ -106,7 +107,7 @@ bool CDoc::OnNewDocument() {
     m_strLastUrl = "http://";
     m_bValidateOnParse = true;
     m_codec = TextCodec();
-    m_pDomDoc.reset();
+    SetDom(nullptr);
     m_strSourceUrl.clear();
     return true;
 }
@@ -125,7 +126,7 @@ FileDocument CDoc::ReadFileDocument(const std::string& path) {
     std::string bytes;
     file.error = ReadWholeFile(path, bytes, &file.stamp);
     if (file.error.empty()) {
-        file.decoded = DecodeFileBytes(bytes);
+        file.decoded = DecodeOwnedFileBytes(std::move(bytes));
     }
     return file;
 }
@@ -162,7 +163,7 @@ LoadResult CDoc::FinishOpenDocument(FileDocument file) {
 
     m_strText = std::move(file.decoded.text);
     m_codec = std::move(file.decoded.codec);
-    m_pDomDoc = std::move(file.dom);
+    SetDom(std::move(file.dom));
     m_strPathName = file.path;
     m_diskStamp = file.stamp;
     m_diskStampPath = file.path;
@@ -279,7 +280,7 @@ UrlOpenResult CDoc::FinishOpenUrl(UrlDocument loaded, const UrlProgress& progres
     }
     m_strText = std::move(text);
     step(45);
-    m_pDomDoc = std::move(loaded.dom);
+    SetDom(std::move(loaded.dom));
     m_codec = TextCodec();
     m_strSourceUrl = std::move(loaded.url);
     m_strPathName = std::move(path);
@@ -298,8 +299,12 @@ UrlOpenResult CDoc::OnOpenUrl(const std::string& url, const UrlProgress& progres
     return FinishOpenUrl(LoadUrlDocument(request), progress);
 }
 
+void CDoc::SetDom(std::unique_ptr<XmlDocument> dom) {
+    DisposeOf(std::exchange(m_pDomDoc, std::move(dom)));
+}
+
 bool CDoc::ReparseDocument(std::string_view lastHintLine) {
-    m_pDomDoc = std::make_unique<XmlDocument>();
+    SetDom(std::make_unique<XmlDocument>());
     if (m_strText.empty()) {
         return false;
     }
@@ -314,7 +319,7 @@ bool CDoc::ReparseDocument(std::string_view lastHintLine) {
 bool CDoc::RestoreDomFromText() {
     auto dom = std::make_unique<XmlDocument>();
     bool parsed = !m_strText.empty() && ParseText(*dom, m_strText);
-    m_pDomDoc = std::move(dom);
+    SetDom(std::move(dom));
     return parsed;
 }
 

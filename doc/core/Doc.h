@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "db/core/XmlGenerator.h"
+#include "doc/core/Disposal.h"
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
 #include "doc/core/UrlFetch.h"
@@ -121,6 +122,8 @@ public:
     // Parses the text again without showing anything: puts the DOM back after
     // a change that failed half-way.
     bool RestoreDomFromText();
+    // The document's DOM from now on; the one it replaces is freed apart.
+    void SetDom(std::unique_ptr<XmlDocument> dom);
     // Parses text into dom as the document parses its own text: bytes the
     // file's encoding did not define fail it while the text is unchanged.
     bool ParseText(XmlDocument& dom, std::string_view text) const;

@@ -229,7 +229,9 @@ struct BadBytes {
 };
 
 // Returns true when the bytes were valid UTF-8 (then text is a plain copy).
-bool DecodeUtf8(std::string_view in, std::string& text, std::optional<BadBytes>& firstBad) {
+// owned, when given, holds exactly the bytes of in: valid, they become the text.
+bool DecodeUtf8(std::string_view in, std::string& text, std::optional<BadBytes>& firstBad,
+                std::string* owned = nullptr) {
     bool exact = true;
     std::size_t copied = 0;
     std::size_t i = 0;
@@ -253,7 +255,9 @@ bool DecodeUtf8(std::string_view in, std::string& text, std::optional<BadBytes>&
         }
         i += step.len;
     }
-    if (exact) {
+    if (exact && owned != nullptr) {
+        text = std::move(*owned);
+    } else if (exact) {
         text.assign(in);
     } else {
         text.append(in.substr(copied));
@@ -716,7 +720,21 @@ bool IsDecodedText(const TextCodec& codec, std::string_view text) {
     return text.size() == codec.decodedSize && HashText(text) == codec.decodedHash;
 }
 
+namespace {
+DecodedFile Decode(std::string_view bytes, std::string* owned);
+}
+
 DecodedFile DecodeFileBytes(std::string_view bytes) {
+    return Decode(bytes, nullptr);
+}
+
+DecodedFile DecodeOwnedFileBytes(std::string&& bytes) {
+    return Decode(std::string_view(bytes), &bytes);
+}
+
+namespace {
+
+DecodedFile Decode(std::string_view bytes, std::string* owned) {
     DecodedFile result;
     TextCodec& codec = result.codec;
     std::size_t width = 1;
@@ -751,14 +769,17 @@ DecodedFile DecodeFileBytes(std::string_view bytes) {
         body = body.substr(0, *nul);
     }
     std::optional<BadBytes> firstBad;
+    // The bytes become the text as they are when nothing goes before or after it.
+    std::string* whole = body.size() == bytes.size() ? owned : nullptr;
     bool exact = codec.encoding == "UTF-8"
-                     ? DecodeUtf8(body, result.text, firstBad)
+                     ? DecodeUtf8(body, result.text, firstBad, whole)
                      : DecodeWithIconv(body, codec.encoding, width, result.text, firstBad);
     if (firstBad) {
         firstBad->fileOffset += bomLength;
     }
     codec.lineEnds = DetectLineEnds(result.text);
-    // What an unedited save writes back: everything before a NUL.
+    // What an unedited save writes back: everything before a NUL. (Bytes
+    // that became the text whole are not looked at again.)
     std::string_view kept = bytes.substr(0, result.nulOffset.value_or(bytes.size()));
     // Legacy tables can map several byte sequences to one character: check they come back.
     if (exact && width == 1 && codec.encoding != "UTF-8") {
@@ -775,6 +796,8 @@ DecodedFile DecodeFileBytes(std::string_view bytes) {
     }
     return result;
 }
+
+}  // namespace
 
 std::string ApplyLineEnds(std::string_view text, LineEnds style) {
     if (style != LineEnds::CrLf) {

@@ -57,6 +57,8 @@ struct DecodedFile {
 // and the codec's fault says where the first one was; a declared encoding
 // that cannot be used is read as UTF-8, with a fault naming it.
 DecodedFile DecodeFileBytes(std::string_view bytes);
+// The same, taking the bytes: valid UTF-8 as it stands becomes the text without a copy.
+DecodedFile DecodeOwnedFileBytes(std::string&& bytes);
 
 struct EncodeResult {
     std::string bytes;  // valid when error is empty

@@ -8,6 +8,8 @@
 
 #include "doc/core/XmlDomInternal.h"
 
+using quorrel::detail::str;
+
 namespace quorrel {
 
 namespace {
@@ -71,12 +73,21 @@ bool HasDtd(xmlParserCtxtPtr ctxt) {
     return doc != nullptr && (doc->intSubset != nullptr || doc->extSubset != nullptr);
 }
 
-void MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNamespaces,
+constexpr const char* kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
+
+// Returns whether the element names a schema.
+bool MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNamespaces,
                 xmlParserCtxtPtr ctxt) {
     using namespace detail;
     setMark(element, kMarkParsed);
     int index = 0;
+    bool namesSchema = false;
     for (xmlAttrPtr a = element->properties; a != nullptr; a = a->next, ++index) {
+        if (a->ns != nullptr && a->ns->href != nullptr &&
+            std::strcmp(str(a->ns->href), kXsiNamespace) == 0) {
+            namesSchema = namesSchema || std::strcmp(str(a->name), "schemaLocation") == 0 ||
+                          std::strcmp(str(a->name), "noNamespaceSchemaLocation") == 0;
+        }
         setMark(a, kMarkParsed);
         if (index >= nbAttributes - nbDefaulted) {
             setMark(a, kMarkDefaulted);
@@ -87,11 +98,11 @@ void MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNam
     }
     // Only a DTD can supply namespace declarations, after those of the text.
     if (nbNamespaces == 0 || !HasDtd(ctxt)) {
-        return;
+        return namesSchema;
     }
     int written = DeclarationsInStartTag(ctxt->input);
     if (written < 0) {
-        return;
+        return namesSchema;
     }
     int i = 0;
     for (xmlNsPtr ns = element->nsDef; ns != nullptr; ns = ns->next, ++i) {
@@ -99,6 +110,7 @@ void MarkParsed(xmlNodePtr element, int nbAttributes, int nbDefaulted, int nbNam
             setMark(ns, kMarkDefaulted);
         }
     }
+    return namesSchema;
 }
 
 // Whether the DTD declares the element EMPTY: a blank in it is then invalid,
@@ -252,7 +264,9 @@ void ParseHooks::OnStartElementNs(void* ctx, const xmlChar* localname, const xml
     if ((ctxt->loadsubset & XML_COMPLETE_ATTRS) == 0) {
         nbDefaulted = 0;  // defaults were not added
     }
-    MarkParsed(element, nbAttributes, nbDefaulted, nbNamespaces, ctxt);
+    if (MarkParsed(element, nbAttributes, nbDefaulted, nbNamespaces, ctxt)) {
+        hooks->m_namesSchemas = true;
+    }
     if (ctxt == hooks->m_ctxt) {
         int space = detail::xmlSpaceOf(element);
         bool inherited = !hooks->m_preserve.empty() && hooks->m_preserve.back() != 0;

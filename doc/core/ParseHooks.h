@@ -27,6 +27,9 @@ public:
     // (entity content parsed apart, elements declared EMPTY, or nothing
     // dropped while parsing): the whitespace pass must then look.
     bool BlankTextMayRemain() const { return m_blankTextMayRemain; }
+    // Whether an element names an XML Schema (xsi:schemaLocation or
+    // xsi:noNamespaceSchemaLocation): without one there is none to validate against.
+    bool NamesSchemas() const { return m_namesSchemas; }
 
 private:
     static void OnStartDocument(void* ctx);
@@ -55,6 +58,7 @@ private:
     xmlSAXHandler m_saved;  // the handler as it was, restored on destruction
     bool m_dropBlankText;
     bool m_blankTextMayRemain;
+    bool m_namesSchemas = false;
     std::vector<char> m_preserve;  // xml:space="preserve" in scope, per open element
     std::string m_held;
     xmlNodePtr m_heldParent = nullptr;

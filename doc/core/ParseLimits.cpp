@@ -3,6 +3,8 @@
 #include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
+#include <cstring>
+
 #include "doc/core/XmlDomInternal.h"
 
 namespace quorrel {
@@ -28,43 +30,47 @@ std::string TagName(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+long LineAt(std::string_view text, std::size_t offset) {
+    long line = 1;
+    for (std::size_t i = 0; i < offset; ++i) {
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
+            ++line;
+        }
+    }
+    return line;
+}
+
 std::optional<LimitBreach> FindCrowdedStartTag(std::string_view text) {
     // Between '<' and '>' every attribute value is one quoted string; a '<'
     // inside a tag starts counting afresh, so each byte is looked at once.
-    enum class State { Outside, InTag, InQuote } state = State::Outside;
-    std::size_t count = 0;
-    std::size_t nameAt = 0;
-    char quote = 0;
-    long line = 1;
-    long tagLine = 1;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) {
-            ++line;
+    const char* p = text.data();
+    const char* end = p + text.size();
+    while (p < end) {
+        p = static_cast<const char*>(std::memchr(p, '<', std::size_t(end - p)));
+        if (p == nullptr || p + 1 >= end) {
+            return std::nullopt;
         }
-        if (state == State::InQuote) {
-            if (c == quote) {
-                state = State::InTag;
-            }
-        } else if (c == '<' && i + 1 < text.size() &&
-                   IsNameStart(static_cast<unsigned char>(text[i + 1]))) {
-            state = State::InTag;
-            count = 0;
-            nameAt = i + 1;
-            tagLine = line;
-        } else if (state == State::InTag) {
-            if (c == '>') {
-                state = State::Outside;
-            } else if (c == '"' || c == '\'') {
-                quote = c;
-                state = State::InQuote;
+        ++p;
+        if (!IsNameStart(static_cast<unsigned char>(*p))) {
+            continue;
+        }
+        const char* name = p;
+        std::size_t count = 0;
+        while (p < end && *p != '>' && *p != '<') {
+            if (*p == '"' || *p == '\'') {
                 if (++count > kMaxAttributesPerElement) {
-                    return LimitBreach{tagLine, "The element '" + TagName(text, nameAt) +
-                                                    "' has more than " +
-                                                    std::to_string(kMaxAttributesPerElement) +
-                                                    " attributes, more than Quorrel can load"};
+                    std::size_t at = std::size_t(name - text.data());
+                    return LimitBreach{LineAt(text, at - 1),
+                                       "The element '" + TagName(text, at) + "' has more than " +
+                                           std::to_string(kMaxAttributesPerElement) +
+                                           " attributes, more than Quorrel can load"};
                 }
+                const char* close =
+                    static_cast<const char*>(std::memchr(p + 1, *p, std::size_t(end - p - 1)));
+                p = close == nullptr ? end : close + 1;
+                continue;
             }
+            ++p;
         }
     }
     return std::nullopt;

@@ -38,6 +38,7 @@ void DocState::clear() {
         doc = nullptr;
     }
     hasDeclaration = false;
+    consultsDtdOrSchema = false;
     declarationText.clear();
     doctypeText.clear();
     declVersion = "1.0";
@@ -669,6 +670,18 @@ XmlNode XmlNode::cloneNode() const {
     return XmlNode(copy, nullptr, m_doc);
 }
 
+void XmlNode::renameAsCreated(std::string_view qualifiedName) {
+    requireElement("renameAsCreated");
+    std::string name(qualifiedName);
+    if (!IsXmlName(name)) {
+        fail(DomErrorCode::InvalidCharacter, "'" + name + "' is not a valid XML name.");
+    }
+    xmlNodePtr n = asNode(m_ptr);
+    xmlNodeSetName(n, xstr(name.c_str()));
+    n->ns = nullptr;
+    detail::clearMark(n, detail::kMarkParsed);
+}
+
 void XmlNode::requireElement(const char* operation) const {
     if (m_ptr == nullptr || isNamespaceDecl() || asNode(m_ptr)->type != XML_ELEMENT_NODE) {
         fail(DomErrorCode::NotSupported, std::string(operation) + " needs an element.");
@@ -711,12 +724,29 @@ std::vector<XmlNode> XmlNode::getElementsByTagName(std::string_view name) const 
     }
     xmlNodePtr self = asNode(m_ptr);
     bool all = name == "*";
+    // Names live in the document's dictionary: one lookup, then pointer
+    // comparisons (a name not in it names no element).
+    const xmlChar* local = nullptr;
+    const xmlChar* whole = nullptr;
+    if (xmlDictPtr dict = self->doc != nullptr ? self->doc->dict : nullptr; dict && !all) {
+        std::size_t colon = name.find(':');
+        std::string_view localName =
+            colon == std::string_view::npos ? name : name.substr(colon + 1);
+        local = xmlDictExists(dict, xstr(localName.data()), int(localName.size()));
+        whole = xmlDictExists(dict, xstr(name.data()), int(name.size()));
+        if (local == nullptr && whole == nullptr) {
+            return out;
+        }
+    }
+    const bool interned = local != nullptr || whole != nullptr;
     detail::walkTree(
         self,
         [&](xmlNodePtr n) {
-            if (n != self && n->type == XML_ELEMENT_NODE &&
-                (all || detail::qualifiedNameEquals(n->ns, n->name, name))) {
-                out.push_back(XmlNode(n, nullptr, m_doc));
+            if (n != self && n->type == XML_ELEMENT_NODE) {
+                bool candidate = all || !interned || n->name == local || n->name == whole;
+                if (candidate && (all || detail::qualifiedNameEquals(n->ns, n->name, name))) {
+                    out.push_back(XmlNode(n, nullptr, m_doc));
+                }
             }
             return canHaveChildren(n->type);
         },
@@ -875,6 +905,10 @@ void XmlDocument::adopt(void* node) {
 
 std::size_t XmlDocument::sourceSize() const {
     return m_state->sourceBytes;
+}
+
+bool XmlDocument::consultsDtdOrSchema() const {
+    return m_state->consultsDtdOrSchema;
 }
 
 XmlNode XmlDocument::documentNode() {

@@ -100,6 +100,11 @@ public:
 
     // The node alone: an element with its attributes, but none of its children.
     XmlNode cloneNode() const;
+    // The element takes the name as createElement would give a new element
+    // (the name as written, in no namespace until the text is parsed again),
+    // keeping its attributes and children where they are: what replacing it by
+    // such an element holding them comes to, without the copies.
+    void renameAsCreated(std::string_view qualifiedName);
 
     // Elements.
     XmlNamedNodeMap attributes() const;
@@ -180,6 +185,9 @@ struct LoadOptions {
     // Text made only of blanks is dropped as it is read; false drops it after
     // the parse instead (the slow way the checks compare against).
     bool dropBlankTextWhileParsing = true;
+    // False only checks the text (well-formed, no DTD or schema to consult)
+    // and builds nothing: the document stays empty either way.
+    bool buildTree = true;
 };
 
 class XmlDocument {
@@ -208,6 +216,9 @@ public:
     std::string xml() const;
     // The size of the text the document was parsed from (0 when it was built otherwise).
     std::size_t sourceSize() const;
+    // Whether the parsed text had a DTD (internal or external) or named an XML Schema:
+    // without either, a check of its well-formedness is all a parse of it can say.
+    bool consultsDtdOrSchema() const;
 
     // Paths of steps "/name[n]": nullopt when malformed, empty when nothing matches.
     std::optional<std::vector<XmlNode>> selectNodes(std::string_view path);

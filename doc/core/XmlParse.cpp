@@ -638,6 +638,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
 
     xmlDocPtr doc = nullptr;
     bool blankTextMayRemain = true;
+    bool namesSchemas = false;
     // Wide encodings are looked at as text; the others hold ASCII markup as is.
     std::string decoded;
     if (!isUtf8Text && data.size() > 1 &&
@@ -674,6 +675,18 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
                 session.recordError(line, 0, std::move(reason), XML_ERR_NO_MEMORY);
             },
             options.dropBlankTextWhileParsing);
+        if (!options.buildTree) {
+            // Content goes nowhere; the declarations still go into the document.
+            xmlSAXHandler& sax = *ctxt->sax;
+            sax.startElementNs = nullptr;
+            sax.endElementNs = nullptr;
+            sax.characters = nullptr;
+            sax.ignorableWhitespace = nullptr;
+            sax.cdataBlock = nullptr;
+            sax.comment = nullptr;
+            sax.processingInstruction = nullptr;
+            sax.reference = nullptr;
+        }
         // Read through a callback rather than from memory: libxml2 would copy
         // the whole text into its own buffer first.
         TextReader reader{data};
@@ -683,6 +696,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
             session.recordError(currentLine(ctxt.get()), 0, "The document is not well-formed.", 0);
         }
         blankTextMayRemain = hooks.BlankTextMayRemain();
+        namesSchemas = hooks.NamesSchemas();
     }
     // Only entities can nest elements past the parser's own depth limit, and
     // only a DTD declares entities: without one the walk over the tree is spared.
@@ -693,7 +707,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
             session.recordError(deep->line, 0, deep->reason, 0);
         }
     }
-    if (doc != nullptr && !session.firstError && options.validateOnParse) {
+    if (doc != nullptr && !session.firstError && options.validateOnParse && namesSchemas) {
         validateAgainstSchemas(doc, session);
     }
     if (session.firstError) {
@@ -704,6 +718,10 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         failLoad(first.line, first.column, first.reason);
         m_parseError.code = first.code;
         return false;
+    }
+    if (!options.buildTree) {
+        xmlFreeDoc(doc);  // the check passed: there was nothing to build
+        return true;
     }
     for (UnreadDtd& unread : session.unreadDtds) {
         m_unreadDtds.push_back("The DTD '" + unread.location + "' was not read: " + unread.why +
@@ -718,6 +736,8 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     m_state->declVersion = doc->version ? str(doc->version) : "1.0";
     m_state->standaloneYes = doc->standalone == 1;
     m_state->sourceBytes = data.size();
+    m_state->consultsDtdOrSchema =
+        doc->intSubset != nullptr || doc->extSubset != nullptr || namesSchemas;
     if (isUtf8Text) {
         m_state->declEncoding = declaredEncoding(data);
         if (m_state->hasDeclaration && data.starts_with("<?xml")) {

@@ -271,6 +271,7 @@ void writeLeaf(Writer& w, const xmlNode* n) {
 // An element and its subtree, without recursion.
 void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
     struct Frame {
+        const xmlNode* element;
         bool indentChildren;
         bool compact;   // no added white space anywhere below
         bool preserve;  // xml:space="preserve" in scope
@@ -305,12 +306,12 @@ void writeElement(Writer& w, xmlNodePtr root, int rootDepth) {
             bool preserve = space == 1 || (space == -1 && parent != nullptr && parent->preserve);
             bool compact = (parent != nullptr && parent->compact) || preserve || children.textual;
             int depth = parent ? parent->depth + 1 : rootDepth;
-            stack.push_back({!compact, compact, preserve, depth});
+            stack.push_back({n, !compact, compact, preserve, depth});
             return true;
         },
         [&](xmlNodePtr n) {
-            if (n->type != XML_ELEMENT_NODE || stack.empty() || summarise(n).any == false) {
-                return;
+            if (stack.empty() || stack.back().element != n) {
+                return;  // written whole on entering: no frame of its own
             }
             Frame frame = stack.back();
             stack.pop_back();

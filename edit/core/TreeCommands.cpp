@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "doc/core/Disposal.h"
 #include "doc/core/Doc.h"
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
@@ -85,32 +86,26 @@ void AddTextNodeTo(XmlNode element, const std::string& text) {
     element.appendChild(element.ownerDocument().createTextNode(text));
 }
 
-// The element gets a new name: a new element takes its attributes and its
-// children (moved, so occurrences nested inside stay in the document) and
-// takes its place.
+// The element gets a new name: what a new element taking its attributes and
+// its children, and its place, would be (occurrences nested inside stay in
+// the document).
 bool Rename(XmlNode element, const std::string& newName) {
-    XmlNode parent = element.parentNode();
-    if (!parent) {
+    if (!element.parentNode()) {
         return false;
     }
-    XmlDocument& doc = element.ownerDocument();
-    XmlNode renamed = doc.createElement(newName);
-    const bool otherName = newName != element.nodeName();
-    XmlNamedNodeMap attributes = element.attributes();
-    for (std::size_t i = 0; i < attributes.length(); ++i) {
-        XmlNode copy = attributes.item(i).cloneNode();
-        std::string name = copy.nodeName();
-        if (otherName && (name == "xmlns" || name.starts_with("xmlns:"))) {
-            // The DTD gave this declaration to the old name only: written out,
-            // it keeps everything below in its namespace.
-            copy.setValue(copy.value());
+    if (newName != element.nodeName()) {
+        // The DTD gave its declarations to the old name only: written out,
+        // they keep everything below in its namespace.
+        XmlNamedNodeMap attributes = element.attributes();
+        for (std::size_t i = 0; i < attributes.length(); ++i) {
+            XmlNode attribute = attributes.item(i);
+            std::string name = attribute.nodeName();
+            if (name == "xmlns" || name.starts_with("xmlns:")) {
+                attribute.setValue(attribute.value());
+            }
         }
-        renamed.setAttributeNode(copy);
     }
-    for (XmlNode child = element.firstChild(); child; child = element.firstChild()) {
-        renamed.appendChild(child);
-    }
-    parent.replaceChild(renamed, element);
+    element.renameAsCreated(newName);
     return true;
 }
 
@@ -405,22 +400,20 @@ void CopyChildren(XmlNode source, XmlNode destination) {
 
 namespace {
 
-// The DOM's text, and that text parsed as the document parses its own.
-struct Regenerated {
-    std::string text;
-    std::unique_ptr<XmlDocument> dom = std::make_unique<XmlDocument>();
-    bool parsed = false;
-};
-
-Regenerated Regenerate(CDoc& doc) {
-    Regenerated out;
-    out.text = ApplyLineEnds(doc.m_pDomDoc->xml(), doc.m_codec.lineEnds);
-    out.parsed = !out.text.empty() && out.dom->loadXML(out.text, doc.CurrentParseOptions());
-    return out;
+// The DOM's text, and that text parsed as the document parses its own. The
+// DOM goes first: two of a large document would not fit where one does.
+void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandResult& out,
+                bool resultDom = true) {
+    out.text = ApplyLineEnds(dom->xml(), doc.m_codec.lineEnds);
+    LoadOptions options = doc.CurrentParseOptions();
+    options.buildTree = resultDom || dom->consultsDtdOrSchema();
+    DisposeOf(std::move(dom));
+    out.dom = std::make_unique<XmlDocument>();
+    out.parsed = !out.text.empty() && out.dom->loadXML(out.text, options);
 }
 
 // Why the text is not even well-formed, ignoring validity; empty when it is.
-std::string NotWellFormed(CDoc& doc, const Regenerated& regenerated) {
+std::string NotWellFormed(const CDoc& doc, const TreeCommandResult& regenerated) {
     if (regenerated.parsed || regenerated.text.empty()) {
         return {};
     }
@@ -433,43 +426,55 @@ std::string NotWellFormed(CDoc& doc, const Regenerated& regenerated) {
     return probe.loadXML(regenerated.text, options) ? std::string() : probe.parseError().reason;
 }
 
-// The new text and its DOM take the place of the old; the tree is rebuilt
-// (a parse error is shown instead) and the other views follow.
-void Install(CDoc& doc, CTreeItems& items, CDocView* treeView, Regenerated regenerated) {
-    doc.m_strText = std::move(regenerated.text);
-    doc.m_pDomDoc = std::move(regenerated.dom);
-    items.DeleteAllItems();
-    if (regenerated.parsed) {
-        BuildTreeFromDom(doc, items);
-    } else if (!doc.m_strText.empty()) {
-        doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.m_pDomDoc->parseError().reason));
+TreeCommandResult Failed(const CDoc& doc, std::string message, bool restoreDom) {
+    TreeCommandResult result;
+    result.outcome = CommandOutcome::Failed;
+    result.messages.push_back(std::move(message));
+    if (restoreDom) {
+        // A failed command changes nothing: the DOM goes back to what the text says.
+        result.dom = std::make_unique<XmlDocument>();
+        if (!doc.m_strText.empty()) {
+            doc.ParseText(*result.dom, doc.m_strText);
+        }
     }
-    ExpandBranches(items, items.GetRootItem());
-    doc.UpdateAllViews(treeView);
-    doc.SetModifiedFlag(true);
+    return result;
 }
 
 }  // namespace
 
 void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
-    Install(doc, items, treeView, Regenerate(doc));
+    TreeCommandResult result;
+    result.outcome = CommandOutcome::Done;
+    Regenerate(doc, std::move(doc.m_pDomDoc), result);
+    BuildItems(result);
+    ApplyTreeCommand(doc, items, std::move(result), doc.Messages(), treeView);
 }
 
-CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current,
-                              TreeCommand command, const CommandInputs& inputs,
-                              MessageSink& messages, CDocView* treeView) {
+void BuildItems(TreeCommandResult& result) {
+    if (result.outcome == CommandOutcome::Done && result.parsed) {
+        BuildTreeFromDom(*result.dom, result.items);
+        ExpandBranches(result.items, result.items.GetRootItem());
+    }
+}
+
+TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                     const CurrentItem& current, TreeCommand command,
+                                     const CommandInputs& inputs, bool resultDom) {
+    TreeCommandResult stopped;
+    stopped.dom = std::move(dom);  // untouched
     if (inputs.cancelled || current.hSelItem == nullptr ||
         !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
-        return CommandOutcome::Stopped;
+        return stopped;
     }
     CommandFields fields = FieldsOf(command);
     if ((fields.nameMustNotBeEmpty && inputs.name.empty()) ||
         (fields.valueMustNotBeEmpty && inputs.value.empty())) {
-        return CommandOutcome::Stopped;
+        return stopped;
     }
     if (fields.name && !IsXmlName(inputs.name)) {
-        messages.ShowMessage("\"" + inputs.name + "\" is not a valid XML name.");
-        return CommandOutcome::Failed;
+        stopped.outcome = CommandOutcome::Failed;
+        stopped.messages.push_back("\"" + inputs.name + "\" is not a valid XML name.");
+        return stopped;
     }
 
     Addresses kind = AddressedKind(command);
@@ -482,12 +487,13 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
             ? kSomeUnexpectedError
             : kUnexpectedError;
     std::optional<std::vector<XmlNode>> nodes;
-    if (doc.m_pDomDoc && addressed != nullptr) {
-        nodes = doc.m_pDomDoc->selectNodes(path);
+    if (stopped.dom && addressed != nullptr) {
+        nodes = stopped.dom->selectNodes(path);
     }
     if (!nodes || nodes->empty()) {
-        messages.ShowMessage(missing);
-        return CommandOutcome::Failed;
+        stopped.outcome = CommandOutcome::Failed;
+        stopped.messages.push_back(missing);
+        return stopped;
     }
 
     Change change{command, inputs, {}, 0};
@@ -498,26 +504,57 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
     }
     bool succeeded = false;
     try {
-        succeeded = ApplyChange(*doc.m_pDomDoc, nodes->front(), change);
+        succeeded = ApplyChange(*stopped.dom, nodes->front(), change);
     } catch (const DomError&) {
         succeeded = false;
     }
     if (!succeeded) {
-        // A failed command changes nothing: the DOM goes back to what the text says.
-        doc.RestoreDomFromText();
-        messages.ShowMessage(kUnexpectedError);
-        return CommandOutcome::Failed;
+        DisposeOf(std::move(stopped.dom));
+        return Failed(doc, kUnexpectedError, true);
     }
     // A change whose text would not parse again (a name the namespaces
     // forbid, a character XML does not allow, ...) is undone.
-    Regenerated regenerated = Regenerate(doc);
+    TreeCommandResult regenerated;
+    regenerated.outcome = CommandOutcome::Done;
+    Regenerate(doc, std::move(stopped.dom), regenerated, resultDom);
     if (std::string reason = NotWellFormed(doc, regenerated); !reason.empty()) {
-        doc.RestoreDomFromText();
-        messages.ShowMessage(std::string(kChangeNotWellFormed) + reason);
-        return CommandOutcome::Failed;
+        DisposeOf(std::move(regenerated.dom));
+        return Failed(doc, std::string(kChangeNotWellFormed) + reason, true);
     }
-    Install(doc, items, treeView, std::move(regenerated));
+    return regenerated;
+}
+
+CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult result,
+                                MessageSink& messages, CDocView* treeView) {
+    if (result.outcome != CommandOutcome::Done) {
+        if (result.dom) {
+            doc.SetDom(std::move(result.dom));
+        }
+        for (const std::string& message : result.messages) {
+            messages.ShowMessage(message);
+        }
+        return result.outcome;
+    }
+    // The new text and its DOM take the place of the old; the tree is rebuilt
+    // (a parse error is shown instead) and the other views follow.
+    doc.m_strText = std::move(result.text);
+    doc.SetDom(std::move(result.dom));
+    items = std::move(result.items);
+    if (!result.parsed && !doc.m_strText.empty()) {
+        doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.m_pDomDoc->parseError().reason));
+    }
+    doc.UpdateAllViews(treeView);
+    doc.SetModifiedFlag(true);
     return CommandOutcome::Done;
+}
+
+CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current,
+                              TreeCommand command, const CommandInputs& inputs,
+                              MessageSink& messages, CDocView* treeView) {
+    TreeCommandResult result =
+        ComputeTreeCommand(doc, std::move(doc.m_pDomDoc), current, command, inputs);
+    BuildItems(result);
+    return ApplyTreeCommand(doc, items, std::move(result), messages, treeView);
 }
 
 }  // namespace quorrel

@@ -3,19 +3,20 @@
 // writes the DOM back into the text and rebuilds the tree.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "doc/core/XmlDom.h"
+#include "views/tree/core/TreeItems.h"
 
 namespace quorrel {
 
 class CDoc;
 class CDocView;
-class CTreeItems;
 class MessageSink;
-struct CTreeItem;
 
 enum class TreeCommand : int {
     AddAttribute = 32788,
@@ -85,8 +86,36 @@ constexpr const char* kSomeUnexpectedError = "Some unexpected error occured !";
 constexpr const char* kChangeNotWellFormed =
     "The change was not made: the document would no longer be well-formed.\n";
 
-// Runs one command on the document from the current item. The tree view
-// passes itself as treeView so the broadcast after the change skips it.
+// What a command came to, worked out apart from the document.
+struct TreeCommandResult {
+    CommandOutcome outcome = CommandOutcome::Stopped;
+    std::vector<std::string> messages;  // to show, in this order
+    // Done: the new text and its DOM (parsed, or holding the parse error to
+    // show); otherwise the document's DOM, unchanged or put back from the text.
+    std::string text;
+    std::unique_ptr<XmlDocument> dom;
+    bool parsed = false;
+    CTreeItems items;  // Done and parsed: built by BuildItems, expanded
+};
+
+// The command's change on dom (taken out of the document), the new text and
+// its parse. It only reads the document (its text, encoding and parse
+// options), so it may run on any thread while the document stands still.
+// Without resultDom the new text is only checked where no DTD or schema is
+// consulted (the command line prints the text and needs no tree of it).
+TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                     const CurrentItem& current, TreeCommand command,
+                                     const CommandInputs& inputs, bool resultDom = true);
+// The tree items of a result that is done and parsed.
+void BuildItems(TreeCommandResult& result);
+// Puts the result in place: text, DOM, items, the messages in order, the
+// other views' update, the modified flag.
+CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult result,
+                                MessageSink& messages, CDocView* treeView);
+
+// Runs one command on the document from the current item: the three steps
+// above on this thread. The tree view passes itself as treeView so the
+// broadcast after the change skips it.
 CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current,
                               TreeCommand command, const CommandInputs& inputs,
                               MessageSink& messages, CDocView* treeView = nullptr);

@@ -93,10 +93,20 @@ public:
         m_store->labels.reserve(textBytes + textBytes / 2 + 64);
     }
 
-    void Build(xmlNodePtr root) {
+    void Build(xmlNodePtr root, int maxDepth) {
         Add(root, IMG_ROOT);
         m_store->topCount = 1;
+        // Breadth first: each level ends where the one before it stopped adding.
+        std::size_t levelEnd = 1;
+        int depth = 0;
         for (std::size_t i = 0; i < m_store->items.size(); ++i) {
+            if (i == levelEnd) {
+                levelEnd = m_store->items.size();
+                ++depth;
+            }
+            if (maxDepth >= 0 && depth >= maxDepth) {
+                break;
+            }
             if (xmlNodePtr node = m_nodes[i]) {
                 AddChildrenOf(i, node);
             }
@@ -228,13 +238,13 @@ void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
     }
 }
 
-void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items) {
+void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items, int maxDepth) {
     XmlNode root = dom.documentElement();
     if (!root) {
         return;  // no document element: the tree stays empty
     }
     TreeBuilder builder(dom.sourceSize());
-    builder.Build(static_cast<xmlNodePtr>(root.raw()));
+    builder.Build(static_cast<xmlNodePtr>(root.raw()), maxDepth);
     builder.Install(items);
 }
 

@@ -88,8 +88,9 @@ std::string AttributeLabel(std::string_view name, std::string_view value);
 
 // Fills the (empty) items from the document's current DOM.
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items);
-// The same from a DOM not yet in the document, whose text is not empty.
-void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items);
+// The same from a DOM not yet in the document, whose text is not empty;
+// levels below maxDepth (the top item's depth is 0) are left out.
+void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items, int maxDepth = -1);
 // Re-creates the DOM from the document text (showing a parse error), then fills the items.
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items);
 // Expands the item and every element-parent item below it.
