@@ -311,7 +311,7 @@ int Edit(const std::vector<std::string_view>& args) {
                          parsed.all};
     // The command line prints text, never tree items: none are built for the result.
     TreeCommandResult result = ComputeTreeCommand(opened.doc, std::move(opened.doc.m_pDomDoc),
-                                                  current, *command, inputs, false);
+                                                  current, *command, inputs, ResultFor::Text);
     ApplyTreeCommand(opened.doc, opened.items, std::move(result), opened.sink, nullptr);
     PrintMessages(opened.sink);
     if (parsed.verbose) {

@@ -359,6 +359,23 @@ std::string CheckLoadRoundTrip(std::string_view data) {
                slow->xml() + "\n--- dropped while parsing\n" + serialised;
     }
     const std::string items = ItemsOf(std::move(first), text);
+    // Items built as the text is read (no DTD: the DOM is not kept) are those built from the DOM.
+    {
+        CollectingSink sink;
+        CDoc doc(sink);
+        validate ? doc.OnValidateYes() : doc.OnValidateNo();
+        doc.SetPathName("/nonexistent-quorrel-fuzz/doc.xml");
+        ParsedTree streamed = ParseForTree(doc, text);
+        if (streamed.dom->parseError().line > 0) {
+            return "the document parses only when its DOM is kept: " +
+                   streamed.dom->parseError().reason;
+        }
+        if (const std::string told = Describe(streamed.items); told != items) {
+            return "the items built while parsing differ from those built from the DOM\n--- "
+                   "from the DOM\n" +
+                   items + "--- while parsing\n" + told;
+        }
+    }
     if (const std::string slowItems = ItemsOf(std::move(slow), text); slowItems != items) {
         return "dropping blank text while parsing gives other tree items\n--- afterwards\n" +
                slowItems + "--- while parsing\n" + items;

@@ -18,6 +18,7 @@
 #include <QWindow>
 
 #include "app/ui/Artwork.h"
+#include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
 #include "app/ui/UserInterface.h"
 #include "app/ui/XmlEditApp.h"
@@ -178,6 +179,7 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     int half = std::max(1, width() / 2);
     m_splitter->setSizes({half, half});
     setCentralWidget(m_splitter);
+    m_work = std::make_unique<CBackgroundWork>(*this);
     m_docCommands = new DocCommands(doc, ui, *this);
     m_docCommands->m_onSaved = [this](const QString& path) { m_app.AddRecentFile(path); };
 
@@ -189,6 +191,8 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     RegisterCommands();
 
     m_tree->m_actionOf = [this](int id) { return Action(id); };
+    m_tree->m_work = m_work.get();
+    m_tree->m_sourceView = m_source;
     m_source->m_printer = [this]() -> QsciPrinter& { return m_app.Printer(); };
     connect(m_tree, &CClassView::parsed, this,
             [this](const ParseError* error) { m_source->ShowParseError(error); });
@@ -471,7 +475,7 @@ bool CMainFrame::IsCommandEnabled(int id) const {
 }
 
 bool CMainFrame::IsBusy() const {
-    return m_docCommands->IsFetching() || m_app.IsOpening();
+    return m_docCommands->IsFetching() || m_app.IsOpening() || m_work->IsRunning();
 }
 
 void CMainFrame::OnCommand(int id) {
@@ -542,8 +546,10 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
     }
     QWidget* previous = m_active;
     m_active = view;
-    if (m_app.IsOpening()) {
-        return;  // the document is about to be replaced: nothing to parse or copy
+    if (IsBusy()) {
+        // The document is about to be replaced, or work on it is under way and
+        // brings the panes up to date when it ends: nothing to parse or copy.
+        return;
     }
     m_doc.SyncText();
     if (view == m_tree) {
@@ -617,6 +623,11 @@ void CMainFrame::ShowWellFormedness(const QString& message) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_work->IsRunning()) {
+        m_work->CloseWhenDone();  // the window closes as usual once the work has ended
+        event->ignore();
+        return;
+    }
     if (m_app.IsOpening()) {
         m_app.CloseWhenOpened();  // the window closes as usual once the file is in
         event->ignore();

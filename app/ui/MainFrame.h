@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <map>
+#include <memory>
 
 #include "app/ui/CommandTarget.h"
 
@@ -17,6 +18,7 @@ class QToolBar;
 
 namespace quorrel {
 
+class CBackgroundWork;
 class CClassView;
 class CDView;
 class CDoc;
@@ -44,8 +46,10 @@ public:
     // Runs a command through the route (active view, document, frame, application).
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
-    // A URL is being fetched or a file opened: every command waits.
+    // A URL is being fetched, a file opened or long work done: every command waits.
     bool IsBusy() const;
+    // Where long document work runs off the window's thread.
+    CBackgroundWork& Work() const { return *m_work; }
     QAction* Action(int id) const;
     // Enables, disables and checks every menu item and toolbar button.
     void UpdateCommandUI();
@@ -89,6 +93,7 @@ private:
     CClassView* m_tree = nullptr;
     QWidget* m_active = nullptr;
     DocCommands* m_docCommands = nullptr;
+    std::unique_ptr<CBackgroundWork> m_work;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_progressPane = nullptr;
     QMenu* m_recentMenuAnchor = nullptr;

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/ui/AboutDlg.h"
+#include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/MainFrame.h"
@@ -28,6 +29,7 @@ struct CXmlEditApp::FileOpenRun {
     std::shared_ptr<FileDocument> file;  // the worker's until it has ended
     CTreeItems items;                    // likewise
     CTreeRows rows;
+    PreparedText prepared;  // the source pane's document of a large file, filled apart
     bool textShown = false;
     bool warning = false;          // the NUL warning is on screen
     bool loadedMeanwhile = false;  // and the open ended while it was
@@ -87,14 +89,32 @@ bool CXmlEditApp::InitInstance(const QString& file) {
         late->SetParent(m_frame.get());
     }
     m_frame->SetRecentFiles(m_recent);
-    bool ok = file.isEmpty() ? OnFileNew() : OpenDocumentFile(file);
+    // A large file is opened as File > Open opens it: the window first, its
+    // text as soon as it is read, the tree when it is parsed. If it cannot be
+    // read after all, the program ends as it does for a file it cannot open.
+    QFileInfo named(file);
+    const bool apart = !file.isEmpty() && named.isFile() && named.isReadable() &&
+                       std::size_t(named.size()) >= CBackgroundWork::kApartFrom;
+    bool ok = file.isEmpty() ? OnFileNew() : apart || OpenDocumentFile(file);
     if (!ok) {
         return false;
     }
     m_frame->show();
     m_frame->SetActivePane(m_frame->SourceView());
     m_frame->UpdateCommandUI();
+    if (apart) {
+        OpenDocumentFileInBackground(file, [](bool opened) {
+            if (!opened) {
+                QCoreApplication::exit(1);
+            }
+        });
+    }
     return true;
+}
+
+void CXmlEditApp::LeaveDocumentAtExit() {
+    // The program is about to end: the system takes the memory back at once.
+    AbandonAtExit(std::move(m_doc->m_pDomDoc));
 }
 
 bool CXmlEditApp::OnFileNew() {
@@ -148,6 +168,7 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
     LoadOptions options = m_doc->FileParseOptions(absolute);
     auto run = std::make_unique<FileOpenRun>();
     run->done = std::move(done);
+    run->prepared = m_frame->SourceView()->PrepareText(std::size_t(QFileInfo(path).size()));
     FileOpenRun* current = run.get();
     // Handled on the window's thread, if this open is still the one under way.
     auto post = [this, current](auto handler) {
@@ -167,15 +188,15 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
                 *file = CDoc::ReadFileDocument(absolute);
                 if (file->error.empty()) {
                     // The text is shown while it is parsed: both only read it.
-                    post([this, file] {
-                        OnFileTextRead(file->decoded.text, file->decoded.nulOffset);
+                    // A large one becomes the pane's document on a thread of its own.
+                    std::jthread filler([current, file, post, this] {
+                        current->prepared.Fill(file->decoded.text);
+                        post([this, file] {
+                            OnFileTextRead(file->decoded.text, file->decoded.nulOffset);
+                        });
                     });
-                    CDoc::ParseFileDocument(*file, options);
-                    if (!file->decoded.text.empty()) {
-                        BuildTreeFromDom(*file->dom, current->items);
-                        ExpandBranches(current->items, current->items.GetRootItem());
-                        current->rows = CTreeRows::Of(current->items);
-                    }
+                    ParseFileForTree(*file, options, current->items);
+                    current->rows = CTreeRows::Of(current->items);
                 }
             } catch (const std::exception& e) {
                 file->error = "Cannot open '" + absolute + "':\n" + e.what();
@@ -208,6 +229,7 @@ void CXmlEditApp::OnFileTextRead(const std::string& text, std::optional<std::siz
     }
     m_openRun->textShown = true;
     m_frame->TreeView()->ShowNoItems();
+    m_frame->SourceView()->UsePreparedText(std::move(m_openRun->prepared));
     m_frame->SourceView()->ShowLoadingText(text);
     if (m_openRun->loadedMeanwhile) {
         OnFileLoaded();

@@ -37,6 +37,8 @@ public:
     UserInterface& UI() { return *m_ui; }
 
     bool OnFileNew();
+    // Exit: the DOM is left to the system, not freed (seconds for a large one).
+    void LeaveDocumentAtExit();
     bool OnFileOpen();
     // Opens path on this thread; false when the file could not be read.
     bool OpenDocumentFile(const QString& path);

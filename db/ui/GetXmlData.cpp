@@ -1,9 +1,9 @@
 #include "db/ui/GetXmlData.h"
 
 #include <QApplication>
-#include <QCursor>
 #include <filesystem>
 
+#include "app/ui/BackgroundWork.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/ProgressBar.h"
 #include "app/ui/UserInterface.h"
@@ -20,14 +20,22 @@ namespace {
 
 constexpr const char* kGeneratedName = "Quorreldata.xml";
 
-// The queries block the window; the cursor says so while they run.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
+// The queries run apart, the window live meanwhile; what the driver said is
+// shown afterwards, in the order it said it.
+bool RunApart(CMainFrame& frame, UserInterface& ui, const std::function<bool(MessageSink&)>& work) {
+    CollectingSink messages;
+    bool ok = false;
+    // The command's own progress bar shows it is under way.
+    std::string failure = frame.Work().Run([&] { ok = work(messages); }, false);
+    for (const std::string& message : messages.messages) {
+        ui.ShowMessage(message);
+    }
+    if (!failure.empty()) {
+        ui.ShowMessage(failure);
+        return false;
+    }
+    return ok;
+}
 
 }  // namespace
 
@@ -63,11 +71,9 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
     CXmlGenerator generator(source.m_strDsn, source.m_strUser, source.m_strPassword,
                             source.m_nMaxRows);
     generator.SetQuery(source.m_strQuery);
-    bool collected;
-    {
-        WaitCursor wait;
-        collected = generator.CollectColumnNames(doc.m_columnNames, ui);
-    }
+    bool collected = RunApart(frame, ui, [&](MessageSink& messages) {
+        return generator.CollectColumnNames(doc.m_columnNames, messages);
+    });
     if (!collected) {
         return;  // the driver's message has been shown; nothing to map
     }
@@ -81,32 +87,38 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
     // Built apart, so that a failure leaves the document's DOM as it was.
     auto dom = std::make_unique<XmlDocument>();
     std::string text;
-    {
-        WaitCursor wait;
-        if (generator.Generate(*dom, ui) != 0) {
-            return;  // the reason has been shown
+    CDView* sourceView = frame.SourceView();
+    PreparedText prepared;
+    bool generated = RunApart(frame, ui, [&](MessageSink& messages) {
+        if (generator.Generate(*dom, messages) != 0) {
+            return false;  // the reason goes to the user
         }
-        progress.SetPos(30);
         try {
             text = dom->xml();
         } catch (const std::bad_alloc&) {
-            ui.ShowMessage(std::string(CXmlGenerator::kNoMemoryMessage));
-            return;
+            messages.ShowMessage(std::string(CXmlGenerator::kNoMemoryMessage));
+            return false;
         }
+        return true;
+    });
+    if (!generated) {
+        return;
+    }
+    progress.SetPos(30);
+    if (text.size() >= CDView::kPrepareFrom) {
+        prepared = sourceView->PrepareText(text.size());
+        frame.Work().Run([&] { prepared.Fill(text); }, false);
     }
     progress.SetPos(45);
 
     doc.SetLocalPathName(std::filesystem::absolute(kGeneratedName).string());
     doc.m_codec = TextCodec();
     doc.SetDom(std::move(dom));
-    CDView* sourceView = frame.SourceView();
+    sourceView->UsePreparedText(std::move(prepared));
     sourceView->SetDocumentText(text);
     doc.m_strText = std::move(text);
-    doc.m_bTextPending = false;  // the document holds the view's text already
-    {
-        WaitCursor wait;
-        doc.UpdateAllViews(sourceView);  // the tree parses the new text
-    }
+    doc.m_bTextPending = false;      // the document holds the view's text already
+    doc.UpdateAllViews(sourceView);  // the tree parses the new text
     progress.SetPos(60);
     doc.SetModifiedFlag(true);
     progress.Clear();

@@ -90,13 +90,26 @@ void CDoc::WarnUnreadDtds(const XmlDocument& dom) {
     }
 }
 
-bool CDoc::ParseText(XmlDocument& dom, std::string_view text) const {
+bool CDoc::ParseText(XmlDocument& dom, std::string_view text, ShownNodeSink* shown) const {
     if (m_codec.fault && IsDecodedText(m_codec, text)) {
         const DecodeFault& fault = *m_codec.fault;
         dom.failLoad(fault.line, fault.column, fault.reason);
         return false;
     }
-    return dom.loadXML(text, ParseOptions(m_strPathName));
+    LoadOptions options = ParseOptions(m_strPathName);
+    options.shownNodes = shown;
+    return dom.loadXML(text, options);
+}
+
+XmlDocument& CDoc::WholeDom() {
+    if (!m_pDomDoc || m_pDomDoc->hollow()) {
+        auto dom = std::make_unique<XmlDocument>();
+        if (!m_strText.empty()) {
+            ParseText(*dom, m_strText);
+        }
+        SetDom(std::move(dom));
+    }
+    return *m_pDomDoc;
 }
 
 bool CDoc::OnNewDocument() {
@@ -138,7 +151,7 @@ LoadOptions CDoc::FileParseOptions(const std::string& path) const {
     return options;
 }
 
-void CDoc::ParseFileDocument(FileDocument& file, const LoadOptions& options) {
+void CDoc::ParseFileDocument(FileDocument& file, const LoadOptions& options, ShownNodeSink* shown) {
     file.dom = std::make_unique<XmlDocument>();
     if (file.decoded.text.empty()) {
         return;
@@ -148,7 +161,9 @@ void CDoc::ParseFileDocument(FileDocument& file, const LoadOptions& options) {
         file.dom->failLoad(fault->line, fault->column, fault->reason);
         return;
     }
-    file.dom->loadXML(file.decoded.text, options);
+    LoadOptions told = options;
+    told.shownNodes = shown;
+    file.dom->loadXML(file.decoded.text, told);
 }
 
 LoadResult CDoc::FinishOpenDocument(FileDocument file) {
@@ -182,23 +197,32 @@ LoadResult CDoc::FinishOpenDocument(FileDocument file) {
     return result;
 }
 
-std::string CDoc::OnSaveDocument(const std::string& path, std::string_view viewText) {
-    TextCodec codec = CodecForDeclaration(viewText, m_codec);
-    EncodeResult encoded = EncodeText(viewText, codec);
+CDoc::Written CDoc::WriteDocument(const std::string& path, std::string_view viewText) const {
+    Written written;
+    written.codec = CodecForDeclaration(viewText, m_codec);
+    EncodeResult encoded = EncodeText(viewText, written.codec);
     if (!encoded.ok()) {
-        return "Cannot save '" + path + "':\n" + encoded.error;
+        written.error = "Cannot save '" + path + "':\n" + encoded.error;
+        return written;
     }
-    FileStamp written;
-    std::string error = WriteFileAtomically(path, encoded.bytes, &written);
-    if (!error.empty()) {
-        return error;
+    written.error = WriteFileAtomically(path, encoded.bytes, &written.stamp);
+    return written;
+}
+
+std::string CDoc::FinishSave(const std::string& path, Written written) {
+    if (!written.error.empty()) {
+        return written.error;
     }
-    m_codec = std::move(codec);
+    m_codec = std::move(written.codec);
     m_strPathName = path;
-    m_diskStamp = written;
+    m_diskStamp = written.stamp;
     m_diskStampPath = path;
     m_bModified = false;
     return {};
+}
+
+std::string CDoc::OnSaveDocument(const std::string& path, std::string_view viewText) {
+    return FinishSave(path, WriteDocument(path, viewText));
 }
 
 bool CDoc::ChangedOnDisk() const {
@@ -304,11 +328,23 @@ void CDoc::SetDom(std::unique_ptr<XmlDocument> dom) {
 }
 
 bool CDoc::ReparseDocument(std::string_view lastHintLine) {
-    SetDom(std::make_unique<XmlDocument>());
+    return InstallParsed(ParseApart(m_strText), lastHintLine);
+}
+
+std::unique_ptr<XmlDocument> CDoc::ParseApart(std::string_view text) const {
+    auto dom = std::make_unique<XmlDocument>();
+    if (!text.empty()) {
+        ParseText(*dom, text);
+    }
+    return dom;
+}
+
+bool CDoc::InstallParsed(std::unique_ptr<XmlDocument> dom, std::string_view lastHintLine) {
+    SetDom(std::move(dom));
     if (m_strText.empty()) {
         return false;
     }
-    if (ParseText(*m_pDomDoc, m_strText)) {
+    if (m_pDomDoc->parseError().line == 0) {
         WarnUnreadDtds(*m_pDomDoc);
         return true;
     }

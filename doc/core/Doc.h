@@ -83,13 +83,23 @@ public:
     // they may run on any thread), then put the result in place (a file
     // read without error must have been parsed).
     static FileDocument ReadFileDocument(const std::string& path);
-    static void ParseFileDocument(FileDocument& file, const LoadOptions& options);
+    static void ParseFileDocument(FileDocument& file, const LoadOptions& options,
+                                  ShownNodeSink* shown = nullptr);
     LoadOptions FileParseOptions(const std::string& path) const;
     LoadResult FinishOpenDocument(FileDocument file);
     // Save / Save As: writes the view's text in the file's encoding; returns
     // an empty string on success, else the message to show. The file is
     // untouched on failure.
     std::string OnSaveDocument(const std::string& path, std::string_view viewText);
+    // The same in two steps: the write reads the document only (any thread);
+    // the finish records it.
+    struct Written {
+        std::string error;
+        TextCodec codec;
+        FileStamp stamp;
+    };
+    Written WriteDocument(const std::string& path, std::string_view viewText) const;
+    std::string FinishSave(const std::string& path, Written written);
     // Whether another program changed or replaced the document's file since
     // it was opened or last saved here (false when the file is gone).
     bool ChangedOnDisk() const;
@@ -118,6 +128,12 @@ public:
     // Replaces the DOM with a fresh parse of the document text and shows the
     // parse-error message (with lastHintLine) on failure. An empty text leaves an empty DOM.
     bool ReparseDocument(std::string_view lastHintLine = kParseHint);
+    // The same in two steps: the parse reads the document only (any thread,
+    // while the document stands still); the install puts the DOM in place
+    // and shows what the parse found.
+    std::unique_ptr<XmlDocument> ParseApart(std::string_view text) const;
+    bool InstallParsed(std::unique_ptr<XmlDocument> dom,
+                       std::string_view lastHintLine = kParseHint);
 
     // Parses the text again without showing anything: puts the DOM back after
     // a change that failed half-way.
@@ -126,7 +142,11 @@ public:
     void SetDom(std::unique_ptr<XmlDocument> dom);
     // Parses text into dom as the document parses its own text: bytes the
     // file's encoding did not define fail it while the text is unchanged.
-    bool ParseText(XmlDocument& dom, std::string_view text) const;
+    // shown: told the shown nodes of a text without a DTD, as LoadOptions::shownNodes.
+    bool ParseText(XmlDocument& dom, std::string_view text, ShownNodeSink* shown = nullptr) const;
+    // A DOM that is whole: the document's own, parsed again from the text
+    // when the parse that made it kept none of it (XmlDocument::hollow()).
+    XmlDocument& WholeDom();
     // How the document's text is parsed now: validation, base, fetching.
     LoadOptions CurrentParseOptions() const { return ParseOptions(m_strPathName); }
 
@@ -137,8 +157,10 @@ public:
     void OnTextEdited();
     // Brings the document text up to date with the source view, if it is behind.
     void SyncText();
-    // Where SyncText() takes the text from (the source view).
+    // Where SyncText() takes the text from (the source view), and the same
+    // without a copy (valid while the view's text stands still).
     std::function<std::string()> m_textSource;
+    std::function<std::string_view()> m_textViewSource;
     bool m_bTextPending = false;  // the source view holds newer text than m_strText
 
     // Views, in creation order.

@@ -5,6 +5,7 @@
 #include <libxml/valid.h>
 
 #include <cstring>
+#include <utility>
 
 #include "doc/core/XmlDomInternal.h"
 
@@ -131,12 +132,13 @@ bool DeclaredEmpty(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
 
 }  // namespace
 
-ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText)
+ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText, ShownNodeSink* shown)
     : m_ctxt(ctxt),
       m_fail(std::move(fail)),
       m_saved(*ctxt->sax),
       m_dropBlankText(dropBlankText),
       m_blankTextMayRemain(!dropBlankText),
+      m_shown(shown),
       m_previous(t_hooks) {
     xmlSAXHandler& sax = *ctxt->sax;
     sax.startDocument = OnStartDocument;
@@ -213,10 +215,37 @@ void ParseHooks::FlushHeldBlanks(xmlParserCtxtPtr ctxt) {
     }
 }
 
+namespace {
+
+void Free(xmlNodePtr node) {
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+}
+
+}  // namespace
+
 void ParseHooks::EndOfText(xmlParserCtxtPtr ctxt) {
-    if (ctxt == m_ctxt) {
-        PutBackHeldBlanks(ctxt);
-        DropHeldBlanks();  // a run of blanks alone: no node
+    if (ctxt != m_ctxt) {
+        return;
+    }
+    PutBackHeldBlanks(ctxt);
+    DropHeldBlanks();  // a run of blanks alone: no node
+    if (m_openText != nullptr) {
+        m_shown->Leaf(m_openText);
+        Free(std::exchange(m_openText, nullptr));
+    }
+}
+
+void ParseHooks::TellLast(xmlParserCtxtPtr ctxt, xmlElementType type, bool shown) {
+    if (!m_telling || ctxt != m_ctxt || ctxt->node == nullptr) {
+        return;
+    }
+    xmlNodePtr last = ctxt->node->last;
+    if (last != nullptr && last->type == type) {
+        if (shown) {
+            m_shown->Leaf(last);
+        }
+        Free(last);
     }
 }
 
@@ -271,6 +300,13 @@ void ParseHooks::OnStartElementNs(void* ctx, const xmlChar* localname, const xml
         int space = detail::xmlSpaceOf(element);
         bool inherited = !hooks->m_preserve.empty() && hooks->m_preserve.back() != 0;
         hooks->m_preserve.push_back(space == 1 || (space == -1 && inherited) ? 1 : 0);
+        if (hooks->m_depth++ == 0 && hooks->m_shown != nullptr) {
+            // Without a DTD nothing comes back to a node once it is complete.
+            hooks->m_telling = !HasDtd(ctxt);
+        }
+        if (hooks->m_telling) {
+            hooks->m_shown->StartElement(element);
+        }
     }
 }
 
@@ -282,11 +318,22 @@ void ParseHooks::OnEndElementNs(void* ctx, const xmlChar* localname, const xmlCh
     }
     auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     hooks->EndOfText(ctxt);
+    xmlNodePtr element = ctxt->node;
     if (hooks->m_saved.endElementNs != nullptr) {
         hooks->m_saved.endElementNs(ctx, localname, prefix, uri);
     }
-    if (ctxt == hooks->m_ctxt && !hooks->m_preserve.empty()) {
+    if (ctxt != hooks->m_ctxt) {
+        return;
+    }
+    if (!hooks->m_preserve.empty()) {
         hooks->m_preserve.pop_back();
+    }
+    --hooks->m_depth;
+    if (hooks->m_telling && element != nullptr) {
+        hooks->m_shown->EndElement();
+        if (hooks->m_depth > 0) {
+            Free(element);  // the document element stays, a husk, till the end
+        }
     }
 }
 
@@ -316,6 +363,10 @@ void ParseHooks::OnCharacters(void* ctx, const xmlChar* ch, int len) {
     }
     if (hooks->m_saved.characters != nullptr) {
         hooks->m_saved.characters(ctx, ch, len);
+    }
+    if (hooks->m_telling && ctxt == hooks->m_ctxt && ctxt->node != nullptr &&
+        ctxt->node->last != nullptr && ctxt->node->last->type == XML_TEXT_NODE) {
+        hooks->m_openText = ctxt->node->last;  // told once the run ends
     }
 }
 
@@ -351,6 +402,9 @@ void ParseHooks::OnCDataBlock(void* ctx, const xmlChar* value, int len) {
     // The text that follows starts a node of its own.
     ctxt->nodelen = 0;
     ctxt->nodemem = 0;
+    if (hooks != nullptr) {
+        hooks->TellLast(ctxt, XML_CDATA_SECTION_NODE, true);
+    }
 }
 
 void ParseHooks::OnComment(void* ctx, const xmlChar* value) {
@@ -358,10 +412,12 @@ void ParseHooks::OnComment(void* ctx, const xmlChar* value) {
     if (hooks == nullptr) {
         return;
     }
-    hooks->EndOfText(static_cast<xmlParserCtxtPtr>(ctx));
+    auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    hooks->EndOfText(ctxt);
     if (hooks->m_saved.comment != nullptr) {
         hooks->m_saved.comment(ctx, value);
     }
+    hooks->TellLast(ctxt, XML_COMMENT_NODE, true);
 }
 
 void ParseHooks::OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
@@ -369,10 +425,12 @@ void ParseHooks::OnProcessingInstruction(void* ctx, const xmlChar* target, const
     if (hooks == nullptr) {
         return;
     }
-    hooks->EndOfText(static_cast<xmlParserCtxtPtr>(ctx));
+    auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    hooks->EndOfText(ctxt);
     if (hooks->m_saved.processingInstruction != nullptr) {
         hooks->m_saved.processingInstruction(ctx, target, data);
     }
+    hooks->TellLast(ctxt, XML_PI_NODE, false);  // no item: freed untold
 }
 
 }  // namespace quorrel

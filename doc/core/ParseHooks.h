@@ -14,11 +14,27 @@
 
 namespace quorrel {
 
+// Told of the nodes the tree pane shows, in document order, as the parse
+// completes them; each is freed right after (its pointers are good only during
+// the call). The document element comes first, with no attributes of its own shown.
+class ShownNodeSink {
+public:
+    virtual ~ShownNodeSink() = default;
+    // Its name, namespace declarations and attributes are known.
+    virtual void StartElement(const xmlNode* element) = 0;
+    virtual void EndElement() = 0;
+    // A text (blank text already dropped), a CDATA section or a comment.
+    virtual void Leaf(const xmlNode* node) = 0;
+};
+
 class ParseHooks {
 public:
     // fail: how the parse reports what ends it here (out of memory).
     using Fail = std::function<void(long line, std::string reason)>;
-    ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText);
+    // shown: told the shown nodes instead of building the tree, when the
+    // document turns out to have no DTD.
+    ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText,
+               ShownNodeSink* shown = nullptr);
     ~ParseHooks();
     ParseHooks(const ParseHooks&) = delete;
     ParseHooks& operator=(const ParseHooks&) = delete;
@@ -30,6 +46,8 @@ public:
     // Whether an element names an XML Schema (xsi:schemaLocation or
     // xsi:noNamespaceSchemaLocation): without one there is none to validate against.
     bool NamesSchemas() const { return m_namesSchemas; }
+    // Whether the nodes went to the sink (the document has no DTD) and were freed.
+    bool Told() const { return m_telling; }
 
 private:
     static void OnStartDocument(void* ctx);
@@ -52,6 +70,8 @@ private:
     void DropHeldBlanks() { m_held.clear(), m_heldParent = nullptr; }
     // Any event that is not more text of the same run ends it.
     void EndOfText(xmlParserCtxtPtr ctxt);
+    // Tells (or only frees) the node the parent was just given, when it is of that type.
+    void TellLast(xmlParserCtxtPtr ctxt, xmlElementType type, bool shown);
 
     xmlParserCtxtPtr m_ctxt;
     Fail m_fail;
@@ -59,7 +79,11 @@ private:
     bool m_dropBlankText;
     bool m_blankTextMayRemain;
     bool m_namesSchemas = false;
-    std::vector<char> m_preserve;  // xml:space="preserve" in scope, per open element
+    ShownNodeSink* m_shown;
+    bool m_telling = false;           // decided at the document element
+    xmlNodePtr m_openText = nullptr;  // the text node of the run under way, to tell at its end
+    int m_depth = 0;                  // open elements
+    std::vector<char> m_preserve;     // xml:space="preserve" in scope, per open element
     std::string m_held;
     xmlNodePtr m_heldParent = nullptr;
     xmlNodePtr m_heldAfter = nullptr;  // the parent's last child when the blanks came

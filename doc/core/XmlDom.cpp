@@ -39,6 +39,7 @@ void DocState::clear() {
     }
     hasDeclaration = false;
     consultsDtdOrSchema = false;
+    hollow = false;
     declarationText.clear();
     doctypeText.clear();
     declVersion = "1.0";
@@ -905,6 +906,10 @@ void XmlDocument::adopt(void* node) {
 
 std::size_t XmlDocument::sourceSize() const {
     return m_state->sourceBytes;
+}
+
+bool XmlDocument::hollow() const {
+    return m_state->hollow;
 }
 
 bool XmlDocument::consultsDtdOrSchema() const {

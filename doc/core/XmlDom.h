@@ -58,6 +58,7 @@ private:
 
 class XmlDocument;
 class XmlNamedNodeMap;
+class ShownNodeSink;
 
 // Whether the DOM accepts the text as an element or attribute name (an XML
 // Name; a prefix with a colon is allowed).
@@ -188,6 +189,11 @@ struct LoadOptions {
     // False only checks the text (well-formed, no DTD or schema to consult)
     // and builds nothing: the document stays empty either way.
     bool buildTree = true;
+    // Where a document without a DTD tells the nodes the tree pane shows as
+    // it reads them, freeing each once told: the document is then hollow
+    // (see XmlDocument::hollow()). With a DTD (or a schema to validate
+    // against) the document is built whole and nothing is told.
+    ShownNodeSink* shownNodes = nullptr;
 };
 
 class XmlDocument {
@@ -216,6 +222,9 @@ public:
     std::string xml() const;
     // The size of the text the document was parsed from (0 when it was built otherwise).
     std::size_t sourceSize() const;
+    // The parse told its nodes to LoadOptions::shownNodes and kept none: only
+    // the parse error and what the text declared remain.
+    bool hollow() const;
     // Whether the parsed text had a DTD (internal or external) or named an XML Schema:
     // without either, a check of its well-formedness is all a parse of it can say.
     bool consultsDtdOrSchema() const;

@@ -69,6 +69,7 @@ struct DocState {
     // The size of the parsed text: the serialisation is about as long.
     std::size_t sourceBytes = 0;
     bool consultsDtdOrSchema = false;
+    bool hollow = false;
     // The document type declaration exactly as the parsed text held it
     // (internal subset included); written back in place of the DTD node.
     std::string doctypeText;

@@ -639,6 +639,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     xmlDocPtr doc = nullptr;
     bool blankTextMayRemain = true;
     bool namesSchemas = false;
+    bool told = false;  // the nodes went to options.shownNodes
     // Wide encodings are looked at as text; the others hold ASCII markup as is.
     std::string decoded;
     if (!isUtf8Text && data.size() > 1 &&
@@ -674,7 +675,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
             [&session](long line, std::string reason) {
                 session.recordError(line, 0, std::move(reason), XML_ERR_NO_MEMORY);
             },
-            options.dropBlankTextWhileParsing);
+            options.dropBlankTextWhileParsing, options.buildTree ? options.shownNodes : nullptr);
         if (!options.buildTree) {
             // Content goes nowhere; the declarations still go into the document.
             xmlSAXHandler& sax = *ctxt->sax;
@@ -697,6 +698,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         }
         blankTextMayRemain = hooks.BlankTextMayRemain();
         namesSchemas = hooks.NamesSchemas();
+        told = hooks.Told();
     }
     // Only entities can nest elements past the parser's own depth limit, and
     // only a DTD declares entities: without one the walk over the tree is spared.
@@ -707,7 +709,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
             session.recordError(deep->line, 0, deep->reason, 0);
         }
     }
-    if (doc != nullptr && !session.firstError && options.validateOnParse && namesSchemas) {
+    if (doc != nullptr && !session.firstError && options.validateOnParse && namesSchemas && !told) {
         validateAgainstSchemas(doc, session);
     }
     if (session.firstError) {
@@ -721,6 +723,19 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     }
     if (!options.buildTree) {
         xmlFreeDoc(doc);  // the check passed: there was nothing to build
+        return true;
+    }
+    if (told && options.validateOnParse && namesSchemas) {
+        // A schema validates the whole tree, which is gone: read it again, whole.
+        xmlFreeDoc(doc);
+        LoadOptions whole = options;
+        whole.shownNodes = nullptr;
+        return parse(data, isUtf8Text, whole);
+    }
+    if (told) {
+        xmlFreeDoc(doc);  // the document element's husk: everything else went to the sink
+        m_state->hollow = true;
+        m_state->sourceBytes = data.size();
         return true;
     }
     for (UnreadDtd& unread : session.unreadDtds) {

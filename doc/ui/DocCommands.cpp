@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/ProgressBar.h"
@@ -74,7 +75,20 @@ bool DocCommands::DoSave(const QString& path) {
                 .arg(path))) {
         return false;
     }
-    std::string error = m_doc.OnSaveDocument(path.toStdString(), m_frame.SourceView()->Text());
+    // The view's text as it stands, without a copy: the pane is read-only
+    // while a large one is encoded and written apart.
+    std::string_view text = m_frame.SourceView()->TextView();
+    std::string file = path.toStdString();
+    CDoc::Written written;
+    auto write = [&] { written = m_doc.WriteDocument(file, text); };
+    if (text.size() >= CBackgroundWork::kApartFrom) {
+        if (std::string failure = m_frame.Work().Run(write); !failure.empty()) {
+            written.error = "Cannot save '" + file + "':\n" + failure;
+        }
+    } else {
+        write();
+    }
+    std::string error = m_doc.FinishSave(file, std::move(written));
     if (!error.empty()) {
         m_ui.ShowMessage(error);
         return false;

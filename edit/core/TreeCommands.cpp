@@ -403,11 +403,19 @@ namespace {
 // The DOM's text, and that text parsed as the document parses its own. The
 // DOM goes first: two of a large document would not fit where one does.
 void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandResult& out,
-                bool resultDom = true) {
+                ResultFor wanted = ResultFor::Dom) {
     out.text = ApplyLineEnds(dom->xml(), doc.m_codec.lineEnds);
-    LoadOptions options = doc.CurrentParseOptions();
-    options.buildTree = resultDom || dom->consultsDtdOrSchema();
+    const bool consulted = dom->consultsDtdOrSchema();
     DisposeOf(std::move(dom));
+    if (wanted == ResultFor::Tree) {
+        ParsedTree parsed = ParseForTree(doc, out.text);
+        out.dom = std::move(parsed.dom);
+        out.items = std::move(parsed.items);
+        out.parsed = !out.text.empty() && out.dom->parseError().line == 0;
+        return;
+    }
+    LoadOptions options = doc.CurrentParseOptions();
+    options.buildTree = wanted == ResultFor::Dom || consulted;
     out.dom = std::make_unique<XmlDocument>();
     out.parsed = !out.text.empty() && out.dom->loadXML(out.text, options);
 }
@@ -451,7 +459,8 @@ void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
 }
 
 void BuildItems(TreeCommandResult& result) {
-    if (result.outcome == CommandOutcome::Done && result.parsed) {
+    if (result.outcome == CommandOutcome::Done && result.parsed && result.items.IsEmpty() &&
+        !result.dom->hollow()) {
         BuildTreeFromDom(*result.dom, result.items);
         ExpandBranches(result.items, result.items.GetRootItem());
     }
@@ -459,9 +468,17 @@ void BuildItems(TreeCommandResult& result) {
 
 TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                      const CurrentItem& current, TreeCommand command,
-                                     const CommandInputs& inputs, bool resultDom) {
+                                     const CommandInputs& inputs, ResultFor wanted) {
     TreeCommandResult stopped;
     stopped.dom = std::move(dom);  // untouched
+    if (!stopped.dom || stopped.dom->hollow()) {
+        // The parse kept nothing (its nodes went into the tree's items): read the text whole.
+        DisposeOf(std::move(stopped.dom));
+        stopped.dom = std::make_unique<XmlDocument>();
+        if (!doc.m_strText.empty()) {
+            doc.ParseText(*stopped.dom, doc.m_strText);
+        }
+    }
     if (inputs.cancelled || current.hSelItem == nullptr ||
         !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
         return stopped;
@@ -516,7 +533,7 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
     // forbid, a character XML does not allow, ...) is undone.
     TreeCommandResult regenerated;
     regenerated.outcome = CommandOutcome::Done;
-    Regenerate(doc, std::move(stopped.dom), regenerated, resultDom);
+    Regenerate(doc, std::move(stopped.dom), regenerated, wanted);
     if (std::string reason = NotWellFormed(doc, regenerated); !reason.empty()) {
         DisposeOf(std::move(regenerated.dom));
         return Failed(doc, std::string(kChangeNotWellFormed) + reason, true);

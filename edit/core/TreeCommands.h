@@ -101,11 +101,17 @@ struct TreeCommandResult {
 // The command's change on dom (taken out of the document), the new text and
 // its parse. It only reads the document (its text, encoding and parse
 // options), so it may run on any thread while the document stands still.
-// Without resultDom the new text is only checked where no DTD or schema is
-// consulted (the command line prints the text and needs no tree of it).
+// What the new text is parsed for.
+enum class ResultFor {
+    Dom,   // its DOM, whole; BuildItems builds the items
+    Tree,  // its items, built as it is read (its DOM may be hollow)
+    Text,  // only the check that it parses (where no DTD or schema is consulted)
+};
+// A hollow DOM (or none) is parsed again from the document text first.
 TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                      const CurrentItem& current, TreeCommand command,
-                                     const CommandInputs& inputs, bool resultDom = true);
+                                     const CommandInputs& inputs,
+                                     ResultFor wanted = ResultFor::Dom);
 // The tree items of a result that is done and parsed.
 void BuildItems(TreeCommandResult& result);
 // Puts the result in place: text, DOM, items, the messages in order, the

@@ -190,6 +190,11 @@ void CheckFile(Tally& tally, const fs::path& file, const hostile::TempDir& scrat
         return;
     }
     ++tally.opened;
+    // The items the window builds as it reads the text are those of the DOM.
+    ParsedTree streamed = ParseForTree(e.doc, e.doc.m_strText);
+    if (DescribeItems(streamed.items) != DescribeItems(e.items)) {
+        tally.Fail(file, "the items built while parsing differ from the DOM's");
+    }
     const std::string copy = (scratch.path / "saved.xml").string();
     std::string error = e.doc.OnSaveDocument(copy, e.doc.m_strText);
     if (error.empty() && hostile::ReadBytes(copy) == hostile::ReadBytes(file)) {

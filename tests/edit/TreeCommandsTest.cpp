@@ -515,3 +515,38 @@ TEST(TreeCommands, CrlfDocumentKeepsCrlfAfterCommand) {
     ASSERT_NE(items.GetRootItem(), nullptr);
     EXPECT_EQ(items.GetRootItem()->children()[0].children()[0].label(), "a = \" 1 \"");
 }
+
+TEST(TreeCommands, OnAHollowDomAsOnAWholeOne) {
+    // The window keeps no DOM of a text without a DTD: a command reads the
+    // text whole first, and its result's items are built as it is read.
+    const std::string text = "<r><a x=\"1\">t<b/></a><a x=\"2\"/><c>u</c></r>";
+    for (TC command : kAll) {
+        SCOPED_TRACE(TreeCommandName(command));
+        const char* item =
+            command == TC::ChangeAttributeName || command == TC::ChangeAttributeValue ||
+                    command == TC::DeleteAttribute || command == TC::AttributeToElement
+                ? "0.0"
+            : command == TC::ChangeTextValue || command == TC::DeleteTextNode ? "0.1"
+            : command == TC::ElementToAttribute                               ? "2"
+                                                                              : "0";
+        CommandInputs inputs{.name = "n", .value = "v", .allOccurrences = true};
+        Editor whole(text);
+        CommandOutcome expected = whole.Run(item, command, inputs);
+
+        Editor hollow(text);
+        ParsedTree parsed = ParseForTree(hollow.doc, text);
+        ASSERT_TRUE(parsed.dom->hollow());
+        hollow.doc.SetDom(std::move(parsed.dom));
+        hollow.items = std::move(parsed.items);
+        TreeCommandResult result =
+            ComputeTreeCommand(hollow.doc, std::move(hollow.doc.m_pDomDoc),
+                               CurrentItemOf(hollow.At(item)), command, inputs, ResultFor::Tree);
+        BuildItems(result);
+        EXPECT_EQ(ApplyTreeCommand(hollow.doc, hollow.items, std::move(result), hollow.sink,
+                                   &hollow.treeView),
+                  expected);
+        EXPECT_EQ(hollow.doc.m_strText, whole.doc.m_strText);
+        EXPECT_EQ(hollow.Tree(), whole.Tree());
+        EXPECT_EQ(hollow.sink.messages, whole.sink.messages);
+    }
+}

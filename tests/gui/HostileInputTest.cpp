@@ -32,6 +32,11 @@ struct Session {
         ui = scripted.get();
         app = std::make_unique<CXmlEditApp>(std::move(scripted));
         started = app->InitInstance(file);
+        // A large file opens as File > Open opens it: the window first.
+        while (started && app->IsOpening()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            50);
+        }
     }
     CMainFrame& frame() { return app->Frame(); }
     CDoc& doc() { return app->Document(); }

@@ -174,3 +174,30 @@ TEST(TreeItems, HundredThousandSiblings) {
     EXPECT_EQ(children.back().row(), 99999);
     EXPECT_EQ(children.back().image(), IMG_ELEMENT_LEAF);
 }
+
+TEST(TreeItems, BuiltWhileParsingAsFromTheDom) {
+    const char* texts[] = {
+        "<a x=\"1\"><b y=\"2\">t</b><c/></a>",
+        "<r xmlns:p=\"urn:p\" xmlns=\"urn:d\"><p:e p:k=\"v\" j=\"w\">a<!--c-->b<?pi x?>c</p:e>"
+        "<f xmlns:q=\"urn:q\"><![CDATA[x]]><![CDATA[y]]></f>\n  <g xml:space=\"preserve\">  <h/>  "
+        "</g>&amp;&lt;</r>",
+        "<?xml version=\"1.0\"?><!--top--><r>\n\t<s>\n\t\t<t>&#32; </t>\n\t</s>\n</r><?end?>",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        Built fromDom(text);
+        ParsedTree streamed = ParseForTree(fromDom.doc, text);
+        EXPECT_TRUE(streamed.dom->hollow());
+        EXPECT_EQ(streamed.dom->parseError().line, 0);
+        EXPECT_EQ(Dump(streamed.items), Dump(fromDom.items));
+    }
+    // With a DTD the DOM is kept whole (its defaults and entities come from it).
+    Built dtd("<!DOCTYPE r [<!ATTLIST r a CDATA 'd'><!ENTITY e '<x/>'>]><r><s>&e;</s></r>");
+    ParsedTree whole = ParseForTree(dtd.doc, dtd.doc.m_strText);
+    EXPECT_FALSE(whole.dom->hollow());
+    EXPECT_EQ(Dump(whole.items), Dump(dtd.items));
+    // A parse error shows no tree.
+    ParsedTree broken = ParseForTree(dtd.doc, "<r><s></r>");
+    EXPECT_GT(broken.dom->parseError().line, 0);
+    EXPECT_TRUE(broken.items.IsEmpty());
+}

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <utility>
 
 #include "app/ui/Commands.h"
 #include "views/source/core/WellFormedCheck.h"
@@ -62,6 +63,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
     setMarginMarkerMask(1, 1 << m_errorMarker);
     connect(this, &QsciScintilla::textChanged, this, &CDView::OnChange);
     m_doc.m_textSource = [this] { return Text(); };
+    m_doc.m_textViewSource = [this] { return TextView(); };
     RegisterCommands();
     SetUpKeys();
     SetUpFolding();
@@ -71,6 +73,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
 CDView::~CDView() {
     m_checker.reset();  // its worker posts to this view
     m_doc.m_textSource = nullptr;
+    m_doc.m_textViewSource = nullptr;
 }
 
 std::string CDView::Text() const {
@@ -80,12 +83,128 @@ std::string CDView::Text() const {
     return data ? std::string(data, static_cast<std::size_t>(length)) : std::string();
 }
 
+std::string_view CDView::TextView() const {
+    auto* self = const_cast<CDView*>(this);
+    long length = self->SendScintilla(SCI_GETLENGTH);
+    const char* data = reinterpret_cast<const char*>(self->SendScintilla(SCI_GETCHARACTERPOINTER));
+    return data ? std::string_view(data, static_cast<std::size_t>(length)) : std::string_view();
+}
+
+// Room for typing: without it the buffer is full after loading, and one of
+// the first keystrokes copies the whole document into a bigger one.
+constexpr unsigned long kTypingRoom = 1 << 20;
+
 void CDView::SetDocumentText(const std::string& text) {
-    // Room for typing: without it the buffer is full after loading, and one of
-    // the first keystrokes copies the whole document into a bigger one.
-    constexpr unsigned long kTypingRoom = 1 << 20;
+    if (m_prepared.m_filled) {
+        ShowPrepared(std::move(m_prepared));
+        return;
+    }
+    m_prepared = PreparedText();
+    if (text.empty()) {
+        ReleaseLargeDocument();
+    }
     SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(text.size()) + kTypingRoom);
     SendScintilla(SCI_SETTEXT, static_cast<unsigned long>(0), text.c_str());
+}
+
+// Scintilla's loader (ILoader), filled on another thread.
+class SourceLoader {
+public:
+    virtual int Release() = 0;
+    virtual int AddData(const char* data, std::ptrdiff_t length) = 0;
+    virtual void* ConvertToDocument() = 0;
+
+protected:
+    ~SourceLoader() = default;
+};
+
+PreparedText::~PreparedText() {
+    Release();
+}
+
+PreparedText::PreparedText(PreparedText&& other) noexcept
+    : m_loader(std::exchange(other.m_loader, nullptr)),
+      m_filled(std::exchange(other.m_filled, false)) {}
+
+PreparedText& PreparedText::operator=(PreparedText&& other) noexcept {
+    if (this != &other) {
+        Release();
+        m_loader = std::exchange(other.m_loader, nullptr);
+        m_filled = std::exchange(other.m_filled, false);
+    }
+    return *this;
+}
+
+void PreparedText::Release() {
+    if (m_loader != nullptr) {
+        m_loader->Release();  // a document never shown goes with it
+        m_loader = nullptr;
+    }
+    m_filled = false;
+}
+
+void PreparedText::Fill(std::string_view text) {
+    if (m_loader == nullptr || m_filled) {
+        return;
+    }
+    // In pieces: a document grows by copying, and growing in steps bounds the copies.
+    constexpr std::size_t kPiece = 16 << 20;
+    for (std::size_t at = 0; at < text.size(); at += kPiece) {
+        std::size_t size = std::min(kPiece, text.size() - at);
+        if (m_loader->AddData(text.data() + at, std::ptrdiff_t(size)) != 0) {
+            Release();  // out of memory: the pane sets the text itself
+            return;
+        }
+    }
+    m_filled = true;
+}
+
+PreparedText CDView::PrepareText(std::size_t size) {
+    PreparedText prepared;
+    if (size >= kPrepareFrom) {
+        prepared.m_loader = reinterpret_cast<SourceLoader*>(
+            SendScintilla(SCI_CREATELOADER, static_cast<unsigned long>(size + kTypingRoom), 0L));
+    }
+    return prepared;
+}
+
+void CDView::UsePreparedText(PreparedText prepared) {
+    m_prepared = std::move(prepared);
+}
+
+void CDView::ShowPrepared(PreparedText prepared) {
+    const bool readOnly = isReadOnly();
+    const int tabs = tabWidth();
+    void* document = prepared.m_loader->ConvertToDocument();
+    prepared.m_loader = nullptr;  // the document holds the loader's reference now
+    prepared.m_filled = false;
+    // The shown document goes; its properties are the document's, set again.
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    setUtf8(true);
+    setEolMode(EolUnix);
+    setTabWidth(tabs);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    setReadOnly(readOnly);
+    // As a text set the usual way would tell.
+    emit linesChanged();
+    emit textChanged();
+}
+
+void CDView::ReleaseLargeDocument() {
+    if (std::size_t(SendScintilla(SCI_GETLENGTH)) < kPrepareFrom) {
+        return;
+    }
+    const bool readOnly = isReadOnly();
+    const int tabs = tabWidth();
+    void* document = reinterpret_cast<void*>(SendScintilla(SCI_CREATEDOCUMENT, 0UL, 0L));
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    setUtf8(true);
+    setEolMode(EolUnix);
+    setTabWidth(tabs);
+    setReadOnly(readOnly);
 }
 
 void CDView::OnChange() {
@@ -135,7 +254,7 @@ void CDView::OnActivateView(bool activate) {
     m_doc.SyncText();
     if (activate && m_doc.m_bTextChanged) {
         m_updating = true;
-        if (Text() != m_doc.m_strText) {
+        if (TextView() != m_doc.m_strText) {
             SetDocumentText(m_doc.m_strText);
         }
         m_updating = false;

@@ -3,8 +3,8 @@
 
 #include <Qsci/qsciscintilla.h>
 
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,10 +17,35 @@ class QTimer;
 namespace quorrel {
 
 class FindDialog;
+class SourceLoader;
 class WellFormedChecker;
 class XmlLexer;
 struct ParseError;
 struct WellFormedResult;
+
+// A large text made into a document of the source pane off the window's
+// thread: begun on the window's thread, filled on any, shown on the
+// window's at once. Below the size where that pays, it holds nothing and the
+// pane sets the text itself.
+class PreparedText {
+public:
+    PreparedText() = default;
+    ~PreparedText();
+    PreparedText(PreparedText&& other) noexcept;
+    PreparedText& operator=(PreparedText&& other) noexcept;
+    PreparedText(const PreparedText&) = delete;
+    PreparedText& operator=(const PreparedText&) = delete;
+
+    bool IsPrepared() const { return m_loader != nullptr; }
+    // Any thread, once.
+    void Fill(std::string_view text);
+
+private:
+    friend class CDView;
+    void Release();
+    SourceLoader* m_loader = nullptr;
+    bool m_filled = false;
+};
 
 class CDView : public QsciScintilla, public CDocView, public CommandTarget {
     Q_OBJECT
@@ -35,7 +60,18 @@ public:
 
     // The bytes of the text as the control holds them (UTF-8).
     std::string Text() const;
+    // The same without a copy: valid until the text changes (keep the pane read-only meanwhile).
+    std::string_view TextView() const;
     void SetDocumentText(const std::string& text);
+
+    // Texts from this size on are made into documents off the window's thread.
+    static constexpr std::size_t kPrepareFrom = 4 << 20;
+    // A document for a text of about this size, to fill on another thread;
+    // an empty one below kPrepareFrom.
+    PreparedText PrepareText(std::size_t size);
+    // The next whole-text replacement shows this document instead (its text
+    // must be the one the replacement sets).
+    void UsePreparedText(PreparedText prepared);
     // Shows a file's text while it is still being parsed. The document takes
     // the same text when the open ends, so that update does not set it again.
     void ShowLoadingText(const std::string& text);
@@ -102,8 +138,15 @@ private:
     void RemoveTypingMarks();
     void MarkTypingError(long line, long column);
 
+    // Shows a filled document in place of the one shown (no undo across it).
+    void ShowPrepared(PreparedText prepared);
+    // Replaces a large document by an empty one: freeing it by deleting its
+    // text would first copy the text into the undo history.
+    void ReleaseLargeDocument();
+
     CDoc& m_doc;
     XmlLexer* m_lexer;
+    PreparedText m_prepared;
     FindDialog* m_find = nullptr;
     bool m_updating = false;       // the document's text is being shown
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text

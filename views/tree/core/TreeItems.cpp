@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "doc/core/Doc.h"
+#include "doc/core/ParseHooks.h"
 // The builder walks libxml2's nodes itself: millions of items must not cost
 // a string copy per name and value on the way.
 #include "doc/core/XmlDomInternal.h"
@@ -232,8 +233,181 @@ private:
     std::uint32_t m_parent = CTreeItem::kNone;
 };
 
+// The items of a text as its parse tells its nodes, in document order; laid
+// out at the end so that every item's children stand side by side.
+class StreamedTree : public ShownNodeSink {
+public:
+    explicit StreamedTree(std::size_t textBytes) {
+        m_items.reserve(textBytes / 4 + 16);
+        m_store->labels.reserve(textBytes + textBytes / 2 + 64);
+    }
+
+    void StartElement(const xmlNode* element) override {
+        bool root = m_open.empty();
+        std::uint32_t index = Add(root ? IMG_ROOT : IMG_ELEMENT_LEAF);
+        AppendQualified(element->ns, element->name);
+        Close(index);
+        if (!root) {
+            m_open.back().elementChild = true;
+        }
+        m_open.push_back({index, false});
+        if (root) {
+            return;  // the document element's own attributes get no items
+        }
+        for (const xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
+            std::uint32_t at = Add(IMG_ATTRIBUTE);
+            Labels() += ns->prefix ? "xmlns:" : "xmlns";
+            AppendContent(ns->prefix);
+            Labels() += " = \" ";
+            AppendContent(ns->href);
+            Labels() += " \"";
+            Close(at);
+        }
+        for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
+            std::uint32_t at = Add(IMG_ATTRIBUTE);
+            AppendQualified(a->ns, a->name);
+            Labels() += " = \" ";
+            if (a->children != nullptr && a->children->next == nullptr) {
+                AppendContent(a->children->content);
+            } else {
+                Labels() += detail::attributeValue(a);
+            }
+            Labels() += " \"";
+            Close(at);
+        }
+    }
+
+    void EndElement() override {
+        Open closed = m_open.back();
+        m_open.pop_back();
+        if (!m_open.empty() && closed.elementChild) {
+            m_items[closed.item].m_image = IMG_ELEMENT_PARENT;
+            m_items[closed.item].m_selectedImage = IMG_ELEMENT_PARENT_OPEN;
+        }
+    }
+
+    void Leaf(const xmlNode* node) override {
+        int image = node->type == XML_TEXT_NODE      ? IMG_TEXT
+                    : node->type == XML_COMMENT_NODE ? IMG_COMMENT
+                                                     : IMG_CDATA;
+        std::uint32_t index = Add(image);
+        AppendContent(node->content);
+        Close(index);
+    }
+
+    // Lays the items out: each item's children in one block, the blocks in
+    // document order of their parents.
+    void Install(CTreeItems& items) {
+        const std::size_t count = m_items.size();
+        std::vector<std::uint32_t> start(count, 0), place(count, 0);
+        std::uint32_t next = count > 0 ? 1 : 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            start[i] = next;
+            next += m_items[i].m_childCount;
+        }
+        std::vector<std::uint32_t> filled(count, 0);
+        for (std::size_t i = 1; i < count; ++i) {
+            std::uint32_t parent = m_items[i].m_parent;
+            place[i] = start[parent] + filled[parent]++;
+        }
+        filled = {};
+        std::vector<CTreeItem>& out = m_store->items;
+        out.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            CTreeItem item = m_items[i];
+            item.m_firstChild = start[i];
+            item.m_parent = i == 0 ? CTreeItem::kNone : place[item.m_parent];
+            item.m_store = m_store.get();
+            out[place[i]] = item;
+        }
+        m_items = {};
+        m_store->topCount = count > 0 ? 1 : 0;
+        items.m_store = std::move(m_store);
+    }
+
+private:
+    struct Open {
+        std::uint32_t item;
+        bool elementChild;
+    };
+
+    std::string& Labels() { return m_store->labels; }
+
+    std::uint32_t Add(int image) {
+        if (m_items.size() >= CTreeItem::kNone - 1 ||
+            Labels().size() > std::size_t(UINT32_MAX) / 2) {
+            throw std::length_error("too many tree items");
+        }
+        CTreeItem& item = m_items.emplace_back();
+        item.m_label = std::uint32_t(Labels().size());
+        item.m_image = item.m_selectedImage = std::uint8_t(image);
+        if (!m_open.empty()) {
+            item.m_parent = m_open.back().item;
+            ++m_items[m_open.back().item].m_childCount;
+        }
+        return std::uint32_t(m_items.size() - 1);
+    }
+
+    void Close(std::uint32_t index) {
+        m_items[index].m_labelSize = std::uint32_t(Labels().size() - m_items[index].m_label);
+    }
+
+    void AppendQualified(const xmlNs* ns, const xmlChar* name) {
+        if (ns != nullptr && ns->prefix != nullptr) {
+            Labels() += str(ns->prefix);
+            Labels() += ':';
+        }
+        AppendContent(name);
+    }
+
+    void AppendContent(const xmlChar* content) {
+        if (content != nullptr) {
+            Labels() += str(content);
+        }
+    }
+
+    std::unique_ptr<TreeStorage> m_store = std::make_unique<TreeStorage>();
+    std::vector<CTreeItem> m_items;  // in document order, m_parent as an index into it
+    std::vector<Open> m_open;
+};
+
+ParsedTree ParseForTree(const CDoc& doc, std::string_view text) {
+    ParsedTree parsed;
+    parsed.dom = std::make_unique<XmlDocument>();
+    if (text.empty()) {
+        return parsed;
+    }
+    StreamedTree streamed(text.size());
+    if (!doc.ParseText(*parsed.dom, text, &streamed)) {
+        return parsed;  // a parse error shows no tree
+    }
+    if (parsed.dom->hollow()) {
+        streamed.Install(parsed.items);
+    } else {
+        BuildTreeFromDom(*parsed.dom, parsed.items);
+    }
+    ExpandBranches(parsed.items, parsed.items.GetRootItem());
+    return parsed;
+}
+
+void ParseFileForTree(FileDocument& file, const LoadOptions& options, CTreeItems& items) {
+    StreamedTree streamed(file.decoded.text.size());
+    CDoc::ParseFileDocument(file, options, &streamed);
+    if (file.decoded.text.empty() || file.dom->parseError().line > 0) {
+        return;
+    }
+    if (file.dom->hollow()) {
+        streamed.Install(items);
+    } else {
+        BuildTreeFromDom(*file.dom, items);
+    }
+    ExpandBranches(items, items.GetRootItem());
+}
+
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
-    if (doc.m_pDomDoc && !doc.m_strText.empty()) {
+    if (!doc.m_strText.empty() && doc.m_pDomDoc && doc.m_pDomDoc->hollow()) {
+        BuildTreeFromDom(doc.WholeDom(), items);
+    } else if (doc.m_pDomDoc && !doc.m_strText.empty()) {
         BuildTreeFromDom(*doc.m_pDomDoc, items);
     }
 }

@@ -20,6 +20,7 @@ namespace quorrel {
 
 class CDoc;
 class CTreeItems;
+struct FileDocument;
 struct TreeStorage;
 
 enum : int {
@@ -49,6 +50,7 @@ public:
 private:
     friend class CTreeItems;
     friend class TreeBuilder;
+    friend class StreamedTree;
     static constexpr std::uint32_t kNone = UINT32_MAX;
 
     const TreeStorage* m_store = nullptr;
@@ -80,6 +82,7 @@ public:
 
 private:
     friend class TreeBuilder;
+    friend class StreamedTree;
     std::unique_ptr<TreeStorage> m_store;
 };
 
@@ -93,6 +96,18 @@ void BuildTreeFromDom(CDoc& doc, CTreeItems& items);
 void BuildTreeFromDom(XmlDocument& dom, CTreeItems& items, int maxDepth = -1);
 // Re-creates the DOM from the document text (showing a parse error), then fills the items.
 void ReparseAndBuildTree(CDoc& doc, CTreeItems& items);
+
+// A text parsed for the tree pane as the document parses its own: its DOM
+// and its items, expanded. Without a DTD the items are built as the text is
+// read and the DOM is hollow (nothing of it is kept; a command parses the
+// text again whole). Reads the document only: any thread, while it stands still.
+struct ParsedTree {
+    std::unique_ptr<XmlDocument> dom;
+    CTreeItems items;
+};
+ParsedTree ParseForTree(const CDoc& doc, std::string_view text);
+// The same for a file being opened: its DOM goes into file.dom.
+void ParseFileForTree(FileDocument& file, const LoadOptions& options, CTreeItems& items);
 // Expands the item and every element-parent item below it.
 void ExpandBranches(CTreeItems& items, const CTreeItem* item);
 

@@ -6,8 +6,10 @@
 #include <QStyledItemDelegate>
 #include <utility>
 
+#include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "views/source/ui/DView.h"
 #include "views/tree/ui/TreeModel.h"
 
 namespace quorrel {
@@ -139,26 +141,56 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
     m_recording = true;
 }
 
+bool CClassView::WorkApart() const {
+    std::size_t size = m_doc.m_bTextPending && m_doc.m_textViewSource
+                           ? m_doc.m_textViewSource().size()
+                           : m_doc.m_strText.size();
+    return m_work != nullptr && !m_work->IsRunning() && size >= CBackgroundWork::kApartFrom;
+}
+
 void CClassView::Refresh(bool reparse) {
     // Built apart and swapped in, so a message shown while parsing finds the
     // view with its old, whole items.
     CTreeItems fresh;
-    if (reparse) {
+    std::optional<CTreeRows> rows;
+    if (reparse && WorkApart()) {
+        // The text the view holds is read as it stands (it is read-only meanwhile).
+        const bool pending = m_doc.m_bTextPending && m_doc.m_textViewSource;
+        std::string_view shown = pending ? m_doc.m_textViewSource() : std::string_view();
+        std::string text;
+        std::unique_ptr<XmlDocument> dom;
+        std::string error = m_work->Run([&] {
+            if (pending) {
+                text.assign(shown);
+            }
+            ParsedTree parsed =
+                ParseForTree(m_doc, pending ? std::string_view(text) : m_doc.m_strText);
+            dom = std::move(parsed.dom);
+            fresh = std::move(parsed.items);
+            rows = CTreeRows::Of(fresh);
+        });
+        if (!error.empty()) {
+            m_doc.Messages().ShowMessage("The document could not be parsed:\n" + error);
+            return;
+        }
+        if (pending) {
+            m_doc.m_strText = std::move(text);
+            m_doc.m_bTextPending = false;
+        }
+        m_doc.InstallParsed(std::move(dom));
+    } else if (reparse) {
         ReparseAndBuildTree(m_doc, fresh);
         ExpandBranches(fresh, fresh.GetRootItem());
     } else if (m_builtItems) {
         fresh = std::move(*m_builtItems);
-        std::optional<CTreeRows> rows = std::move(m_builtRows);
-        m_builtItems.reset();
-        m_builtRows.reset();
-        ShowItems(std::move(fresh), std::move(rows));
-        return;
+        rows = std::move(m_builtRows);
     } else {
         BuildTreeFromDom(m_doc, fresh);
         ExpandBranches(fresh, fresh.GetRootItem());
     }
     m_builtItems.reset();
-    ShowItems(std::move(fresh));
+    m_builtRows.reset();
+    ShowItems(std::move(fresh), std::move(rows));
     if (reparse) {
         const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
         emit parsed(error && error->line > 0 ? error : nullptr);
@@ -314,13 +346,50 @@ void CClassView::OnTreeCommand(TreeCommand command) {
     }
     CommandInputs inputs = dialog->Inputs();
     dialog.reset();
+    if (!WorkApart()) {
+        CTreeItems fresh;
+        CommandOutcome outcome =
+            RunTreeCommand(m_doc, fresh, m_current, command, inputs, m_doc.Messages(), this);
+        if (outcome == CommandOutcome::Done) {
+            ShowItems(std::move(fresh));
+            const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
+            emit parsed(error && error->line > 0 ? error : nullptr);
+        }
+        return;
+    }
+    // The change, the new text, its parse, the items, their rows and the
+    // source pane's document, all apart; the items shown now stay whole
+    // meanwhile (the item path is read from them).
+    TreeCommandResult result;
+    std::optional<CTreeRows> rows;
+    PreparedText prepared =
+        m_sourceView ? m_sourceView->PrepareText(m_doc.m_strText.size()) : PreparedText();
+    std::unique_ptr<XmlDocument> dom = std::move(m_doc.m_pDomDoc);
+    CurrentItem current = m_current;
+    std::string error = m_work->Run([&] {
+        result =
+            ComputeTreeCommand(m_doc, std::move(dom), current, command, inputs, ResultFor::Tree);
+        BuildItems(result);
+        if (result.outcome == CommandOutcome::Done) {
+            rows = CTreeRows::Of(result.items);
+            prepared.Fill(result.text);
+        }
+    });
+    if (!error.empty()) {
+        m_doc.RestoreDomFromText();
+        m_doc.Messages().ShowMessage(kUnexpectedError);
+        return;
+    }
+    if (result.outcome == CommandOutcome::Done && m_sourceView != nullptr) {
+        m_sourceView->UsePreparedText(std::move(prepared));
+    }
     CTreeItems fresh;
     CommandOutcome outcome =
-        RunTreeCommand(m_doc, fresh, m_current, command, inputs, m_doc.Messages(), this);
+        ApplyTreeCommand(m_doc, fresh, std::move(result), m_doc.Messages(), this);
     if (outcome == CommandOutcome::Done) {
-        ShowItems(std::move(fresh));
-        const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
-        emit parsed(error && error->line > 0 ? error : nullptr);
+        ShowItems(std::move(fresh), std::move(rows));
+        const ParseError* parseError = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
+        emit parsed(parseError && parseError->line > 0 ? parseError : nullptr);
     }
 }
 

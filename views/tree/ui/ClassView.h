@@ -17,6 +17,8 @@ class QMenu;
 
 namespace quorrel {
 
+class CBackgroundWork;
+class CDView;
 class TreeModel;
 
 class CClassView : public RowTreeView, public CDocView, public CommandTarget {
@@ -49,6 +51,10 @@ public:
     // Runs a tree command from its dialog.
     void OnTreeCommand(TreeCommand command);
 
+    // Where long work runs, and the source pane it hands its text to (the frame sets them).
+    CBackgroundWork* m_work = nullptr;
+    CDView* m_sourceView = nullptr;
+
     // How menus and dialogs are shown; the tests replace them.
     std::function<QAction*(int command)> m_actionOf;
     std::function<QAction*(QMenu& menu, const QPoint& at)> m_execMenu;
@@ -77,6 +83,8 @@ public:
 
 private:
     void Refresh(bool reparse);
+    // Whether the document is large enough to be worked on apart.
+    bool WorkApart() const;
     void RegisterCommands();
     // Shift+F10 or the Menu key: the current item's menu, at the item.
     void OnKeyboardContextMenu();
