@@ -12,7 +12,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <malloc.h>
 #include <QAbstractItemModel>
 
 #include <QApplication>
@@ -26,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/Allocator.h"
 #include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/UserInterface.h"
@@ -157,10 +157,7 @@ bool BothPanesReady(CMainFrame& frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Files are parsed on a worker thread. glibc gives such a thread an arena of
-    // its own that grows a page at a time, which made parsing a large file half
-    // again as slow as on the main thread; one arena for all avoids that.
-    mallopt(M_ARENA_MAX, 1);
+    TuneAllocator();
     std::vector<Size> sizes;
     QTemporaryDir dir;
     for (int i = 1; i < argc; ++i) {

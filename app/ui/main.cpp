@@ -1,5 +1,4 @@
 // quorrel: the XML editor's window.
-#include <malloc.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -8,6 +7,7 @@
 
 #include <cstdio>
 
+#include "app/ui/Allocator.h"
 #include "app/ui/MainFrame.h"
 #include "doc/core/Doc.h"
 #include "views/tree/ui/ClassView.h"
@@ -41,10 +41,7 @@ void QuitWhenReady(quorrel::CXmlEditApp& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Files are parsed on a worker thread. glibc gives such a thread an arena of
-    // its own that grows a page at a time, which made parsing a large file half
-    // again as slow as on the main thread; one arena for all avoids that.
-    mallopt(M_ARENA_MAX, 1);
+    quorrel::TuneAllocator();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorrel"));
     QApplication::setApplicationVersion(QStringLiteral("1.0"));

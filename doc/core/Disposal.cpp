@@ -16,15 +16,20 @@ constexpr std::size_t kFreeAtOnceBelow = 1 << 20;
 
 std::atomic<bool> g_leaveToTheSystem{false};
 
+struct HeldDocument : Disposable {
+    explicit HeldDocument(std::unique_ptr<XmlDocument> d) : document(std::move(d)) {}
+    std::unique_ptr<XmlDocument> document;
+};
+
 class Disposer {
 public:
-    void Hand(std::unique_ptr<XmlDocument> document) {
+    void Hand(std::unique_ptr<Disposable> thing) {
         std::lock_guard lock(m_mutex);
         if (!m_thread.joinable()) {
             m_thread = std::thread([this] { Run(); });
             m_thread.detach();  // never joined: the program may end while it works
         }
-        m_pending.push_back(std::move(document));
+        m_pending.push_back(std::move(thing));
         m_wake.notify_one();
     }
 
@@ -38,7 +43,7 @@ private:
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return !m_pending.empty(); });
-            std::unique_ptr<XmlDocument> next = std::move(m_pending.front());
+            std::unique_ptr<Disposable> next = std::move(m_pending.front());
             m_pending.pop_front();
             m_busy = true;
             lock.unlock();
@@ -53,7 +58,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_wake, m_idle;
-    std::deque<std::unique_ptr<XmlDocument>> m_pending;
+    std::deque<std::unique_ptr<Disposable>> m_pending;
     bool m_busy = false;
     std::thread m_thread;
 };
@@ -79,7 +84,27 @@ void DisposeOf(std::unique_ptr<XmlDocument> document) {
         document.reset();
         return;
     }
-    TheDisposer().Hand(std::move(document));
+    TheDisposer().Hand(std::make_unique<HeldDocument>(std::move(document)));
+}
+
+void DisposeOf(std::unique_ptr<Disposable> thing) {
+    if (!thing) {
+        return;
+    }
+    if (g_leaveToTheSystem) {
+        static auto* kept = new std::vector<std::unique_ptr<Disposable>>;
+        static std::mutex mutex;
+        std::lock_guard lock(mutex);
+        kept->push_back(std::move(thing));
+        return;
+    }
+    TheDisposer().Hand(std::move(thing));
+}
+
+void DisposeOfText(std::string text) {
+    if (text.capacity() >= kFreeAtOnceBelow) {
+        DisposeOfValue(std::move(text));
+    }
 }
 
 void AbandonAtExit(std::unique_ptr<XmlDocument> document) {

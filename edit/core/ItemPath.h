@@ -8,7 +8,7 @@
 
 namespace quorrel {
 
-struct CTreeItem;
+class CTreeItem;
 
 // Earlier siblings whose label equals the item's, byte for byte (any kind of item).
 std::size_t CountSameLabelSiblingsBefore(const CTreeItem* item);

@@ -554,7 +554,7 @@ CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult 
     }
     // The new text and its DOM take the place of the old; the tree is rebuilt
     // (a parse error is shown instead) and the other views follow.
-    doc.m_strText = std::move(result.text);
+    DisposeOfText(std::exchange(doc.m_strText, std::move(result.text)));
     doc.SetDom(std::move(result.dom));
     items = std::move(result.items);
     if (!result.parsed && !doc.m_strText.empty()) {

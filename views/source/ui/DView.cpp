@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "app/ui/Commands.h"
+#include "doc/core/Disposal.h"
 #include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/FindDialog.h"
 #include "views/source/ui/XmlLexer.h"
@@ -107,17 +108,6 @@ void CDView::SetDocumentText(const std::string& text) {
     SendScintilla(SCI_SETTEXT, static_cast<unsigned long>(0), text.c_str());
 }
 
-// Scintilla's loader (ILoader), filled on another thread.
-class SourceLoader {
-public:
-    virtual int Release() = 0;
-    virtual int AddData(const char* data, std::ptrdiff_t length) = 0;
-    virtual void* ConvertToDocument() = 0;
-
-protected:
-    ~SourceLoader() = default;
-};
-
 PreparedText::~PreparedText() {
     Release();
 }
@@ -162,7 +152,7 @@ void PreparedText::Fill(std::string_view text) {
 PreparedText CDView::PrepareText(std::size_t size) {
     PreparedText prepared;
     if (size >= kPrepareFrom) {
-        prepared.m_loader = reinterpret_cast<SourceLoader*>(
+        prepared.m_loader = reinterpret_cast<ILoader*>(
             SendScintilla(SCI_CREATELOADER, static_cast<unsigned long>(size + kTypingRoom), 0L));
     }
     return prepared;
@@ -175,12 +165,12 @@ void CDView::UsePreparedText(PreparedText prepared) {
 void CDView::ShowPrepared(PreparedText prepared) {
     const bool readOnly = isReadOnly();
     const int tabs = tabWidth();
-    void* document = prepared.m_loader->ConvertToDocument();
-    prepared.m_loader = nullptr;  // the document holds the loader's reference now
+    ILoader* loader = std::exchange(prepared.m_loader, nullptr);
     prepared.m_filled = false;
-    // The shown document goes; its properties are the document's, set again.
-    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
-    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    // The document holds the loader's reference now.
+    SwapDocument(loader->ConvertToDocument());
+    m_shownLoader = loader;
+    // The shown document went; its properties are the document's, set again.
     setUtf8(true);
     setEolMode(EolUnix);
     setTabWidth(tabs);
@@ -192,15 +182,36 @@ void CDView::ShowPrepared(PreparedText prepared) {
     emit textChanged();
 }
 
+namespace {
+
+// The last reference to a document the view no longer shows; freeing a large
+// one (its text, styles and line index) takes tens of milliseconds.
+struct ReleaseLoader {
+    void operator()(ILoader* loader) const { loader->Release(); }
+};
+
+}  // namespace
+
+void CDView::SwapDocument(void* document) {
+    void* shown = reinterpret_cast<void*>(SendScintilla(SCI_GETDOCPOINTER));
+    ILoader* shownLoader = std::exchange(m_shownLoader, nullptr);
+    if (shownLoader != nullptr) {
+        SendScintilla(SCI_ADDREFDOCUMENT, 0UL, shown);
+    }
+    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    if (shownLoader != nullptr) {
+        DisposeOfValue(std::unique_ptr<ILoader, ReleaseLoader>(shownLoader));
+    }
+}
+
 void CDView::ReleaseLargeDocument() {
     if (std::size_t(SendScintilla(SCI_GETLENGTH)) < kPrepareFrom) {
         return;
     }
     const bool readOnly = isReadOnly();
     const int tabs = tabWidth();
-    void* document = reinterpret_cast<void*>(SendScintilla(SCI_CREATEDOCUMENT, 0UL, 0L));
-    SendScintilla(SCI_SETDOCPOINTER, 0UL, document);
-    SendScintilla(SCI_RELEASEDOCUMENT, 0UL, document);
+    SwapDocument(reinterpret_cast<void*>(SendScintilla(SCI_CREATEDOCUMENT, 0UL, 0L)));
     setUtf8(true);
     setEolMode(EolUnix);
     setTabWidth(tabs);

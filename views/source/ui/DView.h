@@ -3,6 +3,7 @@
 
 #include <Qsci/qsciscintilla.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,10 +15,19 @@
 class QsciPrinter;
 class QTimer;
 
+// Scintilla's loader, filled on another thread. The editor's library does not
+// install its header; this is its declaration as the library has it (global,
+// no destructor), so that the object's dynamic type is the one declared here.
+class ILoader {
+public:
+    virtual int Release() = 0;
+    virtual int AddData(const char* data, std::ptrdiff_t length) = 0;
+    virtual void* ConvertToDocument() = 0;
+};
+
 namespace quorrel {
 
 class FindDialog;
-class SourceLoader;
 class WellFormedChecker;
 class XmlLexer;
 struct ParseError;
@@ -43,7 +53,7 @@ public:
 private:
     friend class CDView;
     void Release();
-    SourceLoader* m_loader = nullptr;
+    ILoader* m_loader = nullptr;
     bool m_filled = false;
 };
 
@@ -143,10 +153,16 @@ private:
     // Replaces a large document by an empty one: freeing it by deleting its
     // text would first copy the text into the undo history.
     void ReleaseLargeDocument();
+    // Shows document (holding its own reference) instead of the one shown,
+    // which is freed apart when it was a prepared one.
+    void SwapDocument(void* document);
 
     CDoc& m_doc;
     XmlLexer* m_lexer;
     PreparedText m_prepared;
+    // The shown document's loader, when it was prepared: its Release() frees
+    // it on any thread once the view has let go of it.
+    ILoader* m_shownLoader = nullptr;
     FindDialog* m_find = nullptr;
     bool m_updating = false;       // the document's text is being shown
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text

@@ -8,6 +8,7 @@
 
 #include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
+#include "doc/core/Disposal.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/TreeModel.h"
@@ -115,6 +116,9 @@ const CTreeItem* CClassView::ItemAt(const std::vector<int>& position) const {
     return item;
 }
 
+// About 1 MB of items.
+constexpr std::size_t kDisposeItemsApartFrom = 32 * 1024;
+
 void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
     // The current item is found again at its position, if the same kind of
     // item with the same label stands there; otherwise there is none.
@@ -126,8 +130,13 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
     if (!rows) {
         rows = CTreeRows::Of(fresh);
     }
-    m_items = std::move(fresh);
+    CTreeItems old = std::exchange(m_items, std::move(fresh));
     m_model->Reset(std::move(*rows));
+    // The rows no longer point into the old items; a large tree's take
+    // tens of milliseconds to free.
+    if (old.Count() >= kDisposeItemsApartFrom) {
+        DisposeOfValue(std::move(old));
+    }
 
     const CTreeItem* again = position.empty() ? nullptr : ItemAt(position);
     if (again != nullptr && again->label() == label && KindOf(again->selectedImage()) == kind) {

@@ -75,7 +75,6 @@ protected:
     void selectionChanged(const QItemSelection& selected,
                           const QItemSelection& deselected) override;
 
-private:
 public:
     // Replaces the shown items with fresh ones (rows: theirs, when known
     // already), keeping the current item where it can.
