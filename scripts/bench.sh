@@ -21,7 +21,8 @@ qscintilla_prefix=$("$script_dir/build-qscintilla.sh" | tail -n 1)
 cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	-DQSCINTILLA_PREFIX="$qscintilla_prefix" -DBUILD_TESTING=OFF >&2
 cmake --build "$build_dir" -j"$(nproc)" \
-	--target quorrel-bench quorrel-gui-bench quorrel-cli quorrel-sample-db >&2
+	--target quorrel-bench quorrel-gui-bench quorrel-stall-bench quorrel quorrel-cli \
+	quorrel-sample-db >&2
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
@@ -38,6 +39,15 @@ run "core: open, tree items, serialise" "$build_dir/bench/quorrel-bench" $sizes 
 window_sizes=$(printf '%s\n' $sizes 15.9 | sort -g -u | tr '\n' ' ')
 # shellcheck disable=SC2086
 run "window (offscreen)" "$build_dir/bench/quorrel-gui-bench" $window_sizes 2> >(grep -v propagateSizeHints >&2)
+# The window as a user drives it, from outside (start-up, exit) and inside
+# (each menu command and dialog), with the longest stall of its event loop;
+# beside xmllint and xmlstarlet. On the sizes from 10 MB up.
+stall_sizes=$(printf '%s\n' $sizes | awk '$1 >= 10' | tr '\n' ' ')
+if [ -n "$stall_sizes" ]; then
+	# shellcheck disable=SC2086
+	run "window stalls (offscreen)" "$build_dir/bench/quorrel-stall-bench" --app "$build_dir/quorrel" \
+		--cli "$build_dir/quorrel-cli" --rows "$rows" $stall_sizes 2> >(grep -v propagateSizeHints >&2)
+fi
 run "database generation" bash "$repo_root/bench/db2xml_bench.sh" "$build_dir" "$rows"
 
 echo "Quorrel benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(git -C "$repo_root" rev-parse --short HEAD 2>/dev/null || echo unknown)"

@@ -1,0 +1,227 @@
+// Long work on a large document in the real window: while it runs the window
+// processes its events, the text is read-only and the commands wait; what it
+// leaves is what the same work done on the window's thread leaves; closing
+// the window or starting a new document during or right after it loses
+// nothing.
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/ui/BackgroundWork.h"
+#include "app/ui/Commands.h"
+#include "app/ui/MainFrame.h"
+#include "app/ui/XmlEditApp.h"
+#include "doc/core/Doc.h"
+#include "doc/core/MessageSink.h"
+#include "edit/core/TreeCommands.h"
+#include "edit/ui/TreeCommandDlg.h"
+#include "tests/gui/ScriptedUi.h"
+#include "views/source/ui/DView.h"
+#include "views/tree/core/TreeItems.h"
+#include "views/tree/ui/ClassView.h"
+#include "views/tree/ui/TreeModel.h"
+
+using namespace quorrel;
+
+namespace {
+
+// Large enough to be worked on apart, in the serialiser's own layout.
+QByteArray LargeDocument() {
+    QByteArray text = "<?xml version=\"1.0\"?>\n<orders>\n";
+    for (int i = 0; text.size() < qsizetype(2 * CBackgroundWork::kApartFrom); ++i) {
+        text += "\t<order id=\"" + QByteArray::number(i) + "\">\n\t\t<item>part " +
+                QByteArray::number(i) + "</item>\n\t</order>\n";
+    }
+    return text + "</orders>\n";
+}
+
+// What Rename Element of every order to purchase leaves when done on this
+// thread, without a window.
+std::string RenamedOnThisThread(const QString& path) {
+    CollectingSink sink;
+    CDoc doc(sink);
+    doc.OnOpenDocument(path.toStdString());
+    CTreeItems items;
+    BuildTreeFromDom(doc, items);
+    RunTreeCommand(doc, items, CurrentItemOf(FindItemAt(items, "0.0")), TreeCommand::RenameElement,
+                   CommandInputs{false, "purchase", "", true}, sink);
+    std::string text = doc.m_strText;
+    AbandonAtExit(std::move(doc.m_pDomDoc));
+    return text;
+}
+
+// What the window showed while long work ran, sampled whenever it was idle.
+struct WhileRunning {
+    int ticks = 0;
+    bool textWritable = false;
+    bool commandEnabled = false;
+};
+
+struct Window {
+    ScriptedUi* ui;
+    std::unique_ptr<CXmlEditApp> app;
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("orders.xml"));
+    WhileRunning seen;
+    std::function<void()> duringWork = [] {};
+    QTimer sampler;
+
+    Window() {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(LargeDocument());
+        file.close();
+        auto scripted = std::make_unique<ScriptedUi>();
+        ui = scripted.get();
+        app = std::make_unique<CXmlEditApp>(std::move(scripted));
+        if (!app->InitInstance(path)) {
+            return;
+        }
+        while (app->IsOpening()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
+                                            50);
+        }
+        tree().m_execDialog = [](QDialog& dialog) {
+            auto& d = static_cast<CTreeCommandDlg&>(dialog);
+            d.NameField()->setText(QStringLiteral("purchase"));
+            d.AllOccurrences()->setChecked(true);
+            return int(QDialog::Accepted);
+        };
+        // A zero timer fires whenever the event loop is idle: inside the
+        // wait for the work too, if the window's events are processed there.
+        sampler.setInterval(0);
+        QObject::connect(&sampler, &QTimer::timeout, [this] {
+            if (!frame().Work().IsRunning()) {
+                return;
+            }
+            if (seen.ticks++ == 0) {
+                duringWork();
+            }
+            seen.textWritable |= !source().isReadOnly();
+            frame().UpdateCommandUI();
+            for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_PARSE, ID_RENAME_ELEMENT,
+                           ID_GET_XML_DATA, ID_EDIT_UNDO, ID_EDIT_PASTE}) {
+                seen.commandEnabled |= frame().Action(id)->isEnabled();
+            }
+        });
+        sampler.start();
+    }
+    CMainFrame& frame() { return app->Frame(); }
+    CDoc& doc() { return app->Document(); }
+    CDView& source() { return *frame().SourceView(); }
+    CClassView& tree() { return *frame().TreeView(); }
+
+    void renameEveryOrder() {
+        frame().SetActivePane(&tree());
+        tree().setCurrentIndex(tree().Model()->Reveal(FindItemAt(tree().Items(), "0.0")));
+        frame().UpdateCommandUI();
+        QVERIFY(frame().Action(ID_RENAME_ELEMENT)->isEnabled());
+        frame().Action(ID_RENAME_ELEMENT)->trigger();
+    }
+    QByteArray onDisk() {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
+};
+
+}  // namespace
+
+class LongWorkTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+
+private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
+
+    void aLongCommandKeepsTheWindowLiveAndLeavesWhatTheShortPathLeaves() {
+        Window w;
+        QVERIFY(w.doc().m_strText.size() >= CBackgroundWork::kApartFrom);
+        const std::string expected = RenamedOnThisThread(w.path);
+        QVERIFY(expected.find("<purchase id=\"0\">") != std::string::npos);
+
+        // Keys typed and commands chosen while it runs do nothing.
+        w.duringWork = [&w] {
+            w.source().setFocus();
+            QTest::keyClicks(&w.source(), QStringLiteral("typed"));
+            w.frame().Action(ID_FILE_NEW)->trigger();
+            w.frame().Action(ID_EDIT_UNDO)->trigger();
+        };
+        w.renameEveryOrder();
+        QVERIFY(w.seen.ticks > 0);
+        QVERIFY(!w.seen.textWritable);
+        QVERIFY(!w.seen.commandEnabled);
+        QVERIFY(!w.frame().Work().IsRunning());
+        QVERIFY(!w.source().isReadOnly());
+        QCOMPARE(w.doc().m_strText, expected);
+        QCOMPARE(w.source().Text(), expected);
+        QVERIFY(w.doc().IsModified());
+        QVERIFY(w.ui->messages.empty());
+        QVERIFY(w.ui->savePrompts.isEmpty());  // File > New never ran
+        QCOMPARE(std::string(FindItemAt(w.tree().Items(), "0.0")->label()),
+                 std::string("purchase"));
+
+        // Parse and Save run apart as well and leave what they would.
+        w.seen = {};
+        w.frame().Action(ID_PARSE)->trigger();
+        QVERIFY(w.seen.ticks > 0);
+        QVERIFY(w.ui->messages.empty());
+        QCOMPARE(std::string(FindItemAt(w.tree().Items(), "0.0")->label()),
+                 std::string("purchase"));
+        w.seen = {};
+        w.frame().Action(ID_FILE_SAVE)->trigger();
+        QVERIFY(!w.seen.commandEnabled);
+        QCOMPARE(w.onDisk(), QByteArray::fromStdString(expected));
+        QVERIFY(!w.doc().IsModified());
+
+        // Undo of the long command brings the file's text back.
+        w.frame().SetActivePane(&w.source());
+        w.frame().UpdateCommandUI();
+        w.frame().Action(ID_EDIT_UNDO)->trigger();
+        QCOMPARE(QByteArray::fromStdString(w.source().Text()), LargeDocument());
+    }
+
+    void closingDuringLongWorkWaitsForItAndAsksAsUsual() {
+        // Cancelled: the window stays, with the command's result.
+        {
+            Window w;
+            w.ui->saveAnswer = SaveAnswer::Cancel;
+            w.duringWork = [&w] { w.frame().close(); };
+            w.renameEveryOrder();
+            QTRY_VERIFY(!w.ui->savePrompts.isEmpty());
+            QVERIFY(w.frame().isVisible());
+            QVERIFY(w.source().Text().find("<purchase id=\"0\">") != std::string::npos);
+            QVERIFY(w.doc().IsModified());
+            QCOMPARE(w.onDisk(), LargeDocument());
+
+            // File > New right after: asked, then a new document.
+            w.ui->saveAnswer = SaveAnswer::Discard;
+            w.frame().UpdateCommandUI();
+            w.frame().Action(ID_FILE_NEW)->trigger();
+            QCOMPARE(w.ui->savePrompts.size(), 2);
+            QVERIFY(w.source().Text().empty());
+            QVERIFY(w.tree().Items().IsEmpty());
+            QCOMPARE(w.onDisk(), LargeDocument());
+        }
+        // Saved: the window closes once the work is done, the result on disk.
+        {
+            Window w;
+            const std::string expected = RenamedOnThisThread(w.path);
+            w.ui->saveAnswer = SaveAnswer::Save;
+            w.duringWork = [&w] { w.frame().close(); };
+            w.renameEveryOrder();
+            QTRY_VERIFY(!w.frame().isVisible());
+            QCOMPARE(w.ui->savePrompts.size(), 1);
+            QCOMPARE(w.onDisk(), QByteArray::fromStdString(expected));
+        }
+    }
+};
+
+QTEST_MAIN(LongWorkTest)
+#include "LongWorkTest.moc"
