@@ -16,6 +16,7 @@
 #include "app/ui/Commands.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/MainFrame.h"
+#include "app/ui/ProgressBar.h"
 #include "app/ui/UserInterface.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
@@ -35,7 +36,8 @@ struct CXmlEditApp::FileOpenRun {
     bool loadedMeanwhile = false;  // and the open ended while it was
     bool closeWhenDone = false;
     std::function<void(bool)> done;
-    std::jthread worker;  // declared last, so it is joined before the rest goes
+    std::unique_ptr<CProgressBar> busy;  // a large file's, while it is read and parsed
+    std::jthread worker;                 // declared last, so it is joined before the rest goes
 };
 
 namespace {
@@ -208,6 +210,12 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
         m_ui->ShowMessage("Cannot open '" + absolute + "':\n" + e.what());
         return;
     }
+    if (std::size_t(QFileInfo(path).size()) >= CBackgroundWork::kApartFrom) {
+        // Busy, as long work on the document shows it; the tree comes seconds after the text.
+        run->busy = std::make_unique<CProgressBar>(m_frame.get());
+        run->busy->Create(QString(), 100, 100, false, 1);
+        run->busy->SetRange(0, 0, 1);
+    }
     m_openRun = std::move(run);
     // The file's text replaces the view's: nothing typed meanwhile may be lost unseen.
     m_frame->SourceView()->setReadOnly(true);
@@ -243,6 +251,7 @@ void CXmlEditApp::OnFileLoaded() {
     }
     std::unique_ptr<FileOpenRun> run = std::move(m_openRun);
     run->worker.join();
+    run->busy.reset();
     m_frame->SourceView()->setReadOnly(false);
     bool opened = false;
     if (!run->file->error.empty()) {

@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -67,6 +69,7 @@ struct Window {
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("orders.xml"));
     WhileRunning seen;
+    bool busyWhileOpening = false;
     std::function<void()> duringWork = [] {};
     QTimer sampler;
 
@@ -82,6 +85,7 @@ struct Window {
             return;
         }
         while (app->IsOpening()) {
+            busyWhileOpening |= busyBarShown();
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
                                             50);
         }
@@ -111,6 +115,14 @@ struct Window {
         sampler.start();
     }
     CMainFrame& frame() { return app->Frame(); }
+    bool busyBarShown() {
+        for (QProgressBar* bar : frame().statusBar()->findChildren<QProgressBar*>()) {
+            if (bar->isVisible()) {
+                return true;
+            }
+        }
+        return false;
+    }
     CDoc& doc() { return app->Document(); }
     CDView& source() { return *frame().SourceView(); }
     CClassView& tree() { return *frame().TreeView(); }
@@ -143,6 +155,8 @@ private slots:
     void aLongCommandKeepsTheWindowLiveAndLeavesWhatTheShortPathLeaves() {
         Window w;
         QVERIFY(w.doc().m_strText.size() >= CBackgroundWork::kApartFrom);
+        QVERIFY(w.busyWhileOpening);
+        QVERIFY(!w.busyBarShown());
         const std::string expected = RenamedOnThisThread(w.path);
         QVERIFY(expected.find("<purchase id=\"0\">") != std::string::npos);
 
