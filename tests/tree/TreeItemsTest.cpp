@@ -21,6 +21,19 @@ std::string Dump(const CTreeItems& items) {
     return test_support::DescribeItems(items);
 }
 
+// Each item's label and what the text holds where the item says it starts.
+std::string Places(const CTreeItems& items, std::string_view text) {
+    std::string out;
+    VisitItems(items, [&](const CTreeItem& item, int) {
+        out += std::string(item.label()) + " @";
+        out += item.textOffset() == CTreeItem::kNoOffset
+                   ? std::string("none")
+                   : std::string(text.substr(item.textOffset(), 4));
+        out += '\n';
+    });
+    return out;
+}
+
 // A document holding the text, parsed into its items.
 struct Built {
     CollectingSink sink;
@@ -190,6 +203,7 @@ TEST(TreeItems, BuiltWhileParsingAsFromTheDom) {
         EXPECT_TRUE(streamed.dom->hollow());
         EXPECT_EQ(streamed.dom->parseError().line, 0);
         EXPECT_EQ(Dump(streamed.items), Dump(fromDom.items));
+        EXPECT_EQ(Places(streamed.items, text), Places(fromDom.items, text));
     }
     // With a DTD the DOM is kept whole (its defaults and entities come from it).
     Built dtd("<!DOCTYPE r [<!ATTLIST r a CDATA 'd'><!ENTITY e '<x/>'>]><r><s>&e;</s></r>");
@@ -201,3 +215,47 @@ TEST(TreeItems, BuiltWhileParsingAsFromTheDom) {
     EXPECT_GT(broken.dom->parseError().line, 0);
     EXPECT_TRUE(broken.items.IsEmpty());
 }
+
+TEST(TreeItems, PlacesInTheText) {
+    const std::string text =
+        "<?xml version=\"1.0\"?><!--p--><r z='0'>\n <a xmlns:p=\"urn:p\"  p:k = 'v'>x&amp;y</a>"
+        "<!--c--><b/><![CDATA[d<]]>t<?pi?>u\n <c xml:space=\"preserve\">  </c></r>";
+    const std::string expected =
+        "r @<r z\n"
+        "a @<a x\n"
+        "xmlns:p = \" urn:p \" @xmln\n"
+        "p:k = \" v \" @p:k \n"
+        "x&y @x&am\n"
+        "c @<!--\n"
+        "b @<b/>\n"
+        "d< @<![C\n"
+        "t @t<?p\n"
+        "u\n  @u\n <\n"
+        "c @<c x\n"
+        "xml:space = \" preserve \" @xml:\n"
+        "   @  </\n";
+    Built fromDom(text);
+    EXPECT_EQ(Places(fromDom.items, text), expected);
+    ParsedTree streamed = ParseForTree(fromDom.doc, text);
+    ASSERT_TRUE(streamed.dom->hollow());
+    EXPECT_EQ(Places(streamed.items, text), expected);
+
+    // Nodes an entity brings take the place of the item before them; an
+    // attribute the DTD supplies takes its element's.
+    const std::string dtd =
+        "<!DOCTYPE r [<!ATTLIST s d CDATA 'dv'><!ENTITY e '<x/>'>]><r><s k='1'>&e;</s></r>";
+    Built withDtd(dtd);
+    EXPECT_EQ(Places(withDtd.items, dtd),
+              "r @<r><\ns @<s k\nk = \" 1 \" @k='1\n"
+              "d = \" dv \" @<s k\nx @<s k\n");
+
+    // A tree from a DOM that was not parsed from the text has no places.
+    CollectingSink sink;
+    CDoc doc{sink};
+    XmlDocument bytes;
+    ASSERT_TRUE(bytes.loadBytes("<r><a/></r>"));
+    CTreeItems items;
+    BuildTreeFromDom(bytes, items);
+    EXPECT_EQ(Places(items, ""), "r @none\na @none\n");
+}
+

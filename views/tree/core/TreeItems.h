@@ -46,6 +46,14 @@ public:
     int row() const;
     std::span<const CTreeItem> children() const;
     bool hasChildren() const { return m_childCount != 0; }
+    // Where the item's node starts in the text the tree was parsed from, as
+    // a byte offset into that UTF-8 text (kNoOffset when the tree was not
+    // built from a parse of a text): an element's '<', an attribute's name,
+    // a text's first character, a comment's "<!--", a CDATA section's
+    // "<![CDATA[". Nodes a DTD's entity put in the tree take the place of
+    // the item before them.
+    static constexpr std::uint32_t kNoOffset = UINT32_MAX;
+    std::uint32_t textOffset() const { return m_offset; }
 
 private:
     friend class CTreeItems;
@@ -59,6 +67,7 @@ private:
     std::uint32_t m_childCount = 0;
     std::uint32_t m_label = 0;  // offset and size in the storage's labels
     std::uint32_t m_labelSize = 0;
+    std::uint32_t m_offset = kNoOffset;  // in the padding the other fields leave
     std::uint8_t m_image = 0;
     std::uint8_t m_selectedImage = 0;
     bool m_expanded = false;
