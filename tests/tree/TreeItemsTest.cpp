@@ -259,3 +259,45 @@ TEST(TreeItems, PlacesInTheText) {
     EXPECT_EQ(Places(items, ""), "r @none\na @none\n");
 }
 
+TEST(TreeItems, ItemAtOffsetIsTheInnermostNode) {
+    const std::string text =
+        "<?xml version=\"1.0\"?>\n<r k='0'>\n  <a n=\"1\" m='2'>tx<?p <?>ty</a>\n"
+        "  <b/><!--c--><![CDATA[d]]>\n  <e f=\"3\"/>\n  <g><h/>  </g>\n</r>\n";
+    Built b(text);
+    ParsedTree streamed = ParseForTree(b.doc, text);
+    for (const CTreeItems* items : {&b.items, &streamed.items}) {
+        auto at = [&](std::string_view marker, std::size_t plus = 0) -> std::string {
+            std::size_t offset = text.find(marker);
+            EXPECT_NE(offset, std::string::npos) << marker;
+            const CTreeItem* item = ItemAtOffset(*items, text, offset + plus);
+            return item == nullptr ? "none" : std::string(item->label());
+        };
+        EXPECT_EQ(at("<?xml"), "none");
+        EXPECT_EQ(at("<r"), "r");
+        EXPECT_EQ(at("k='0'"), "r");  // the root's attributes have no items
+        EXPECT_EQ(at("\n  <a"), "r");
+        EXPECT_EQ(at("<a"), "a");
+        EXPECT_EQ(at("n=\"1\""), "n = \" 1 \"");
+        EXPECT_EQ(at("\"1\""), "n = \" 1 \"");
+        EXPECT_EQ(at("'2'", 3), "a");  // after the last attribute, in the start tag
+        EXPECT_EQ(at("tx"), "tx");
+        EXPECT_EQ(at("<?p"), "a");
+        EXPECT_EQ(at("ty", 1), "ty");
+        EXPECT_EQ(at("</a>", 2), "a");
+        EXPECT_EQ(at("</a>", 4), "r");
+        EXPECT_EQ(at("<b/>", 3), "b");
+        EXPECT_EQ(at("<!--c", 4), "c");
+        EXPECT_EQ(at("[d]"), "d");
+        EXPECT_EQ(at("<e", 1), "e");
+        EXPECT_EQ(at("f=", 1), "f = \" 3 \"");
+        EXPECT_EQ(at("\"/>"), "f = \" 3 \"");
+        EXPECT_EQ(at("\"/>", 1), "e");
+        EXPECT_EQ(at("\"/>", 3), "r");  // past a tag that closed itself
+        EXPECT_EQ(at("<h/>  ", 5), "g");
+        EXPECT_EQ(at("</g>", 1), "g");
+        EXPECT_EQ(at("</r>", 3), "r");
+        EXPECT_EQ(at("</r>\n", 4), "none");
+    }
+    CTreeItems empty;
+    EXPECT_EQ(ItemAtOffset(empty, text, 5), nullptr);
+}

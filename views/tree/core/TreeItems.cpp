@@ -475,6 +475,135 @@ const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position) 
     return item;
 }
 
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// The '>' that ends the tag open at from (quoted values may hold one).
+std::size_t TagEnd(std::string_view text, std::size_t from) {
+    for (std::size_t p = from; p < text.size(); ++p) {
+        if (text[p] == '"' || text[p] == '\'') {
+            p = text.find(text[p], p + 1);
+            if (p == npos) {
+                return npos;
+            }
+        } else if (text[p] == '>') {
+            return p;
+        }
+    }
+    return npos;
+}
+
+// Past the end of the end tag of an element open at from, whose content
+// holds no item (blanks, processing instructions).
+std::size_t EndTagEnd(std::string_view text, std::size_t from) {
+    for (std::size_t p = text.find('<', from); p != npos; p = text.find('<', p + 1)) {
+        if (text.substr(p).starts_with("<?")) {
+            p = text.find("?>", p + 2);
+            if (p == npos) {
+                return npos;
+            }
+        } else if (text.substr(p).starts_with("</")) {
+            std::size_t gt = text.find('>', p);
+            return gt == npos ? npos : gt + 1;
+        }
+    }
+    return npos;
+}
+
+// Past the end of an item without child items.
+std::size_t EndOf(const CTreeItem& item, std::string_view text) {
+    const std::size_t start = item.textOffset();
+    auto after = [&](std::string_view close, std::size_t open) {
+        std::size_t at = text.find(close, std::min(start + open, text.size()));
+        return at == npos ? npos : at + close.size();
+    };
+    switch (item.selectedImage()) {
+        case IMG_ATTRIBUTE: {
+            std::size_t quote = text.find_first_of("\"'", start);
+            std::size_t close = quote == npos ? npos : text.find(text[quote], quote + 1);
+            return close == npos ? npos : close + 1;
+        }
+        case IMG_TEXT:
+            return std::min(text.find('<', start), text.size());
+        case IMG_COMMENT:
+            return after("-->", 4);
+        case IMG_CDATA:
+            return after("]]>", 9);
+        default: {  // an element
+            std::size_t gt = TagEnd(text, start + 1);
+            if (gt == npos) {
+                return npos;
+            }
+            return text[gt - 1] == '/' ? gt + 1 : EndTagEnd(text, gt + 1);
+        }
+    }
+}
+
+}  // namespace
+
+const CTreeItem* ItemAtOffset(const CTreeItems& items, std::string_view text, std::size_t offset) {
+    const CTreeItem* node = items.GetRootItem();
+    if (node == nullptr || node->textOffset() == CTreeItem::kNoOffset ||
+        offset < node->textOffset() || offset >= text.size()) {
+        return nullptr;
+    }
+    // The last item in document order that starts at or before the offset.
+    for (;;) {
+        std::span<const CTreeItem> children = node->children();
+        auto after = std::upper_bound(
+            children.begin(), children.end(), offset,
+            [](std::size_t at, const CTreeItem& item) { return at < item.textOffset(); });
+        if (after == children.begin()) {
+            break;
+        }
+        node = &*(after - 1);
+    }
+    if (node->hasChildren()) {
+        return node;  // in its start tag, before its first child
+    }
+    std::size_t end = EndOf(*node, text);
+    if (end == npos || offset < end) {
+        return node;
+    }
+    // Past it: in the start tag of the attribute's element, or in blanks,
+    // processing instructions and end tags up to the next item.
+    const CTreeItem* open = node->parent();
+    if (node->selectedImage() == IMG_ATTRIBUTE) {
+        std::size_t gt = TagEnd(text, end);
+        if (gt == npos || offset <= gt) {
+            return open;
+        }
+        end = gt + 1;
+        if (text[gt - 1] == '/') {
+            open = open->parent();
+        }
+    }
+    for (std::size_t p = end; open != nullptr;) {
+        p = text.find('<', p);
+        if (p == npos || p > offset) {
+            return open;
+        }
+        if (text.substr(p).starts_with("<?")) {
+            p = text.find("?>", p + 2);
+            if (p == npos) {
+                return open;
+            }
+            continue;
+        }
+        if (!text.substr(p).starts_with("</")) {
+            return open;
+        }
+        std::size_t gt = text.find('>', p);
+        if (gt == npos || offset <= gt) {
+            return open;  // in its end tag
+        }
+        open = open->parent();
+        p = gt + 1;
+    }
+    return nullptr;
+}
+
 void ExpandBranches(CTreeItems& items, const CTreeItem* item) {
     if (item == nullptr || !item->hasChildren()) {
         return;

@@ -124,6 +124,14 @@ void ExpandBranches(CTreeItems& items, const CTreeItem* item);
 // ("0" the top item, "0.2" its third child); null when there is none.
 const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position);
 
+// The innermost item whose node holds the byte offset of text, the text
+// the items were parsed from (the attribute item in an attribute, the
+// element's in its tags or between its children); null before the top item,
+// after it, or when the items have no places. Descends by binary search, so
+// it costs the depth times the logarithm of the width, plus the text between
+// the node found and the offset.
+const CTreeItem* ItemAtOffset(const CTreeItems& items, std::string_view text, std::size_t offset);
+
 // Calls visit(item, depth) for every item in document order (parents before
 // their children), without recursion.
 template <class Visit>
