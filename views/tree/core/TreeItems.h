@@ -67,7 +67,7 @@ private:
     std::uint32_t m_childCount = 0;
     std::uint32_t m_label = 0;  // offset and size in the storage's labels
     std::uint32_t m_labelSize = 0;
-    std::uint32_t m_offset = kNoOffset;  // in the padding the other fields leave
+    std::uint32_t m_offset = kNoOffset;  // grows the item from four words to five
     std::uint8_t m_image = 0;
     std::uint8_t m_selectedImage = 0;
     bool m_expanded = false;
