@@ -32,12 +32,16 @@ constexpr const char* kHelp =
     "Usage: quorrel-cli COMMAND [OPTIONS] ARGS\n"
     "\n"
     "Commands:\n"
-    "  tree [--no-validate] FILE\n"
+    "  tree [--no-validate] [--positions] FILE\n"
     "      Open FILE as the editor does (DTD/XML Schema validation on unless\n"
     "      --no-validate) and print the tree items in document order, one per\n"
     "      line: two blanks per depth level, IMAGE/SELECTED-IMAGE, a blank and the\n"
-    "      label, with \\ \\n \\r \\t escaped. A parse error is printed to standard\n"
-    "      error and the exit status is 2.\n"
+    "      label, with \\ \\n \\r \\t escaped. --positions ends each line with a\n"
+    "      tab and @LINE:COLUMN, where the item's node starts in the decoded text\n"
+    "      (both from 1; the column counts characters; CR LF, LF and CR each end a\n"
+    "      line): an element's '<', an attribute's name, a text's first character,\n"
+    "      a comment's '<!--', a CDATA section's '<![CDATA['. A parse error is\n"
+    "      printed to standard error and the exit status is 2.\n"
     "  path [--no-validate] FILE ITEM\n"
     "      Print the item path the tree commands build for ITEM: its own for an\n"
     "      element item, its owner element's for any other item. ITEM is the\n"
@@ -121,15 +125,54 @@ void PrintEscaped(std::string& out, std::string_view label) {
     }
 }
 
-void PrintItems(const CTreeItems& items) {
+// Line and column (from 1, in characters) of byte offsets into a UTF-8
+// text, asked mostly in increasing order.
+class LineColumns {
+public:
+    explicit LineColumns(std::string_view text) : m_text(text) {}
+
+    std::string At(std::size_t offset) {
+        if (offset < m_offset) {
+            m_offset = 0, m_line = 1, m_column = 1;
+        }
+        offset = std::min(offset, m_text.size());
+        for (; m_offset < offset; ++m_offset) {
+            unsigned char c = static_cast<unsigned char>(m_text[m_offset]);
+            if (c == '\n' ||
+                (c == '\r' && (m_offset + 1 >= m_text.size() || m_text[m_offset + 1] != '\n'))) {
+                ++m_line, m_column = 1;
+            } else if (c != '\r' && (c & 0xC0) != 0x80) {
+                ++m_column;  // a character's first byte
+            }
+        }
+        return "@" + std::to_string(m_line) + ":" + std::to_string(m_column);
+    }
+
+private:
+    std::string_view m_text;
+    std::size_t m_offset = 0;
+    long m_line = 1, m_column = 1;
+};
+
+// text: the document text, when each item's position is to be printed.
+void PrintItems(const CTreeItems& items, const std::string* text = nullptr) {
     std::string out;
-    VisitItems(items, [&out](const CTreeItem& item, int depth) {
+    std::optional<LineColumns> positions;
+    if (text != nullptr) {
+        positions.emplace(*text);
+    }
+    VisitItems(items, [&](const CTreeItem& item, int depth) {
         out.append(std::size_t(depth) * 2, ' ');
         out += std::to_string(item.image());
         out += '/';
         out += std::to_string(item.selectedImage());
         out += ' ';
         PrintEscaped(out, item.label());
+        if (positions) {
+            out += '\t';
+            out += item.textOffset() == CTreeItem::kNoOffset ? std::string("@?")
+                                                             : positions->At(item.textOffset());
+        }
         out += '\n';
         if (out.size() > (1 << 20)) {
             std::fwrite(out.data(), 1, out.size(), stdout);
@@ -152,11 +195,13 @@ struct Arguments {
     bool all = false;
     bool cancel = false;
     bool verbose = false;
+    bool positions = false;
     std::optional<std::string> name, value, output;
     std::string error;
 };
 
-Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOptions) {
+Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOptions,
+                         bool treeOptions = false) {
     Arguments parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view a = args[i];
@@ -169,6 +214,8 @@ Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOpt
         };
         if (a == "--no-validate") {
             parsed.validate = false;
+        } else if (treeOptions && a == "--positions") {
+            parsed.positions = true;
         } else if (editOptions && a == "--all") {
             parsed.all = true;
         } else if (editOptions && a == "--cancel") {
@@ -243,7 +290,7 @@ bool IsElementItem(const CTreeItem* item) {
 }
 
 int Tree(const std::vector<std::string_view>& args) {
-    Arguments parsed = ParseArguments(args, false);
+    Arguments parsed = ParseArguments(args, false, true);
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }
@@ -255,7 +302,7 @@ int Tree(const std::vector<std::string_view>& args) {
     if (opened.status == kExitNoInput) {
         return opened.status;
     }
-    PrintItems(opened.items);
+    PrintItems(opened.items, parsed.positions ? &opened.doc.m_strText : nullptr);
     return opened.status;
 }
 

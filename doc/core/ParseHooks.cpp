@@ -4,6 +4,7 @@
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -132,9 +133,11 @@ bool DeclaredEmpty(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
 
 }  // namespace
 
-ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText, ShownNodeSink* shown)
+ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText, ShownNodeSink* shown,
+                       std::string_view text)
     : m_ctxt(ctxt),
       m_fail(std::move(fail)),
+      m_text(text),
       m_saved(*ctxt->sax),
       m_dropBlankText(dropBlankText),
       m_blankTextMayRemain(!dropBlankText),
@@ -213,6 +216,7 @@ void ParseHooks::FlushHeldBlanks(xmlParserCtxtPtr ctxt) {
     if (m_saved.characters != nullptr) {
         m_saved.characters(ctxt, reinterpret_cast<const xmlChar*>(held.data()), int(held.size()));
     }
+    PlaceNewText(ctxt);
 }
 
 namespace {
@@ -246,6 +250,104 @@ void ParseHooks::TellLast(xmlParserCtxtPtr ctxt, xmlElementType type, bool shown
             m_shown->Leaf(last);
         }
         Free(last);
+    }
+}
+
+std::size_t ParseHooks::InputOffset(xmlParserCtxtPtr ctxt) const {
+    xmlParserInputPtr in = ctxt->input;
+    if (in == nullptr || in->cur == nullptr || in->base == nullptr) {
+        return m_text.size();
+    }
+    return std::min(std::size_t(in->consumed) + std::size_t(in->cur - in->base), m_text.size());
+}
+
+void ParseHooks::PlaceElement(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
+    // The input stands at the '>' or "/>" that ends the start tag, which holds
+    // no '<' of its own.
+    const std::size_t end = InputOffset(ctxt);
+    const std::size_t lt = m_text.rfind('<', end);
+    if (lt == std::string_view::npos) {
+        return;
+    }
+    detail::setSourceOffset(element, lt);
+    m_selfClosed = end < m_text.size() && m_text[end] == '/';
+    m_markupEnd = std::min(m_text.size(), end + (m_selfClosed ? 2 : 1));
+    // The names in the order written: declarations are the element's nsDef
+    // in that order, the others its properties (those the DTD supplied come
+    // last and are not in the text).
+    xmlNsPtr ns = element->nsDef;
+    xmlAttrPtr attr = element->properties;
+    auto nameChar = [&](std::size_t p) {
+        return !IsSpace(xmlChar(m_text[p])) && m_text[p] != '=' && m_text[p] != '/' &&
+               m_text[p] != '>';
+    };
+    std::size_t p = lt + 1;
+    while (p < end && nameChar(p)) {
+        ++p;
+    }
+    while (p < end) {
+        while (p < end && IsSpace(xmlChar(m_text[p]))) {
+            ++p;
+        }
+        if (p >= end || !nameChar(p)) {
+            return;
+        }
+        const std::size_t name = p;
+        while (p < end && nameChar(p)) {
+            ++p;
+        }
+        std::string_view written = m_text.substr(name, p - name);
+        if (written == "xmlns" || written.starts_with("xmlns:")) {
+            if (ns != nullptr) {
+                detail::setSourceOffset(ns, name);
+                ns = ns->next;
+            }
+        } else if (attr != nullptr) {
+            detail::setSourceOffset(attr, name);
+            attr = attr->next;
+        }
+        while (p < end && m_text[p] != '"' && m_text[p] != '\'') {
+            ++p;
+        }
+        std::size_t close = p < end ? m_text.find(m_text[p], p + 1) : std::string_view::npos;
+        if (close == std::string_view::npos || close >= end) {
+            return;
+        }
+        p = close + 1;
+    }
+}
+
+void ParseHooks::PlaceNewText(xmlParserCtxtPtr ctxt) {
+    if (!Placing(ctxt) || ctxt->node == nullptr) {
+        return;
+    }
+    // A text starts where the markup before it ended: only references and
+    // text stand between the two.
+    xmlNodePtr last = ctxt->node->last;
+    if (last != nullptr && last->type == XML_TEXT_NODE &&
+        !detail::hasMark(last, detail::kMarkPlaced)) {
+        detail::setSourceOffset(last, m_markupEnd);
+    }
+}
+
+std::size_t ParseHooks::PlaceMarkup(std::size_t openSize, std::string_view close) {
+    // Text and references hold no '<': the next one opens this markup.
+    const std::size_t start = std::min(m_text.find('<', m_markupEnd), m_text.size());
+    const std::size_t end = m_text.find(close, std::min(start + openSize, m_text.size()));
+    m_markupEnd = end == std::string_view::npos ? m_text.size() : end + close.size();
+    m_selfClosed = false;
+    return start;
+}
+
+void ParseHooks::PlaceLast(xmlParserCtxtPtr ctxt, xmlElementType type, std::size_t openSize,
+                           std::string_view close) {
+    if (!Placing(ctxt)) {
+        return;
+    }
+    std::size_t start = PlaceMarkup(openSize, close);
+    xmlNodePtr last = ctxt->node != nullptr ? ctxt->node->last : nullptr;
+    if (last != nullptr && last->type == type && !detail::hasMark(last, detail::kMarkPlaced)) {
+        detail::setSourceOffset(last, start);
     }
 }
 
@@ -304,6 +406,9 @@ void ParseHooks::OnStartElementNs(void* ctx, const xmlChar* localname, const xml
             // Without a DTD nothing comes back to a node once it is complete.
             hooks->m_telling = !HasDtd(ctxt);
         }
+        if (hooks->Placing(ctxt)) {
+            hooks->PlaceElement(ctxt, element);
+        }
         if (hooks->m_telling) {
             hooks->m_shown->StartElement(element);
         }
@@ -327,6 +432,13 @@ void ParseHooks::OnEndElementNs(void* ctx, const xmlChar* localname, const xmlCh
     }
     if (!hooks->m_preserve.empty()) {
         hooks->m_preserve.pop_back();
+    }
+    if (hooks->Placing(ctxt)) {
+        if (hooks->m_selfClosed) {
+            hooks->m_selfClosed = false;  // "/>" ended it already
+        } else {
+            hooks->PlaceMarkup(2, ">");
+        }
     }
     --hooks->m_depth;
     if (hooks->m_telling && element != nullptr) {
@@ -364,6 +476,7 @@ void ParseHooks::OnCharacters(void* ctx, const xmlChar* ch, int len) {
     if (hooks->m_saved.characters != nullptr) {
         hooks->m_saved.characters(ctx, ch, len);
     }
+    hooks->PlaceNewText(ctxt);
     if (hooks->m_telling && ctxt == hooks->m_ctxt && ctxt->node != nullptr &&
         ctxt->node->last != nullptr && ctxt->node->last->type == XML_TEXT_NODE) {
         hooks->m_openText = ctxt->node->last;  // told once the run ends
@@ -403,6 +516,7 @@ void ParseHooks::OnCDataBlock(void* ctx, const xmlChar* value, int len) {
     ctxt->nodelen = 0;
     ctxt->nodemem = 0;
     if (hooks != nullptr) {
+        hooks->PlaceLast(ctxt, XML_CDATA_SECTION_NODE, 9, "]]>");
         hooks->TellLast(ctxt, XML_CDATA_SECTION_NODE, true);
     }
 }
@@ -417,6 +531,7 @@ void ParseHooks::OnComment(void* ctx, const xmlChar* value) {
     if (hooks->m_saved.comment != nullptr) {
         hooks->m_saved.comment(ctx, value);
     }
+    hooks->PlaceLast(ctxt, XML_COMMENT_NODE, 4, "-->");
     hooks->TellLast(ctxt, XML_COMMENT_NODE, true);
 }
 
@@ -430,6 +545,7 @@ void ParseHooks::OnProcessingInstruction(void* ctx, const xmlChar* target, const
     if (hooks->m_saved.processingInstruction != nullptr) {
         hooks->m_saved.processingInstruction(ctx, target, data);
     }
+    hooks->PlaceLast(ctxt, XML_PI_NODE, 2, "?>");
     hooks->TellLast(ctxt, XML_PI_NODE, false);  // no item: freed untold
 }
 

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorrel {
@@ -32,9 +33,10 @@ public:
     // fail: how the parse reports what ends it here (out of memory).
     using Fail = std::function<void(long line, std::string reason)>;
     // shown: told the shown nodes instead of building the tree, when the
-    // document turns out to have no DTD.
-    ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText,
-               ShownNodeSink* shown = nullptr);
+    // document turns out to have no DTD. text: the UTF-8 text being parsed,
+    // whole, when the nodes are to record where they stand in it.
+    ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText, ShownNodeSink* shown = nullptr,
+               std::string_view text = {});
     ~ParseHooks();
     ParseHooks(const ParseHooks&) = delete;
     ParseHooks& operator=(const ParseHooks&) = delete;
@@ -73,9 +75,26 @@ private:
     // Tells (or only frees) the node the parent was just given, when it is of that type.
     void TellLast(xmlParserCtxtPtr ctxt, xmlElementType type, bool shown);
 
+    // Where the nodes stand in the text: the start tag that ends at the
+    // input's position, and the construct that follows the last markup.
+    std::size_t InputOffset(xmlParserCtxtPtr ctxt) const;
+    void PlaceElement(xmlParserCtxtPtr ctxt, xmlNodePtr element);
+    void PlaceNewText(xmlParserCtxtPtr ctxt);
+    // The markup starting at the first '<' after the last one, ending with
+    // close; returns its start. PlaceLast gives it to the node just added.
+    std::size_t PlaceMarkup(std::size_t openSize, std::string_view close);
+    void PlaceLast(xmlParserCtxtPtr ctxt, xmlElementType type, std::size_t openSize,
+                   std::string_view close);
+    bool Placing(xmlParserCtxtPtr ctxt) const {
+        return !m_text.empty() && ctxt == m_ctxt && m_depth > 0;
+    }
+
     xmlParserCtxtPtr m_ctxt;
     Fail m_fail;
-    xmlSAXHandler m_saved;  // the handler as it was, restored on destruction
+    std::string_view m_text;
+    std::size_t m_markupEnd = 0;  // where the last markup read ended
+    bool m_selfClosed = false;    // the last start tag ended with "/>"
+    xmlSAXHandler m_saved;        // the handler as it was, restored on destruction
     bool m_dropBlankText;
     bool m_blankTextMayRemain;
     bool m_namesSchemas = false;

@@ -28,7 +28,12 @@ enum NodeMark : std::uintptr_t {
     // The node came from the parsed text (or is a copy of such a node); nodes
     // the commands create have no marks.
     kMarkParsed = 2,
+    // The bits above kMarkPlaced hold where the node starts in the parsed
+    // UTF-8 text (a byte offset): '<' of an element, comment or CDATA section,
+    // an attribute's name, a text's first character.
+    kMarkPlaced = 4,
 };
+constexpr int kOffsetShift = 3;
 
 template <class Node>
 std::uintptr_t marksOf(const Node* n) {
@@ -45,6 +50,19 @@ void setMark(Node* n, NodeMark mark) {
 template <class Node>
 void clearMark(Node* n, NodeMark mark) {
     n->_private = reinterpret_cast<void*>(marksOf(n) & ~std::uintptr_t(mark));
+}
+template <class Node>
+void setSourceOffset(Node* n, std::size_t offset) {
+    n->_private = reinterpret_cast<void*>((marksOf(n) & (kMarkPlaced - 1)) | kMarkPlaced |
+                                          (std::uintptr_t(offset) << kOffsetShift));
+}
+// Where the parse found the node in its text; nullopt when it did not place it.
+template <class Node>
+std::optional<std::size_t> sourceOffset(const Node* n) {
+    if (!hasMark(n, kMarkPlaced)) {
+        return std::nullopt;
+    }
+    return std::size_t(marksOf(n) >> kOffsetShift);
 }
 template <class From, class To>
 void copyMarks(const From* from, To* to) {

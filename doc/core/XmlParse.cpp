@@ -675,7 +675,8 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
             [&session](long line, std::string reason) {
                 session.recordError(line, 0, std::move(reason), XML_ERR_NO_MEMORY);
             },
-            options.dropBlankTextWhileParsing, options.buildTree ? options.shownNodes : nullptr);
+            options.dropBlankTextWhileParsing, options.buildTree ? options.shownNodes : nullptr,
+            isUtf8Text && options.buildTree ? data : std::string_view());
         if (!options.buildTree) {
             // Content goes nowhere; the declarations still go into the document.
             xmlSAXHandler& sax = *ctxt->sax;

@@ -21,6 +21,19 @@ std::string Dump(const CTreeItems& items) {
     return test_support::DescribeItems(items);
 }
 
+// Each item's label and what the text holds where the item says it starts.
+std::string Places(const CTreeItems& items, std::string_view text) {
+    std::string out;
+    VisitItems(items, [&](const CTreeItem& item, int) {
+        out += std::string(item.label()) + " @";
+        out += item.textOffset() == CTreeItem::kNoOffset
+                   ? std::string("none")
+                   : std::string(text.substr(item.textOffset(), 4));
+        out += '\n';
+    });
+    return out;
+}
+
 // A document holding the text, parsed into its items.
 struct Built {
     CollectingSink sink;
@@ -190,6 +203,7 @@ TEST(TreeItems, BuiltWhileParsingAsFromTheDom) {
         EXPECT_TRUE(streamed.dom->hollow());
         EXPECT_EQ(streamed.dom->parseError().line, 0);
         EXPECT_EQ(Dump(streamed.items), Dump(fromDom.items));
+        EXPECT_EQ(Places(streamed.items, text), Places(fromDom.items, text));
     }
     // With a DTD the DOM is kept whole (its defaults and entities come from it).
     Built dtd("<!DOCTYPE r [<!ATTLIST r a CDATA 'd'><!ENTITY e '<x/>'>]><r><s>&e;</s></r>");
@@ -200,4 +214,90 @@ TEST(TreeItems, BuiltWhileParsingAsFromTheDom) {
     ParsedTree broken = ParseForTree(dtd.doc, "<r><s></r>");
     EXPECT_GT(broken.dom->parseError().line, 0);
     EXPECT_TRUE(broken.items.IsEmpty());
+}
+
+TEST(TreeItems, PlacesInTheText) {
+    const std::string text =
+        "<?xml version=\"1.0\"?><!--p--><r z='0'>\n <a xmlns:p=\"urn:p\"  p:k = 'v'>x&amp;y</a>"
+        "<!--c--><b/><![CDATA[d<]]>t<?pi?>u\n <c xml:space=\"preserve\">  </c></r>";
+    const std::string expected =
+        "r @<r z\n"
+        "a @<a x\n"
+        "xmlns:p = \" urn:p \" @xmln\n"
+        "p:k = \" v \" @p:k \n"
+        "x&y @x&am\n"
+        "c @<!--\n"
+        "b @<b/>\n"
+        "d< @<![C\n"
+        "t @t<?p\n"
+        "u\n  @u\n <\n"
+        "c @<c x\n"
+        "xml:space = \" preserve \" @xml:\n"
+        "   @  </\n";
+    Built fromDom(text);
+    EXPECT_EQ(Places(fromDom.items, text), expected);
+    ParsedTree streamed = ParseForTree(fromDom.doc, text);
+    ASSERT_TRUE(streamed.dom->hollow());
+    EXPECT_EQ(Places(streamed.items, text), expected);
+
+    // Nodes an entity brings take the place of the item before them; an
+    // attribute the DTD supplies takes its element's.
+    const std::string dtd =
+        "<!DOCTYPE r [<!ATTLIST s d CDATA 'dv'><!ENTITY e '<x/>'>]><r><s k='1'>&e;</s></r>";
+    Built withDtd(dtd);
+    EXPECT_EQ(Places(withDtd.items, dtd),
+              "r @<r><\ns @<s k\nk = \" 1 \" @k='1\n"
+              "d = \" dv \" @<s k\nx @<s k\n");
+
+    // A tree from a DOM that was not parsed from the text has no places.
+    CollectingSink sink;
+    CDoc doc{sink};
+    XmlDocument bytes;
+    ASSERT_TRUE(bytes.loadBytes("<r><a/></r>"));
+    CTreeItems items;
+    BuildTreeFromDom(bytes, items);
+    EXPECT_EQ(Places(items, ""), "r @none\na @none\n");
+}
+
+TEST(TreeItems, ItemAtOffsetIsTheInnermostNode) {
+    const std::string text =
+        "<?xml version=\"1.0\"?>\n<r k='0'>\n  <a n=\"1\" m='2'>tx<?p <?>ty</a>\n"
+        "  <b/><!--c--><![CDATA[d]]>\n  <e f=\"3\"/>\n  <g><h/>  </g>\n</r>\n";
+    Built b(text);
+    ParsedTree streamed = ParseForTree(b.doc, text);
+    for (const CTreeItems* items : {&b.items, &streamed.items}) {
+        auto at = [&](std::string_view marker, std::size_t plus = 0) -> std::string {
+            std::size_t offset = text.find(marker);
+            EXPECT_NE(offset, std::string::npos) << marker;
+            const CTreeItem* item = ItemAtOffset(*items, text, offset + plus);
+            return item == nullptr ? "none" : std::string(item->label());
+        };
+        EXPECT_EQ(at("<?xml"), "none");
+        EXPECT_EQ(at("<r"), "r");
+        EXPECT_EQ(at("k='0'"), "r");  // the root's attributes have no items
+        EXPECT_EQ(at("\n  <a"), "r");
+        EXPECT_EQ(at("<a"), "a");
+        EXPECT_EQ(at("n=\"1\""), "n = \" 1 \"");
+        EXPECT_EQ(at("\"1\""), "n = \" 1 \"");
+        EXPECT_EQ(at("'2'", 3), "a");  // after the last attribute, in the start tag
+        EXPECT_EQ(at("tx"), "tx");
+        EXPECT_EQ(at("<?p"), "a");
+        EXPECT_EQ(at("ty", 1), "ty");
+        EXPECT_EQ(at("</a>", 2), "a");
+        EXPECT_EQ(at("</a>", 4), "r");
+        EXPECT_EQ(at("<b/>", 3), "b");
+        EXPECT_EQ(at("<!--c", 4), "c");
+        EXPECT_EQ(at("[d]"), "d");
+        EXPECT_EQ(at("<e", 1), "e");
+        EXPECT_EQ(at("f=", 1), "f = \" 3 \"");
+        EXPECT_EQ(at("\"/>"), "f = \" 3 \"");
+        EXPECT_EQ(at("\"/>", 1), "e");
+        EXPECT_EQ(at("\"/>", 3), "r");  // past a tag that closed itself
+        EXPECT_EQ(at("<h/>  ", 5), "g");
+        EXPECT_EQ(at("</g>", 1), "g");
+        EXPECT_EQ(at("</r>", 3), "r");
+        EXPECT_EQ(at("</r>\n", 4), "none");
+    }
+    CTreeItems empty;
+    EXPECT_EQ(ItemAtOffset(empty, text, 5), nullptr);
 }

@@ -2,6 +2,7 @@
 
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -14,6 +15,19 @@
 namespace quorrel {
 
 using detail::str;
+
+static_assert(sizeof(CTreeItem) <= 40, "tree items stay five words");
+
+namespace {
+
+// An item's offset: its node's own, else the one it takes the place of.
+template <class Node>
+std::uint32_t OffsetOf(const Node* node, std::uint32_t fallback) {
+    std::optional<std::size_t> offset = detail::sourceOffset(node);
+    return offset && *offset < CTreeItem::kNoOffset ? std::uint32_t(*offset) : fallback;
+}
+
+}  // namespace
 
 struct TreeStorage {
     std::vector<CTreeItem> items;  // the top items first, then each item's children together
@@ -95,7 +109,7 @@ public:
     }
 
     void Build(xmlNodePtr root, int maxDepth) {
-        Add(root, IMG_ROOT);
+        Add(root, IMG_ROOT, CTreeItem::kNoOffset);
         m_store->topCount = 1;
         // Breadth first: each level ends where the one before it stopped adding.
         std::size_t levelEnd = 1;
@@ -130,8 +144,9 @@ private:
         return std::uint32_t(m_store->labels.size());
     }
 
-    CTreeItem& Push(std::uint32_t labelStart, int image, xmlNodePtr element) {
+    CTreeItem& Push(std::uint32_t labelStart, int image, xmlNodePtr element, std::uint32_t offset) {
         CTreeItem& item = m_store->items.emplace_back();
+        item.m_offset = offset;
         item.m_label = labelStart;
         item.m_labelSize = std::uint32_t(m_store->labels.size() - labelStart);
         item.m_image = std::uint8_t(image);
@@ -158,10 +173,16 @@ private:
     }
 
     // An element's image is settled once its children have been seen.
-    void Add(xmlNodePtr element, int image) {
+    void Add(xmlNodePtr element, int image, std::uint32_t fallback) {
         std::uint32_t start = Begin();
         AppendQualified(element->ns, element->name);
-        Push(start, image, element);
+        Push(start, image, element, OffsetOf(element, fallback));
+    }
+
+    // The offset of the last item added under the current parent, or the parent's.
+    std::uint32_t Before(std::size_t first) const {
+        return m_store->items.size() > first ? m_store->items.back().m_offset
+                                             : m_store->items[m_parent].m_offset;
     }
 
     void AddAttribute(std::string_view prefix, const xmlChar* name, const xmlNs* ns,
@@ -177,7 +198,7 @@ private:
             labels += detail::attributeValue(attr);
         }
         labels += " \"";
-        Push(start, IMG_ATTRIBUTE, nullptr);
+        Push(start, IMG_ATTRIBUTE, nullptr, OffsetOf(attr, m_store->items[m_parent].m_offset));
     }
 
     void AddChildrenOf(std::size_t index, xmlNodePtr element) {
@@ -191,7 +212,7 @@ private:
                 m_store->labels += " = \" ";
                 AppendContent(ns->href);
                 m_store->labels += " \"";
-                Push(start, IMG_ATTRIBUTE, nullptr);
+                Push(start, IMG_ATTRIBUTE, nullptr, OffsetOf(ns, m_store->items[index].m_offset));
             }
             for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
                 AddAttribute({}, a->name, a->ns, a);
@@ -202,7 +223,7 @@ private:
             switch (c->type) {
                 case XML_ELEMENT_NODE:
                     elementChild = true;
-                    Add(c, IMG_ELEMENT_LEAF);
+                    Add(c, IMG_ELEMENT_LEAF, Before(first));
                     break;
                 case XML_TEXT_NODE:
                 case XML_CDATA_SECTION_NODE:
@@ -212,7 +233,7 @@ private:
                     int image = c->type == XML_TEXT_NODE      ? IMG_TEXT
                                 : c->type == XML_COMMENT_NODE ? IMG_COMMENT
                                                               : IMG_CDATA;
-                    Push(start, image, nullptr);
+                    Push(start, image, nullptr, OffsetOf(c, Before(first)));
                     break;
                 }
                 default:
@@ -244,7 +265,7 @@ public:
 
     void StartElement(const xmlNode* element) override {
         bool root = m_open.empty();
-        std::uint32_t index = Add(root ? IMG_ROOT : IMG_ELEMENT_LEAF);
+        std::uint32_t index = Add(root ? IMG_ROOT : IMG_ELEMENT_LEAF, element);
         AppendQualified(element->ns, element->name);
         Close(index);
         if (!root) {
@@ -255,7 +276,7 @@ public:
             return;  // the document element's own attributes get no items
         }
         for (const xmlNs* ns = element->nsDef; ns != nullptr; ns = ns->next) {
-            std::uint32_t at = Add(IMG_ATTRIBUTE);
+            std::uint32_t at = Add(IMG_ATTRIBUTE, ns);
             Labels() += ns->prefix ? "xmlns:" : "xmlns";
             AppendContent(ns->prefix);
             Labels() += " = \" ";
@@ -264,7 +285,7 @@ public:
             Close(at);
         }
         for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
-            std::uint32_t at = Add(IMG_ATTRIBUTE);
+            std::uint32_t at = Add(IMG_ATTRIBUTE, a);
             AppendQualified(a->ns, a->name);
             Labels() += " = \" ";
             if (a->children != nullptr && a->children->next == nullptr) {
@@ -290,7 +311,7 @@ public:
         int image = node->type == XML_TEXT_NODE      ? IMG_TEXT
                     : node->type == XML_COMMENT_NODE ? IMG_COMMENT
                                                      : IMG_CDATA;
-        std::uint32_t index = Add(image);
+        std::uint32_t index = Add(image, node);
         AppendContent(node->content);
         Close(index);
     }
@@ -333,12 +354,17 @@ private:
 
     std::string& Labels() { return m_store->labels; }
 
-    std::uint32_t Add(int image) {
+    // Items come in document order: one the text did not place takes the
+    // place of the item before it.
+    template <class Node>
+    std::uint32_t Add(int image, const Node* node) {
         if (m_items.size() >= CTreeItem::kNone - 1 ||
             Labels().size() > std::size_t(UINT32_MAX) / 2) {
             throw std::length_error("too many tree items");
         }
+        std::uint32_t before = m_items.empty() ? CTreeItem::kNoOffset : m_items.back().m_offset;
         CTreeItem& item = m_items.emplace_back();
+        item.m_offset = OffsetOf(node, before);
         item.m_label = std::uint32_t(Labels().size());
         item.m_image = item.m_selectedImage = std::uint8_t(image);
         if (!m_open.empty()) {
@@ -447,6 +473,135 @@ const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position) 
         }
     }
     return item;
+}
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// The '>' that ends the tag open at from (quoted values may hold one).
+std::size_t TagEnd(std::string_view text, std::size_t from) {
+    for (std::size_t p = from; p < text.size(); ++p) {
+        if (text[p] == '"' || text[p] == '\'') {
+            p = text.find(text[p], p + 1);
+            if (p == npos) {
+                return npos;
+            }
+        } else if (text[p] == '>') {
+            return p;
+        }
+    }
+    return npos;
+}
+
+// Past the end of the end tag of an element open at from, whose content
+// holds no item (blanks, processing instructions).
+std::size_t EndTagEnd(std::string_view text, std::size_t from) {
+    for (std::size_t p = text.find('<', from); p != npos; p = text.find('<', p + 1)) {
+        if (text.substr(p).starts_with("<?")) {
+            p = text.find("?>", p + 2);
+            if (p == npos) {
+                return npos;
+            }
+        } else if (text.substr(p).starts_with("</")) {
+            std::size_t gt = text.find('>', p);
+            return gt == npos ? npos : gt + 1;
+        }
+    }
+    return npos;
+}
+
+// Past the end of an item without child items.
+std::size_t EndOf(const CTreeItem& item, std::string_view text) {
+    const std::size_t start = item.textOffset();
+    auto after = [&](std::string_view close, std::size_t open) {
+        std::size_t at = text.find(close, std::min(start + open, text.size()));
+        return at == npos ? npos : at + close.size();
+    };
+    switch (item.selectedImage()) {
+        case IMG_ATTRIBUTE: {
+            std::size_t quote = text.find_first_of("\"'", start);
+            std::size_t close = quote == npos ? npos : text.find(text[quote], quote + 1);
+            return close == npos ? npos : close + 1;
+        }
+        case IMG_TEXT:
+            return std::min(text.find('<', start), text.size());
+        case IMG_COMMENT:
+            return after("-->", 4);
+        case IMG_CDATA:
+            return after("]]>", 9);
+        default: {  // an element
+            std::size_t gt = TagEnd(text, start + 1);
+            if (gt == npos) {
+                return npos;
+            }
+            return text[gt - 1] == '/' ? gt + 1 : EndTagEnd(text, gt + 1);
+        }
+    }
+}
+
+}  // namespace
+
+const CTreeItem* ItemAtOffset(const CTreeItems& items, std::string_view text, std::size_t offset) {
+    const CTreeItem* node = items.GetRootItem();
+    if (node == nullptr || node->textOffset() == CTreeItem::kNoOffset ||
+        offset < node->textOffset() || offset >= text.size()) {
+        return nullptr;
+    }
+    // The last item in document order that starts at or before the offset.
+    for (;;) {
+        std::span<const CTreeItem> children = node->children();
+        auto after = std::upper_bound(
+            children.begin(), children.end(), offset,
+            [](std::size_t at, const CTreeItem& item) { return at < item.textOffset(); });
+        if (after == children.begin()) {
+            break;
+        }
+        node = &*(after - 1);
+    }
+    if (node->hasChildren()) {
+        return node;  // in its start tag, before its first child
+    }
+    std::size_t end = EndOf(*node, text);
+    if (end == npos || offset < end) {
+        return node;
+    }
+    // Past it: in the start tag of the attribute's element, or in blanks,
+    // processing instructions and end tags up to the next item.
+    const CTreeItem* open = node->parent();
+    if (node->selectedImage() == IMG_ATTRIBUTE) {
+        std::size_t gt = TagEnd(text, end);
+        if (gt == npos || offset <= gt) {
+            return open;
+        }
+        end = gt + 1;
+        if (text[gt - 1] == '/') {
+            open = open->parent();
+        }
+    }
+    for (std::size_t p = end; open != nullptr;) {
+        p = text.find('<', p);
+        if (p == npos || p > offset) {
+            return open;
+        }
+        if (text.substr(p).starts_with("<?")) {
+            p = text.find("?>", p + 2);
+            if (p == npos) {
+                return open;
+            }
+            continue;
+        }
+        if (!text.substr(p).starts_with("</")) {
+            return open;
+        }
+        std::size_t gt = text.find('>', p);
+        if (gt == npos || offset <= gt) {
+            return open;  // in its end tag
+        }
+        open = open->parent();
+        p = gt + 1;
+    }
+    return nullptr;
 }
 
 void ExpandBranches(CTreeItems& items, const CTreeItem* item) {

@@ -46,6 +46,14 @@ public:
     int row() const;
     std::span<const CTreeItem> children() const;
     bool hasChildren() const { return m_childCount != 0; }
+    // Where the item's node starts in the text the tree was parsed from, as
+    // a byte offset into that UTF-8 text (kNoOffset when the tree was not
+    // built from a parse of a text): an element's '<', an attribute's name,
+    // a text's first character, a comment's "<!--", a CDATA section's
+    // "<![CDATA[". Nodes a DTD's entity put in the tree take the place of
+    // the item before them.
+    static constexpr std::uint32_t kNoOffset = UINT32_MAX;
+    std::uint32_t textOffset() const { return m_offset; }
 
 private:
     friend class CTreeItems;
@@ -59,6 +67,7 @@ private:
     std::uint32_t m_childCount = 0;
     std::uint32_t m_label = 0;  // offset and size in the storage's labels
     std::uint32_t m_labelSize = 0;
+    std::uint32_t m_offset = kNoOffset;  // grows the item from four words to five
     std::uint8_t m_image = 0;
     std::uint8_t m_selectedImage = 0;
     bool m_expanded = false;
@@ -114,6 +123,14 @@ void ExpandBranches(CTreeItems& items, const CTreeItem* item);
 // The item at "0.2.1": dot-separated 0-based rows from the top items down
 // ("0" the top item, "0.2" its third child); null when there is none.
 const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position);
+
+// The innermost item whose node holds the byte offset of text, the text
+// the items were parsed from (the attribute item in an attribute, the
+// element's in its tags or between its children); null before the top item,
+// after it, or when the items have no places. Descends by binary search, so
+// it costs the depth times the logarithm of the width, plus the text between
+// the node found and the offset.
+const CTreeItem* ItemAtOffset(const CTreeItems& items, std::string_view text, std::size_t offset);
 
 // Calls visit(item, depth) for every item in document order (parents before
 // their children), without recursion.
