@@ -24,6 +24,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
+#include "edit/core/ItemPath.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 
@@ -197,6 +198,12 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     connect(m_tree, &CClassView::parsed, this,
             [this](const ParseError* error) { m_source->ShowParseError(error); });
     connect(m_source, &CDView::wellFormednessChanged, this, &CMainFrame::ShowWellFormedness);
+    // The two panes follow each other while the tree is the text's.
+    connect(m_tree, &CClassView::itemChosen, this, &CMainFrame::ShowItemInText);
+    connect(m_source, &QsciScintilla::cursorPositionChanged, this, &CMainFrame::ShowCaretInTree);
+    // Where the caret stands when the items come is no move of the user's.
+    connect(m_tree, &CClassView::itemsShown, this,
+            [this] { m_caretSeen = m_source->CaretOffset(); });
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
     connect(m_source, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_source, &QsciScintilla::textChanged, this, &CMainFrame::UpdateCommandUI);
@@ -608,6 +615,39 @@ bool CMainFrame::FitDecorationsIntoInitialGeometry() {
     return true;
 }
 
+void CMainFrame::ShowItemInText(const CTreeItem* item) {
+    if (m_following || item == nullptr || item->textOffset() == CTreeItem::kNoOffset ||
+        !m_tree->InStepWithText()) {
+        return;
+    }
+    const bool following = std::exchange(m_following, true);
+    m_source->ShowOffset(item->textOffset());
+    m_caretSeen = m_source->CaretOffset();  // reported later, as the pane paints
+    m_following = following;
+}
+
+void CMainFrame::ShowCaretInTree() {
+    const long caret = m_source->CaretOffset();
+    if (m_following || caret == std::exchange(m_caretSeen, caret)) {
+        return;  // the pane reports positions when it paints, moved or not
+    }
+    if (!m_tree->InStepWithText()) {
+        // Typed: the path shown is no longer the caret's.
+        if (!m_itemPath.isEmpty() && statusBar()->currentMessage() == m_itemPath) {
+            statusBar()->showMessage(IdleMessage());
+        }
+        m_itemPath.clear();
+        return;
+    }
+    const bool following = std::exchange(m_following, true);
+    const CTreeItem* item = m_tree->SelectItemAtOffset(std::size_t(caret));
+    m_following = following;
+    if (item != nullptr) {
+        m_itemPath = QString::fromStdString(ItemPath(item));
+        statusBar()->showMessage(m_itemPath);
+    }
+}
+
 QString CMainFrame::IdleMessage() const {
     return m_wellFormedness.isEmpty() ? QStringLiteral("Ready") : m_wellFormedness;
 }
@@ -615,7 +655,8 @@ QString CMainFrame::IdleMessage() const {
 void CMainFrame::ShowWellFormedness(const QString& message) {
     // A menu's prompt or an instruction being shown keeps its place.
     const QString shown = statusBar()->currentMessage();
-    const bool idle = shown.isEmpty() || shown == IdleMessage();
+    const bool idle =
+        shown.isEmpty() || shown == IdleMessage() || (!m_itemPath.isEmpty() && shown == m_itemPath);
     m_wellFormedness = message;
     if (idle) {
         statusBar()->showMessage(IdleMessage());

@@ -22,6 +22,7 @@ class CBackgroundWork;
 class CClassView;
 class CDView;
 class CDoc;
+class CTreeItem;
 class CXmlEditApp;
 class DocCommands;
 class UserInterface;
@@ -83,6 +84,9 @@ private:
     // The source pane's typing check: its finding stays in the message pane
     // whenever nothing else is shown there.
     void ShowWellFormedness(const QString& message);
+    // The caret goes to the chosen item; the tree selects the item at the caret.
+    void ShowItemInText(const CTreeItem* item);
+    void ShowCaretInTree();
     QString IdleMessage() const;
 
     CXmlEditApp& m_app;
@@ -98,6 +102,9 @@ private:
     QLabel* m_progressPane = nullptr;
     QMenu* m_recentMenuAnchor = nullptr;
     QString m_wellFormedness;  // the typing check's finding, empty when none
+    bool m_following = false;  // one pane is following the other
+    long m_caretSeen = 0;      // where the source caret was last followed from, or put
+    QString m_itemPath;        // the path the message pane shows for the caret, if any
     std::map<int, QAction*> m_actions;
     std::vector<QAction*> m_recentActions;
     QTimer* m_decorationWait =

@@ -363,12 +363,14 @@ void CDoc::OnTextChanged(std::string text) {
     m_strText = std::move(text);
     m_bTextPending = false;
     m_bTextChanged = true;
+    ++m_textEdits;
     m_bModified = true;
 }
 
 void CDoc::OnTextEdited() {
     m_bTextPending = true;
     m_bTextChanged = true;
+    ++m_textEdits;
     m_bModified = true;
 }
 

@@ -2,6 +2,7 @@
 // two views in step, and load, store, New and Parse.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -162,6 +163,9 @@ public:
     std::function<std::string()> m_textSource;
     std::function<std::string_view()> m_textViewSource;
     bool m_bTextPending = false;  // the source view holds newer text than m_strText
+    // Counts the user's edits of the text (not texts the program sets): the
+    // tree's positions hold while it is the count the tree was built at.
+    std::uint64_t m_textEdits = 0;
 
     // Views, in creation order.
     void AddView(CDocView* view);

@@ -260,6 +260,17 @@ void CDView::OnUpdate(CDocView* sender) {
     m_doc.SetModifiedFlag(false);
 }
 
+void CDView::ShowOffset(std::size_t offset) {
+    const long position = std::min(long(offset), long(SendScintilla(SCI_GETLENGTH)));
+    const long line = SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
+    SendScintilla(SCI_ENSUREVISIBLEENFORCEPOLICY, static_cast<unsigned long>(line));
+    SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(position));
+}
+
+long CDView::CaretOffset() const {
+    return SendScintilla(SCI_GETCURRENTPOS);
+}
+
 void CDView::OnActivateView(bool activate) {
     m_doc.SyncText();
     if (activate && m_doc.m_bTextChanged) {

@@ -90,6 +90,10 @@ public:
 
     // Puts the caret on a parse error and marks its line; a null error clears the mark.
     void ShowParseError(const ParseError* error);
+    // Puts the caret at a byte offset of the text and scrolls to it (unfolding
+    // what hides it), leaving the focus where it is.
+    void ShowOffset(std::size_t offset);
+    long CaretOffset() const;
     bool HasErrorMark() const;
 
     // Find found nothing more.

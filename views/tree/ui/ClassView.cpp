@@ -131,6 +131,7 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
         rows = CTreeRows::Of(fresh);
     }
     CTreeItems old = std::exchange(m_items, std::move(fresh));
+    m_builtAtEdit = m_doc.m_textEdits;
     m_model->Reset(std::move(*rows));
     // The rows no longer point into the old items; a large tree's take
     // tens of milliseconds to free.
@@ -148,6 +149,7 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
         m_current = CurrentItem();
     }
     m_recording = true;
+    emit itemsShown();
 }
 
 bool CClassView::WorkApart() const {
@@ -233,7 +235,25 @@ void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& p
     RowTreeView::currentChanged(current, previous);
     if (m_recording && current.isValid()) {
         SetCurrentItem(TreeModel::ItemOf(current));
+        emit itemChosen(TreeModel::ItemOf(current));
     }
+}
+
+bool CClassView::InStepWithText() const {
+    return !m_items.IsEmpty() && m_builtAtEdit == m_doc.m_textEdits && !m_doc.m_bTextPending;
+}
+
+const CTreeItem* CClassView::SelectItemAtOffset(std::size_t offset) {
+    const CTreeItem* item = ItemAtOffset(m_items, m_doc.m_strText, offset);
+    if (item == nullptr) {
+        return nullptr;
+    }
+    QModelIndex index = m_model->Reveal(item);
+    const bool recording = std::exchange(m_recording, false);
+    setCurrentIndex(index);
+    m_recording = recording;
+    scrollTo(index);
+    return item;
 }
 
 void CClassView::selectionChanged(const QItemSelection& selected,

@@ -60,8 +60,18 @@ public:
     std::function<QAction*(QMenu& menu, const QPoint& at)> m_execMenu;
     std::function<int(QDialog& dialog)> m_execDialog;
 
+    // Whether the items' places in the text hold: no edit since they were built.
+    bool InStepWithText() const;
+    // Selects the innermost item at a byte offset of the text, revealing it,
+    // without taking the focus or recording it as the current item; returns it.
+    const CTreeItem* SelectItemAtOffset(std::size_t offset);
+
 signals:
     void activated();
+    // The user selected an item (click, keys), not the program.
+    void itemChosen(const CTreeItem* item);
+    // Fresh items are shown.
+    void itemsShown();
     // A parse ended; error is null when it succeeded.
     void parsed(const quorrel::ParseError* error);
 
@@ -96,8 +106,9 @@ private:
     std::optional<CTreeRows> m_builtRows;
     TreeModel* m_model;
     CurrentItem m_current;
-    bool m_recording = true;        // selection changes record the current item
-    bool m_menuKeyHandled = false;  // the platform made the Menu key a context-menu event
+    bool m_recording = true;          // selection changes record the current item
+    std::uint64_t m_builtAtEdit = 0;  // the document's edit count when the items were shown
+    bool m_menuKeyHandled = false;    // the platform made the Menu key a context-menu event
 };
 
 }  // namespace quorrel

@@ -1,0 +1,152 @@
+// The two panes follow each other in the real window: choosing a tree item
+// puts the source caret on its node, moving the caret selects the innermost
+// item there and shows its path; an edit stops both until the next parse.
+#include <QFile>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/ui/Commands.h"
+#include "app/ui/MainFrame.h"
+#include "app/ui/XmlEditApp.h"
+#include "doc/core/Doc.h"
+#include "tests/gui/ScriptedUi.h"
+#include "views/source/ui/DView.h"
+#include "views/tree/ui/ClassView.h"
+#include "views/tree/ui/TreeModel.h"
+
+using namespace quorrel;
+
+namespace {
+
+// r holds e (attribute x, text t, comment c, CDATA d) and an empty f; the
+// root item shows no attributes.
+const char kDocument[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<r a=\"1\">\n"
+    "  <e x=\"2\">t&amp;u<!--c--><![CDATA[d]]></e>\n"
+    "  <f/>\n"
+    "</r>\n";
+
+struct Window {
+    ScriptedUi* ui;
+    std::unique_ptr<CXmlEditApp> app;
+    QTemporaryDir dir;
+    std::string text = kDocument;
+
+    Window() {
+        QString path = dir.filePath(QStringLiteral("doc.xml"));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(kDocument);
+        file.close();
+        auto scripted = std::make_unique<ScriptedUi>();
+        ui = scripted.get();
+        app = std::make_unique<CXmlEditApp>(std::move(scripted));
+        if (app->InitInstance(path)) {
+            QVERIFY(QTest::qWaitForWindowExposed(&frame()));
+        }
+    }
+    CMainFrame& frame() { return app->Frame(); }
+    CDView& source() { return *frame().SourceView(); }
+    CClassView& tree() { return *frame().TreeView(); }
+    const CTreeItem* item(const char* position) { return FindItemAt(tree().Items(), position); }
+    const CTreeItem* selected() { return TreeModel::ItemOf(tree().currentIndex()); }
+    long at(const char* what, long plus = 0) { return long(text.find(what)) + plus; }
+
+    void choose(const char* position) {
+        frame().SetActivePane(&tree());
+        tree().setCurrentIndex(tree().Model()->Reveal(item(position)));
+    }
+    void caretTo(long offset) {
+        frame().SetActivePane(&source());
+        source().SendScintilla(QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(offset));
+        QCoreApplication::processEvents();
+    }
+};
+
+}  // namespace
+
+class PanesFollowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+
+private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
+
+    void choosingAnItemPutsTheCaretOnItsNode() {
+        Window w;
+        struct Case {
+            const char* position;
+            long offset;
+        } cases[] = {{"0.0", w.at("<e")},      {"0", w.at("<r")},       {"0.0.0", w.at("x=")},
+                     {"0.0.1", w.at(">t", 1)}, {"0.0.2", w.at("<!--")}, {"0.0.3", w.at("<![CDATA")},
+                     {"0.1", w.at("<f")}};
+        for (const Case& c : cases) {
+            w.choose(c.position);
+            QCOMPARE(w.source().CaretOffset(), c.offset);
+            QVERIFY(!w.source().hasFocus());
+        }
+        // The caret's own move does not choose anything in return.
+        QCOMPARE(w.selected(), w.item("0.1"));
+        QCOMPARE(w.tree().Current().hSelItem, w.item("0.1"));
+    }
+
+    void movingTheCaretSelectsTheInnermostItemAndShowsItsPath() {
+        Window w;
+        w.choose("0.1");  // the tree commands' current item
+        struct Case {
+            long offset;
+            const char* position;
+            const char* path;  // in the message pane, for elements
+        } cases[] = {
+            {w.at("<r", 1), "0", "/r[0]"},          {w.at("\"1\""), "0", "/r[0]"},
+            {w.at("<e"), "0.0", "/r[0]/e[0]"},      {w.at("x=", 1), "0.0.0", nullptr},
+            {w.at("&amp;"), "0.0.1", nullptr},      {w.at("<!--", 5), "0.0.2", nullptr},
+            {w.at("d]]"), "0.0.3", nullptr},        {w.at("</e", 2), "0.0", "/r[0]/e[0]"},
+            {w.at("<f/>", 3), "0.1", "/r[0]/f[0]"}, {w.at("</r"), "0", "/r[0]"},
+        };
+        for (const Case& c : cases) {
+            w.caretTo(c.offset);
+            QCOMPARE(w.selected(), w.item(c.position));
+            if (c.path != nullptr) {
+                QCOMPARE(w.frame().statusBar()->currentMessage(), QString::fromLatin1(c.path));
+            }
+            QVERIFY(w.source().hasFocus() || !w.tree().hasFocus());
+            // What a tree command would act on stays the item the user chose there.
+            QCOMPARE(w.tree().Current().hSelItem, w.item("0.1"));
+        }
+        // Outside the root element nothing is selected anew.
+        w.caretTo(w.at("<?xml", 2));
+        QCOMPARE(w.selected(), w.item("0"));
+    }
+
+    void anEditStopsBothUntilTheNextParse() {
+        Window w;
+        w.caretTo(w.at("<f"));
+        QCOMPARE(w.selected(), w.item("0.1"));
+        QTest::keyClicks(&w.source(), QStringLiteral(" "));
+        const long typedAt = w.source().CaretOffset();
+
+        w.caretTo(w.at("<e"));
+        QCOMPARE(w.selected(), w.item("0.1"));  // nothing follows a changed text
+        w.frame().SetActivePane(&w.tree());     // activating the tree parses the text again
+        w.choose("0.0.0");
+        QVERIFY(w.source().CaretOffset() != typedAt);
+        std::string now = w.source().Text();
+        QCOMPARE(w.source().CaretOffset(), long(now.find("x=")));
+
+        // Undo in the source pane is an edit too.
+        w.frame().SetActivePane(&w.source());
+        w.frame().UpdateCommandUI();
+        w.frame().Action(ID_EDIT_UNDO)->trigger();
+        const long caret = w.source().CaretOffset();
+        w.tree().setCurrentIndex(w.tree().Model()->Reveal(w.item("0.0")));
+        QCOMPARE(w.source().CaretOffset(), caret);
+    }
+};
+
+QTEST_MAIN(PanesFollowTest)
+#include "PanesFollowTest.moc"
