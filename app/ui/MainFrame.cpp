@@ -204,6 +204,8 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     // Where the caret stands when the items come is no move of the user's.
     connect(m_tree, &CClassView::itemsShown, this,
             [this] { m_caretSeen = m_source->CaretOffset(); });
+    // After a tree command the text shows the node it changed, not line 1.
+    connect(m_tree, &CClassView::changedNodeShown, this, &CMainFrame::ShowItemInText);
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
     connect(m_source, &QsciScintilla::selectionChanged, this, &CMainFrame::UpdateCommandUI);
     connect(m_source, &QsciScintilla::textChanged, this, &CMainFrame::UpdateCommandUI);

@@ -6,10 +6,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QLineEdit>
 #include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "edit/ui/TreeCommandDlg.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
@@ -145,6 +147,46 @@ private slots:
         const long caret = w.source().CaretOffset();
         w.tree().setCurrentIndex(w.tree().Model()->Reveal(w.item("0.0")));
         QCOMPARE(w.source().CaretOffset(), caret);
+    }
+
+    void afterATreeCommandTheCaretIsAtTheChangedNode() {
+        Window w;
+        QString name, value;
+        w.tree().m_execDialog = [&](QDialog& dialog) {
+            auto& d = static_cast<CTreeCommandDlg&>(dialog);
+            if (d.NameField() != nullptr) {
+                d.NameField()->setText(name);
+            }
+            if (d.ValueField() != nullptr) {
+                d.ValueField()->setText(value);
+            }
+            return int(QDialog::Accepted);
+        };
+        struct Case {
+            const char* position;
+            int command;
+            const char* name;
+            const char* value;
+            const char* caretAt;  // in the new text
+        } cases[] = {
+            {"0.0", ID_ADD_ATTRIBUTE, "k", "v", "<e"},
+            {"0.0.1", ID_CHANGE_ATTRIBUTE_VALUE, "", "3", "k=\"3\""},
+            {"0.0.0", ID_CHANGE_ATTRIBUTE_NAME, "y", "", "<e"},
+            {"0.0.2", ID_DELETE_TEXT_NODE, "", "", "<e"},
+            {"0.1", ID_RENAME_ELEMENT, "g", "", "<g"},
+            {"0.1", ID_DELETE_ELEMENT_AND_CHILDREN, "", "", "<r"},
+        };
+        for (const Case& c : cases) {
+            name = QString::fromLatin1(c.name);
+            value = QString::fromLatin1(c.value);
+            w.choose(c.position);
+            w.frame().UpdateCommandUI();
+            QVERIFY2(w.frame().Action(c.command)->isEnabled(), c.position);
+            w.frame().Action(c.command)->trigger();
+            const std::string now = w.source().Text();
+            QVERIFY2(now.find(c.caretAt) != std::string::npos, now.c_str());
+            QVERIFY2(w.source().CaretOffset() == long(now.find(c.caretAt)), c.caretAt);
+        }
     }
 };
 

@@ -364,11 +364,38 @@ void CClassView::OnContextMenu(const QPoint& globalPos) {
     m_execMenu(menu, globalPos + QPoint(0, 10));
 }
 
+namespace {
+
+// The node a command leaves changed: the item it acts on, or the element
+// that held what it removed or moved (a renamed attribute goes last).
+const CTreeItem* ChangedNode(TreeCommand command, const CTreeItem* item) {
+    switch (command) {
+        case TreeCommand::ChangeAttributeName:
+        case TreeCommand::DeleteElementAndChildren:
+        case TreeCommand::DeleteElementOnly:
+        case TreeCommand::DeleteAttribute:
+        case TreeCommand::DeleteTextNode:
+        case TreeCommand::AttributeToElement:
+            return item->parent() != nullptr ? item->parent() : item;
+        default:
+            return item;
+    }
+}
+
+}  // namespace
+
+void CClassView::ShowChangedNode(const std::vector<int>& position) {
+    if (const CTreeItem* changed = ItemAt(position)) {
+        emit changedNodeShown(changed);
+    }
+}
+
 void CClassView::OnTreeCommand(TreeCommand command) {
     if (!IsTreeCommandEnabled(command, m_current.nSelSelectedImage) ||
         m_current.hSelItem == nullptr) {
         return;
     }
+    const std::vector<int> changedAt = PositionOf(ChangedNode(command, m_current.hSelItem));
     std::unique_ptr<CTreeCommandDlg> dialog = CreateTreeCommandDialog(command, window());
     if (m_execDialog(*dialog) != QDialog::Accepted) {
         return;  // Cancel changes nothing
@@ -381,6 +408,7 @@ void CClassView::OnTreeCommand(TreeCommand command) {
             RunTreeCommand(m_doc, fresh, m_current, command, inputs, m_doc.Messages(), this);
         if (outcome == CommandOutcome::Done) {
             ShowItems(std::move(fresh));
+            ShowChangedNode(changedAt);
             const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
             emit parsed(error && error->line > 0 ? error : nullptr);
         }
@@ -417,6 +445,7 @@ void CClassView::OnTreeCommand(TreeCommand command) {
         ApplyTreeCommand(m_doc, fresh, std::move(result), m_doc.Messages(), this);
     if (outcome == CommandOutcome::Done) {
         ShowItems(std::move(fresh), std::move(rows));
+        ShowChangedNode(changedAt);
         const ParseError* parseError = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
         emit parsed(parseError && parseError->line > 0 ? parseError : nullptr);
     }

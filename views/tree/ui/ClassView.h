@@ -72,6 +72,8 @@ signals:
     void itemChosen(const CTreeItem* item);
     // Fresh items are shown.
     void itemsShown();
+    // A tree command is done: the item of the node it changed.
+    void changedNodeShown(const CTreeItem* item);
     // A parse ended; error is null when it succeeded.
     void parsed(const quorrel::ParseError* error);
 
@@ -92,6 +94,7 @@ public:
 
 private:
     void Refresh(bool reparse);
+    void ShowChangedNode(const std::vector<int>& position);
     // Whether the document is large enough to be worked on apart.
     bool WorkApart() const;
     void RegisterCommands();
