@@ -32,6 +32,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "bench/BenchDocuments.h"
 #include "bench/BenchTable.h"
+#include "bench/SilentUi.h"
 #include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
@@ -42,18 +43,6 @@ using namespace quorrel;
 
 constexpr int kRuns = 5;
 constexpr int kKeys = 10;
-
-class SilentUi : public UserInterface {
-public:
-    void ShowMessage(const std::string& text) override {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
-    QString AskOpenFileName() override { return openName; }
-    QString AskSaveFileName(const QString&) override { return {}; }
-    bool AskYesNo(const QString&) override { return false; }
-    QString openName;
-};
 
 struct Size {
     double mb = 0;
@@ -190,7 +179,7 @@ int main(int argc, char** argv) {
             copies, firstCopies, marks, folds, unfolds;
         const bool checked = s.mb * 1024 * 1024 <= double(kTypingCheckMaxBytes);
         for (int run = 0; run < kRuns; ++run) {
-            auto silent = std::make_unique<SilentUi>();
+            auto silent = std::make_unique<SilentUi>(/*yes=*/false);
             silent->openName = path;
             CXmlEditApp app(std::move(silent));
             app.InitInstance();

@@ -39,6 +39,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "bench/BenchDocuments.h"
 #include "bench/BenchTable.h"
+#include "bench/SilentUi.h"
 #include "db/ui/DataSourceDlg.h"
 #include "doc/core/Doc.h"
 #include "edit/ui/TreeCommandDlg.h"
@@ -49,18 +50,6 @@
 namespace {
 
 using namespace quorrel;
-
-class SilentUi : public UserInterface {
-public:
-    void ShowMessage(const std::string& text) override {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-    SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
-    QString AskOpenFileName() override { return openName; }
-    QString AskSaveFileName(const QString&) override { return {}; }
-    bool AskYesNo(const QString&) override { return true; }
-    QString openName;
-};
 
 double Seconds(qint64 nanoseconds) {
     return double(nanoseconds) / 1e9;
@@ -225,7 +214,7 @@ bool Shown(CXmlEditApp& app) {
 void DriveWindow(const QString& path, const QString& dsn, std::FILE* out, int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    auto silent = std::make_unique<SilentUi>();
+    auto silent = std::make_unique<SilentUi>(/*yes=*/true);
     silent->openName = path;
     CXmlEditApp app(std::move(silent));
     app.InitInstance();
