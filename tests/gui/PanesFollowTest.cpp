@@ -21,13 +21,14 @@ using namespace quorrel;
 
 namespace {
 
-// r holds e (attribute x, text t, comment c, CDATA d) and an empty f; the
-// root item shows no attributes.
+// r holds e (attribute x, text t, comment c, CDATA d), an empty f and a
+// text-only g; the root item shows no attributes.
 const char kDocument[] =
     "<?xml version=\"1.0\"?>\n"
     "<r a=\"1\">\n"
     "  <e x=\"2\">t&amp;u<!--c--><![CDATA[d]]></e>\n"
     "  <f/>\n"
+    "  <g>h</g>\n"
     "</r>\n";
 
 struct Window {
@@ -149,7 +150,7 @@ private slots:
         QCOMPARE(w.source().CaretOffset(), caret);
     }
 
-    void afterATreeCommandTheCaretIsAtTheChangedNode() {
+    void afterEachTreeCommandAndItsUndoTheCaretIsAtTheChangedNode() {
         Window w;
         QString name, value;
         w.tree().m_execDialog = [&](QDialog& dialog) {
@@ -162,31 +163,61 @@ private slots:
             }
             return int(QDialog::Accepted);
         };
+        // Each command on the same text: Undo brings it back, and choosing in
+        // the tree parses it again. The changed node is the item itself, or
+        // the element that held what was removed or moved.
         struct Case {
             const char* position;
             int command;
             const char* name;
             const char* value;
-            const char* caretAt;  // in the new text
+            const char* caretAt;   // in the new text
+            const char* undoneAt;  // in the text before
         } cases[] = {
-            {"0.0", ID_ADD_ATTRIBUTE, "k", "v", "<e"},
-            {"0.0.1", ID_CHANGE_ATTRIBUTE_VALUE, "", "3", "k=\"3\""},
-            {"0.0.0", ID_CHANGE_ATTRIBUTE_NAME, "y", "", "<e"},
-            {"0.0.2", ID_DELETE_TEXT_NODE, "", "", "<e"},
-            {"0.1", ID_RENAME_ELEMENT, "g", "", "<g"},
-            {"0.1", ID_DELETE_ELEMENT_AND_CHILDREN, "", "", "<r"},
+            {"0.0", ID_ADD_ATTRIBUTE, "k", "v", "<e", "<e"},
+            {"0.0", ID_ADD_CHILD_ELEMENT, "n", "", "<e", "<e"},
+            {"0.0", ID_ADD_TEXT_NODE, "", "w", "<e", "<e"},
+            {"0.1", ID_RENAME_ELEMENT, "q", "", "<q", "<f"},
+            {"0.1", ID_DELETE_ELEMENT_AND_CHILDREN, "", "", "<r", "<r"},
+            {"0.0", ID_DELETE_ELEMENT_ONLY, "", "", "<r", "<r"},
+            {"0.2", ID_ELEMENT_TO_ATTRIBUTE, "", "", "<r", "<r"},
+            {"0.1", ID_DUPLICATE_ELEMENT_SUBTREE, "", "", "<f", "<f"},
+            {"0.0.0", ID_CHANGE_ATTRIBUTE_NAME, "y", "", "<e", "<e"},
+            {"0.0.0", ID_CHANGE_ATTRIBUTE_VALUE, "", "3", "x=\"3\"", "x=\"2\""},
+            {"0.0.0", ID_ATTRIBUTE_TO_ELEMENT, "", "", "<e", "<e"},
+            {"0.0.0", ID_DELETE_ATTRIBUTE, "", "", "<e", "<e"},
+            {"0.0.1", ID_DELETE_TEXT_NODE, "", "", "<e", "<e"},
+            {"0.0.1", ID_CHANGE_TEXT_VALUE, "", "s", "s<!--", "t&amp;u"},
         };
         for (const Case& c : cases) {
             name = QString::fromLatin1(c.name);
             value = QString::fromLatin1(c.value);
             w.choose(c.position);
+            QCOMPARE(w.source().Text(), w.text);
             w.frame().UpdateCommandUI();
-            QVERIFY2(w.frame().Action(c.command)->isEnabled(), c.position);
+            QVERIFY2(w.frame().Action(c.command)->isEnabled(), c.caretAt);
             w.frame().Action(c.command)->trigger();
             const std::string now = w.source().Text();
+            QVERIFY2(now != w.text, QByteArray::number(c.command).constData());
             QVERIFY2(now.find(c.caretAt) != std::string::npos, now.c_str());
-            QVERIFY2(w.source().CaretOffset() == long(now.find(c.caretAt)), c.caretAt);
+            QVERIFY2(w.source().CaretOffset() == long(now.find(c.caretAt)), now.c_str());
+
+            // One Undo: the text before, the caret back on the node.
+            w.frame().SetActivePane(&w.source());
+            w.frame().UpdateCommandUI();
+            w.frame().Action(ID_EDIT_UNDO)->trigger();
+            QCOMPARE(w.source().Text(), w.text);
+            QVERIFY2(w.source().CaretOffset() == w.at(c.undoneAt), c.undoneAt);
         }
+        // An undo of typing after a command leaves the caret with the typing.
+        w.choose("0.1");
+        w.frame().Action(ID_RENAME_ELEMENT)->trigger();
+        w.frame().SetActivePane(&w.source());
+        const long typedAt = w.at("<r");
+        w.caretTo(typedAt);
+        QTest::keyClicks(&w.source(), QStringLiteral("z"));
+        w.frame().Action(ID_EDIT_UNDO)->trigger();
+        QCOMPARE(w.source().CaretOffset(), typedAt);
     }
 };
 

@@ -63,6 +63,10 @@ CDView::CDView(CDoc& doc, QWidget* parent)
     setMarkerForegroundColor(QColor(220, 0, 0), m_errorMarker);
     setMarginMarkerMask(1, 1 << m_errorMarker);
     connect(this, &QsciScintilla::textChanged, this, &CDView::OnChange);
+    connect(this, &QsciScintillaBase::SCN_MODIFIED, this,
+            [this](int, int type, const char*, int, int, int, int, int, int token, int) {
+                OnModified(type, token);
+            });
     m_doc.m_textSource = [this] { return Text(); };
     m_doc.m_textViewSource = [this] { return TextView(); };
     RegisterCommands();
@@ -175,6 +179,7 @@ void CDView::ShowPrepared(PreparedText prepared) {
     setTabWidth(tabs);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
+    ForgetUndoCarets();
     setReadOnly(readOnly);
     // As a text set the usual way would tell.
     emit linesChanged();
@@ -246,7 +251,10 @@ void CDView::DropLoadingText() {
 
 void CDView::OnUpdate(CDocView* sender) {
     m_updating = true;
-    if (!m_textPreloaded || sender != nullptr) {
+    const std::optional<std::size_t> undoCaret = std::exchange(m_undoCaretOfNext, std::nullopt);
+    if (sender != nullptr && undoCaret && !m_prepared.m_filled) {
+        SetTextUndoingTo(m_doc.m_strText, *undoCaret);
+    } else if (!m_textPreloaded || sender != nullptr) {
         SetDocumentText(m_doc.m_strText);
     }
     m_textPreloaded = false;
@@ -255,9 +263,47 @@ void CDView::OnUpdate(CDocView* sender) {
     if (sender == nullptr) {
         // A freshly opened or new document starts with no undo history.
         SendScintilla(SCI_EMPTYUNDOBUFFER);
+        ForgetUndoCarets();
         setCursorPosition(0, 0);
     }
     m_doc.SetModifiedFlag(false);
+}
+
+void CDView::ReturnCaretOnUndo(std::optional<std::size_t> offset) {
+    m_undoCaretOfNext = offset;
+}
+
+void CDView::SetTextUndoingTo(const std::string& text, std::size_t offset) {
+    // A marker action at the end of the step: undoing it is reported first,
+    // with its token, before the old text comes back.
+    const int token = m_nextUndoToken++;
+    beginUndoAction();
+    SetDocumentText(text);
+    SendScintilla(SCI_ADDUNDOACTION, static_cast<unsigned long>(token), 0L);  // never coalesced
+    endUndoAction();
+    m_undoCarets[token] = offset;
+}
+
+void CDView::OnModified(int type, int token) {
+    if ((type & SC_MOD_CONTAINER) != 0 && (type & SC_PERFORMED_UNDO) != 0) {
+        if (auto found = m_undoCarets.find(token); found != m_undoCarets.end()) {
+            m_caretAfterUndo = found->second;
+        }
+    }
+}
+
+void CDView::undo() {
+    m_caretAfterUndo.reset();
+    QsciScintilla::undo();
+    // Scintilla leaves the caret where the text was restored, the start of it.
+    if (std::optional<std::size_t> caret = std::exchange(m_caretAfterUndo, std::nullopt)) {
+        ShowOffset(*caret);
+    }
+}
+
+void CDView::ForgetUndoCarets() {
+    m_undoCarets.clear();
+    m_caretAfterUndo.reset();
 }
 
 void CDView::ShowOffset(std::size_t offset) {

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
@@ -95,6 +97,11 @@ public:
     void ShowOffset(std::size_t offset);
     long CaretOffset() const;
     bool HasErrorMark() const;
+    // The next text another view sets (a tree command's) is one undo step;
+    // undoing it puts the caret back at this byte offset of the text before it.
+    void ReturnCaretOnUndo(std::optional<std::size_t> offset);
+    // Edit > Undo, and the caret where the undone change wants it.
+    void undo() override;
 
     // Find found nothing more.
     void ShowNotFound(const QString& text);
@@ -154,6 +161,10 @@ private:
 
     // Shows a filled document in place of the one shown (no undo across it).
     void ShowPrepared(PreparedText prepared);
+    // Sets another view's text as one undo step that returns the caret to offset.
+    void SetTextUndoingTo(const std::string& text, std::size_t offset);
+    void OnModified(int type, int token);
+    void ForgetUndoCarets();
     // Replaces a large document by an empty one: freeing it by deleting its
     // text would first copy the text into the undo history.
     void ReleaseLargeDocument();
@@ -172,6 +183,12 @@ private:
     bool m_textPreloaded = false;  // ShowLoadingText() already shows the coming text
     int m_errorMarker = 0;
     int m_marginDigits = 0;  // the line count's digits the margin is wide enough for
+    // Where undoing a tree command's text puts the caret, by the token of the
+    // marker action that ends its undo step.
+    std::optional<std::size_t> m_undoCaretOfNext;
+    std::unordered_map<int, std::size_t> m_undoCarets;
+    int m_nextUndoToken = 1;
+    std::optional<std::size_t> m_caretAfterUndo;
     // The typing check.
     std::unique_ptr<WellFormedChecker> m_checker;
     QTimer* m_checkTimer = nullptr;

@@ -376,11 +376,33 @@ const CTreeItem* ChangedNode(TreeCommand command, const CTreeItem* item) {
         case TreeCommand::DeleteAttribute:
         case TreeCommand::DeleteTextNode:
         case TreeCommand::AttributeToElement:
+        case TreeCommand::ElementToAttribute:
             return item->parent() != nullptr ? item->parent() : item;
         default:
             return item;
     }
 }
+
+// Undoing the text a command sets takes the caret back to the node it
+// changed, where the node stood in the text before.
+class UndoCaretScope {
+public:
+    UndoCaretScope(CDView* view, std::size_t offset) : m_view(view) {
+        if (m_view != nullptr && offset != CTreeItem::kNoOffset) {
+            m_view->ReturnCaretOnUndo(offset);
+        }
+    }
+    ~UndoCaretScope() {
+        if (m_view != nullptr) {
+            m_view->ReturnCaretOnUndo(std::nullopt);  // the command set no text
+        }
+    }
+    UndoCaretScope(const UndoCaretScope&) = delete;
+    UndoCaretScope& operator=(const UndoCaretScope&) = delete;
+
+private:
+    CDView* m_view;
+};
 
 }  // namespace
 
@@ -395,13 +417,16 @@ void CClassView::OnTreeCommand(TreeCommand command) {
         m_current.hSelItem == nullptr) {
         return;
     }
-    const std::vector<int> changedAt = PositionOf(ChangedNode(command, m_current.hSelItem));
+    const CTreeItem* changed = ChangedNode(command, m_current.hSelItem);
+    const std::vector<int> changedAt = PositionOf(changed);
     std::unique_ptr<CTreeCommandDlg> dialog = CreateTreeCommandDialog(command, window());
     if (m_execDialog(*dialog) != QDialog::Accepted) {
         return;  // Cancel changes nothing
     }
     CommandInputs inputs = dialog->Inputs();
     dialog.reset();
+    UndoCaretScope undoCaret(m_sourceView,
+                             InStepWithText() ? changed->textOffset() : CTreeItem::kNoOffset);
     if (!WorkApart()) {
         CTreeItems fresh;
         CommandOutcome outcome =
