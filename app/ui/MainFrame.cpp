@@ -626,6 +626,12 @@ void CMainFrame::ShowItemInText(const CTreeItem* item) {
     m_source->ShowOffset(item->textOffset());
     m_caretSeen = m_source->CaretOffset();  // reported later, as the pane paints
     m_following = following;
+    ShowItemPath(item);  // the caret's item now
+}
+
+void CMainFrame::ShowItemPath(const CTreeItem* item) {
+    m_itemPath = QString::fromStdString(ItemPath(item));
+    statusBar()->showMessage(m_itemPath);
 }
 
 void CMainFrame::ShowCaretInTree() {
@@ -645,8 +651,7 @@ void CMainFrame::ShowCaretInTree() {
     const CTreeItem* item = m_tree->SelectItemAtOffset(std::size_t(caret));
     m_following = following;
     if (item != nullptr) {
-        m_itemPath = QString::fromStdString(ItemPath(item));
-        statusBar()->showMessage(m_itemPath);
+        ShowItemPath(item);
     }
 }
 

@@ -87,6 +87,8 @@ private:
     // The caret goes to the chosen item; the tree selects the item at the caret.
     void ShowItemInText(const CTreeItem* item);
     void ShowCaretInTree();
+    // The item's path in the message pane, as the tree commands build it.
+    void ShowItemPath(const CTreeItem* item);
     QString IdleMessage() const;
 
     CXmlEditApp& m_app;

@@ -11,6 +11,7 @@
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "edit/core/ItemPath.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
@@ -84,17 +85,27 @@ private slots:
         struct Case {
             const char* position;
             long offset;
-        } cases[] = {{"0.0", w.at("<e")},      {"0", w.at("<r")},       {"0.0.0", w.at("x=")},
-                     {"0.0.1", w.at(">t", 1)}, {"0.0.2", w.at("<!--")}, {"0.0.3", w.at("<![CDATA")},
-                     {"0.1", w.at("<f")}};
+            const char* path;  // in the message pane, for elements
+        } cases[] = {{"0.0", w.at("<e"), "/r[0]/e[0]"}, {"0", w.at("<r"), "/r[0]"},
+                     {"0.0.0", w.at("x="), nullptr},    {"0.0.1", w.at(">t", 1), nullptr},
+                     {"0.0.2", w.at("<!--"), nullptr},  {"0.0.3", w.at("<![CDATA"), nullptr},
+                     {"0.1", w.at("<f"), "/r[0]/f[0]"}};
         for (const Case& c : cases) {
             w.choose(c.position);
             QCOMPARE(w.source().CaretOffset(), c.offset);
             QVERIFY(!w.source().hasFocus());
+            // The pane draws no caret without the focus; its line stands out instead.
+            QVERIFY(w.source().SendScintilla(QsciScintillaBase::SCI_GETCARETLINEVISIBLE) != 0);
+            const QString path = c.path != nullptr
+                                     ? QString::fromLatin1(c.path)
+                                     : QString::fromStdString(ItemPath(w.item(c.position)));
+            QCOMPARE(w.frame().statusBar()->currentMessage(), path);
         }
         // The caret's own move does not choose anything in return.
         QCOMPARE(w.selected(), w.item("0.1"));
         QCOMPARE(w.tree().Current().hSelItem, w.item("0.1"));
+        w.frame().SetActivePane(&w.source());
+        QVERIFY(w.source().SendScintilla(QsciScintillaBase::SCI_GETCARETLINEVISIBLE) == 0);
     }
 
     void movingTheCaretSelectsTheInnermostItemAndShowsItsPath() {

@@ -58,6 +58,8 @@ CDView::CDView(CDoc& doc, QWidget* parent)
     SetUpLineNumbers();
     setMarginWidth(1, 12);
     setMarginSensitivity(1, false);
+    setCaretLineBackgroundColor(QColor(232, 236, 248));
+    SendScintilla(SCI_SETCARETLINEVISIBLEALWAYS, 1UL);
     m_errorMarker = markerDefine(QsciScintilla::RightTriangle);
     setMarkerBackgroundColor(QColor(220, 0, 0), m_errorMarker);
     setMarkerForegroundColor(QColor(220, 0, 0), m_errorMarker);
@@ -331,7 +333,17 @@ void CDView::OnActivateView(bool activate) {
 
 void CDView::focusInEvent(QFocusEvent* event) {
     QsciScintilla::focusInEvent(event);
+    setCaretLineVisible(false);
     emit activated();
+}
+
+void CDView::focusOutEvent(QFocusEvent* event) {
+    QsciScintilla::focusOutEvent(event);
+    // Scintilla draws no caret without the focus; the caret's line shows
+    // where it stands, e.g. on the node chosen in the tree.
+    if (event->reason() != Qt::PopupFocusReason) {
+        setCaretLineVisible(true);
+    }
 }
 
 void CDView::keyPressEvent(QKeyEvent* event) {
