@@ -180,6 +180,7 @@ private slots:
         QVERIFY(w.ui->savePrompts.isEmpty());  // File > New never ran
         QCOMPARE(std::string(FindItemAt(w.tree().Items(), "0.0")->label()),
                  std::string("purchase"));
+        QCOMPARE(w.source().CaretOffset(), long(expected.find("<purchase")));
 
         // Parse and Save run apart as well and leave what they would.
         w.seen = {};
@@ -199,6 +200,7 @@ private slots:
         w.frame().UpdateCommandUI();
         w.frame().Action(ID_EDIT_UNDO)->trigger();
         QCOMPARE(QByteArray::fromStdString(w.source().Text()), LargeDocument());
+        QCOMPARE(w.source().CaretOffset(), long(LargeDocument().indexOf("<order ")));
     }
 
     void closingDuringLongWorkWaitsForItAndAsksAsUsual() {
