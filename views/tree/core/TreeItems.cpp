@@ -35,6 +35,20 @@ struct TreeStorage {
     std::size_t topCount = 0;
 };
 
+namespace {
+
+// Four words, as the memory of a large document's tree assumes.
+static_assert(sizeof(CTreeItem) == 32);
+
+std::uint32_t ChildCount(std::size_t count) {
+    if (count > CTreeItem::kMaxChildren) {
+        throw std::length_error("too many children of one tree item");
+    }
+    return std::uint32_t(count);
+}
+
+}  // namespace
+
 std::string_view CTreeItem::label() const {
     return std::string_view(m_store->labels).substr(m_label, m_labelSize);
 }
@@ -149,8 +163,7 @@ private:
         item.m_offset = offset;
         item.m_label = labelStart;
         item.m_labelSize = std::uint32_t(m_store->labels.size() - labelStart);
-        item.m_image = std::uint8_t(image);
-        item.m_selectedImage = std::uint8_t(image);
+        item.m_image = std::uint32_t(image);
         item.m_parent = m_parent;
         m_nodes.push_back(element);
         return item;
@@ -242,10 +255,9 @@ private:
         }
         CTreeItem& item = m_store->items[index];
         item.m_firstChild = std::uint32_t(first);
-        item.m_childCount = std::uint32_t(m_store->items.size() - first);
+        item.m_childCount = ChildCount(m_store->items.size() - first);
         if (index != 0 && elementChild) {
             item.m_image = IMG_ELEMENT_PARENT;
-            item.m_selectedImage = IMG_ELEMENT_PARENT_OPEN;
         }
     }
 
@@ -303,7 +315,6 @@ public:
         m_open.pop_back();
         if (!m_open.empty() && closed.elementChild) {
             m_items[closed.item].m_image = IMG_ELEMENT_PARENT;
-            m_items[closed.item].m_selectedImage = IMG_ELEMENT_PARENT_OPEN;
         }
     }
 
@@ -366,10 +377,11 @@ private:
         CTreeItem& item = m_items.emplace_back();
         item.m_offset = OffsetOf(node, before);
         item.m_label = std::uint32_t(Labels().size());
-        item.m_image = item.m_selectedImage = std::uint8_t(image);
+        item.m_image = std::uint32_t(image);
         if (!m_open.empty()) {
             item.m_parent = m_open.back().item;
-            ++m_items[m_open.back().item].m_childCount;
+            CTreeItem& parent = m_items[m_open.back().item];
+            parent.m_childCount = ChildCount(parent.m_childCount + 1U);
         }
         return std::uint32_t(m_items.size() - 1);
     }

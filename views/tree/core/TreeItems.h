@@ -37,9 +37,12 @@ enum : int {
 class CTreeItem {
 public:
     std::string_view label() const;
-    int image() const { return m_image; }
-    int selectedImage() const { return m_selectedImage; }
-    bool expanded() const { return m_expanded; }
+    int image() const { return int(m_image); }
+    // An open folder for an element with element children, else the image.
+    int selectedImage() const {
+        return m_image == IMG_ELEMENT_PARENT ? IMG_ELEMENT_PARENT_OPEN : int(m_image);
+    }
+    bool expanded() const { return m_expanded != 0; }
     // Null for a top item.
     const CTreeItem* parent() const;
     // The item's position among its parent's children (or among the top items).
@@ -54,6 +57,8 @@ public:
     // the item before them.
     static constexpr std::uint32_t kNoOffset = UINT32_MAX;
     std::uint32_t textOffset() const { return m_offset; }
+    // The most children an item holds: more need a gigabyte of text.
+    static constexpr std::uint32_t kMaxChildren = (1U << 28) - 1;
 
 private:
     friend class CTreeItems;
@@ -64,13 +69,14 @@ private:
     const TreeStorage* m_store = nullptr;
     std::uint32_t m_parent = kNone;
     std::uint32_t m_firstChild = 0;
-    std::uint32_t m_childCount = 0;
+    // The image and the expansion share the child count's word: an item is
+    // four words.
+    std::uint32_t m_childCount : 28 = 0;
+    std::uint32_t m_image : 3 = 0;  // IMG_ELEMENT_PARENT_OPEN is never stored
+    std::uint32_t m_expanded : 1 = 0;
     std::uint32_t m_label = 0;  // offset and size in the storage's labels
     std::uint32_t m_labelSize = 0;
-    std::uint32_t m_offset = kNoOffset;  // grows the item from four words to five
-    std::uint8_t m_image = 0;
-    std::uint8_t m_selectedImage = 0;
-    bool m_expanded = false;
+    std::uint32_t m_offset = kNoOffset;
 };
 
 // The items of the tree pane, as the tree control holds them.
