@@ -246,7 +246,67 @@ if [[ -n "$shots" ]]; then
 fi
 stop_editor
 
-# 5. The line numbers of a long document: its last line, 300,000.
+# 5. The panes follow each other, by mouse and keys: a click on a tree item
+#    puts the caret on its node (F6 and typing write there); the caret moved
+#    in the text selects its item, which the Menu key then acts on; after
+#    the command the caret is at the node it changed.
+follow=$work/follow.xml
+printf '<r>\n<e x="1">t</e>\n<s>long</s>\n<u/>\n</r>\n' >"$follow"
+saved_line() { sed -n "$1p" "$follow"; }
+line_is() { [[ "$(saved_line "$1")" == "$2" ]]; }
+if start_editor "$follow"; then
+	if read -r ex ey < <(blue_label 2); then
+		xdotool mousemove --window "$window" "$ex" "$ey" click 1
+		sleep 0.3
+		xdotool key F6
+		sleep 0.2
+		xdotool type Z
+		xdotool key ctrl+s
+		if wait_for 3 line_is 2 'Z<e x="1">t</e>'; then
+			pass "a click on a tree item puts the caret on its node"
+		else
+			fail "after a click on e and typing Z, line 2 is: $(saved_line 2)"
+		fi
+	else
+		fail "no element label found in the tree"
+	fi
+	xdotool key F6 # the tree parses the typed text again
+	sleep 0.3
+	xdotool key F6 ctrl+Home Down Down # to line 3, at <s
+	sleep 0.3
+	xdotool key F6
+	sleep 0.2
+	xdotool key Menu
+	if wait_for 3 has_window Quorrel; then
+		xdotool key Down Down Down Down Return
+		if wait_for 3 has_window "Change Element Name (Rename Element)"; then
+			xdotool type w
+			xdotool key Return
+			wait_for 3 has_no_window "Change Element Name (Rename Element)"
+			sleep 0.3
+			xdotool key F6
+			sleep 0.2
+			xdotool type Y
+			xdotool key ctrl+s
+			# (the command writes the document anew: its blank text goes)
+			if wait_for 3 grep -q 'Y<w>long</w>' "$follow"; then
+				pass "the caret's item takes the Menu key; after the command the caret is at it"
+			else
+				fail "after renaming the caret's item and typing Y: $(tr '\n' '|' <"$follow")"
+			fi
+		else
+			fail "the caret's item: no Rename Element dialog (open: $(titles | tr '\n' '|'))"
+			xdotool key Escape Escape
+		fi
+	else
+		fail "the Menu key after moving the caret opened no menu"
+	fi
+	stop_editor
+else
+	fail "the follow document did not open"
+fi
+
+# 6. The line numbers of a long document: its last line, 300,000.
 if [[ -n "$shots" ]]; then
 	long=$work/long.xml
 	{
