@@ -1,7 +1,9 @@
 // The window offscreen, from the user's action to the result on screen: Open
 // until both panes are shown (text coloured, tree built and expanded), with the
 // longest time the window did not answer input during it; the first activation
-// of the tree; one keystroke (insert, restyle, repaint) in the middle of the
+// of the tree; the caret's first jump to the end (shown, then coloured between
+// events) and the panes following each other there; one keystroke (insert,
+// restyle, repaint) in the middle of the
 // document, with folding and the typing check off and on, and while a check
 // runs; the typing check's parts (the text's copy on the window's thread, the
 // parse on the worker, the pause until the mark shows); folding the document
@@ -36,6 +38,7 @@
 #include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
+#include "views/tree/ui/TreeModel.h"
 
 namespace {
 
@@ -132,6 +135,18 @@ double Keystroke(CDView& view, const char* text = "x") {
     return Seconds(timer);
 }
 
+// The colouring has caught up with the lines on screen: it runs between
+// events after a jump, as a user's pause before typing would let it.
+bool ColouredOnScreen(CDView& view) {
+    const long lastShown = view.SendScintilla(
+        QsciScintilla::SCI_DOCLINEFROMVISIBLE,
+        static_cast<unsigned long>(view.SendScintilla(QsciScintilla::SCI_GETFIRSTVISIBLELINE) +
+                                   view.SendScintilla(QsciScintilla::SCI_LINESONSCREEN)));
+    const long end = view.SendScintilla(QsciScintilla::SCI_GETLINEENDPOSITION,
+                                        static_cast<unsigned long>(lastShown));
+    return view.SendScintilla(QsciScintilla::SCI_GETENDSTYLED) >= end;
+}
+
 double PeakMb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -176,7 +191,8 @@ int main(int argc, char** argv) {
         QString path = QString::fromStdString(s.path);
         double bareMedian = MedianOf(s.bare);
         std::vector<double> opens, texts, stalls, activations, keysOff, keysOn, keysDuringCheck,
-            copies, firstCopies, marks, folds, unfolds;
+            copies, firstCopies, marks, folds, unfolds, firstMovesToEnd, colouredAtEnd,
+            caretFollows, treeFollows;
         const bool checked = s.mb * 1024 * 1024 <= double(kTypingCheckMaxBytes);
         for (int run = 0; run < kRuns; ++run) {
             auto silent = std::make_unique<SilentUi>(/*yes=*/false);
@@ -228,7 +244,48 @@ int main(int argc, char** argv) {
             activations.push_back(double(timer.nsecsElapsed()) / 1e9);
 
             CDView& view = *frame.SourceView();
+            CClassView& tree = *frame.TreeView();
+            // The panes following each other at the end of the document: the
+            // caret moved into a CDATA section whose item is not shown yet,
+            // until the tree has selected and drawn it (the caret's move is
+            // reported as the pane paints); then the last order chosen in the
+            // tree, until the caret stands on it.
             frame.SetActivePane(&view);
+            const std::string& text = app.Document().m_strText;
+            const auto inCdata = static_cast<unsigned long>(text.rfind("Leave at the door"));
+            // The first move there colours all the text before it, between events.
+            const auto inCustomer = static_cast<unsigned long>(text.rfind("<customer"));
+            timer.restart();
+            view.SendScintilla(QsciScintilla::SCI_GOTOPOS, inCustomer);
+            view.repaint();
+            tree.viewport()->repaint();
+            firstMovesToEnd.push_back(Seconds(timer));
+            if (WaitFor([&] { return ColouredOnScreen(view); }, 60000)) {
+                colouredAtEnd.push_back(Seconds(timer));
+            }
+            timer.restart();
+            view.SendScintilla(QsciScintilla::SCI_GOTOPOS, inCdata);
+            view.repaint();
+            tree.viewport()->repaint();
+            const CTreeItem* found = TreeModel::ItemOf(tree.currentIndex());
+            if (found != nullptr && found->image() == IMG_CDATA) {
+                caretFollows.push_back(Seconds(timer));
+            }
+            const CTreeItem* lastOrder = &tree.Items().GetRootItem()->children().back();
+            frame.SetActivePane(&tree);
+            timer.restart();
+            tree.setCurrentIndex(tree.Model()->Reveal(lastOrder));
+            view.repaint();
+            if (view.CaretOffset() == long(lastOrder->textOffset())) {
+                treeFollows.push_back(Seconds(timer));
+            }
+
+            frame.SetActivePane(&view);
+            // Back as opened: coloured no further than the first screen.
+            view.SendScintilla(QsciScintilla::SCI_GOTOPOS, 0UL);
+            view.SendScintilla(QsciScintilla::SCI_CLEARDOCUMENTSTYLE);
+            view.SendScintilla(QsciScintilla::SCI_STARTSTYLING, 0UL, 0L);
+            view.repaint();
             // Folding the document element just after the open styles every
             // line before it can hide them.
             timer.restart();
@@ -245,6 +302,7 @@ int main(int argc, char** argv) {
             view.setCursorPosition(view.lines() / 2, 0);
             view.SendScintilla(QsciScintilla::SCI_SCROLLCARET);
             view.repaint();
+            WaitFor([&] { return ColouredOnScreen(view); }, 60000);
             for (int k = 0; k < kKeys; ++k) {
                 keysOff.push_back(Keystroke(view));
             }
@@ -253,6 +311,7 @@ int main(int argc, char** argv) {
             view.EnableTypingCheck(true);
             view.SendScintilla(QsciScintilla::SCI_SCROLLCARET);
             view.repaint();
+            WaitFor([&] { return ColouredOnScreen(view); }, 60000);
             for (int k = 0; k < kKeys; ++k) {
                 keysOn.push_back(Keystroke(view));
             }
@@ -289,6 +348,14 @@ int main(int argc, char** argv) {
         PrintRow("window: open until the text is shown", s.mb, texts, true, 0, 0, "");
         PrintRow("window: longest stall after the text is shown", s.mb, stalls, false, 0, 0, "");
         PrintRow("window: first tree activation", s.mb, activations, false, 0, 0, "");
+        PrintRow("window: caret moved to the end first, until shown", s.mb, firstMovesToEnd, false,
+                 0, 0, "");
+        PrintRow("window: the same, until coloured (between events)", s.mb, colouredAtEnd, false, 0,
+                 0, "");
+        PrintRow("window: caret moved at the end, until the tree shows its item", s.mb,
+                 caretFollows, false, 0, 0, "");
+        PrintRow("window: tree item chosen at the end, until the caret is on it", s.mb, treeFollows,
+                 false, 0, 0, "");
         if (keyReference == 0) {
             keyReference = MedianOf(keysOff);
         }

@@ -285,6 +285,37 @@ private slots:
         QVERIFY(agrees());
     }
 
+    void aJumpToTheEndIsShownAtOnceAndColouredBetweenEvents() {
+        Session s;
+        CDView& view = s.source();
+        QByteArray text = "<r>\n";
+        for (int i = 0; i < 150000; ++i) {
+            text += "  <l n=\"" + QByteArray::number(i) + "\">x</l>\n";
+        }
+        text += "</r>\n";
+        view.setText(QString::fromUtf8(text));
+        s.frame().SetActivePane(&view);
+        view.repaint();
+        const long length = Send(view, QsciScintilla::SCI_GETLENGTH);
+        const long lastTag = long(text.lastIndexOf("<l"));
+        const int lastLine = view.lines() - 3;  // the last <l>, before "</r>" and the empty line
+
+        QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+        view.repaint();
+        QCOMPARE(Send(view, QsciScintilla::SCI_GETCURRENTPOS), length);
+        // Not all of the text before it was coloured in one go ...
+        QVERIFY(Send(view, QsciScintilla::SCI_GETENDSTYLED) < lastTag);
+        // ... the rest comes while events are handled: colours and fold levels.
+        QTRY_VERIFY_WITH_TIMEOUT(Send(view, QsciScintilla::SCI_GETENDSTYLED) > lastTag, 10000);
+        const auto at = [&](long pos) {
+            return Send(view, QsciScintilla::SCI_GETSTYLEAT, static_cast<unsigned long>(pos));
+        };
+        QCOMPARE(at(lastTag), at(long(text.indexOf("<l"))));
+        QVERIFY(at(lastTag) != at(lastTag + long(qstrlen("<l n=\"149999\">"))));  // tag, then text
+        const std::vector<int> expected = FoldLevels(view.Text());
+        QCOMPARE(FoldLevelOf(view, lastLine), expected[std::size_t(lastLine)]);
+    }
+
     void typingErrorIsMarkedAndClearedWithoutMessage() {
         QTemporaryDir dir;
         const QString path = Write(dir, QStringLiteral("typed.xml"), "<r>\n  <a>x</a>\n</r>\n");

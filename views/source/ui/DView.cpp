@@ -521,6 +521,10 @@ void CDView::RegisterCommands() {
 void CDView::SetUpFolding() {
     setFolding(BoxedTreeFoldStyle, kFoldMargin);
     m_lexer->SetFolding(true);
+    // Colouring (and with it the fold levels) runs ahead of the screen in
+    // pieces between events: a jump to the end of a large text shows it at
+    // once and colours it a moment later instead of stopping the window.
+    SendScintilla(SCI_SETIDLESTYLING, static_cast<unsigned long>(SC_IDLESTYLING_TOVISIBLE));
 }
 
 void CDView::EnableFolding(bool on) {
