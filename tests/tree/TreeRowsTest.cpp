@@ -60,3 +60,35 @@ TEST(TreeRows, ShownRowsFollowExpansion) {
     EXPECT_EQ(rows.Expand(b.items, 1), 0u);  // open already
     EXPECT_EQ(rows.Expand(b.items, 3), 0u);  // c has no children
 }
+
+// Every shown item is found at its row, also where places do not ascend
+// (declarations written after many attributes), repeat (entities, defaults)
+// or are missing.
+TEST(TreeRows, RowOfFindsEveryShownItem) {
+    std::string many;
+    for (int i = 0; i < 150; ++i) {
+        many += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    }
+    Built b(
+        "<!DOCTYPE r [<!ENTITY e \"<b>x</b><c/>\"><!ATTLIST b y CDATA \"d\">]>\n"
+        "<r><m" +
+        many +
+        " xmlns:p=\"urn:p\" xmlns=\"urn:d\"><p:q/>t</m>"
+        "&e;&e;<b y=\"1\"/><!--c--><![CDATA[z]]>" +
+        std::string(200, ' ') + "<s/></r>");
+    ASSERT_TRUE(b.sink.messages.empty());
+    ExpandBranches(b.items, b.items.GetRootItem());
+    CTreeRows rows = CTreeRows::Of(b.items);
+    ASSERT_GT(rows.Count(), 160u);
+    for (std::size_t r = 0; r < rows.Count(); ++r) {
+        EXPECT_EQ(rows.RowOf(rows.ItemAt(r)), r) << rows.ItemAt(r)->label();
+    }
+    // A collapsed branch's items have no row.
+    const CTreeItem* m = &b.items.GetRootItem()->children()[0];
+    rows.Collapse(b.items, rows.RowOf(m));
+    EXPECT_EQ(rows.RowOf(&m->children()[0]), CTreeRows::npos);
+    EXPECT_EQ(rows.RowOf(&m->children().back()), CTreeRows::npos);
+    for (std::size_t r = 0; r < rows.Count(); ++r) {
+        EXPECT_EQ(rows.RowOf(rows.ItemAt(r)), r);
+    }
+}

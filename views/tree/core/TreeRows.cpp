@@ -50,7 +50,40 @@ CTreeRows CTreeRows::Of(const CTreeItems& items) {
     return rows;
 }
 
+namespace {
+
+// How far from where its place falls a row is looked for before all rows are.
+constexpr std::size_t kNear = 64;
+
+std::uint32_t PlaceOf(const CTreeItem* item) {
+    return item->textOffset() == CTreeItem::kNoOffset ? 0 : item->textOffset();
+}
+
+}  // namespace
+
 std::size_t CTreeRows::RowOf(const CTreeItem* item) const {
+    // Rows stand in document order, so their places in the text ascend, but
+    // for an element's attributes, which the text may order otherwise: look
+    // near the row where the item's place falls, then through all of them.
+    if (item != nullptr && item->textOffset() != CTreeItem::kNoOffset) {
+        std::size_t low = 0;
+        std::size_t high = m_items.size();
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (PlaceOf(m_items[mid]) < item->textOffset()) {
+                low = mid + 1;
+            } else {
+                high = mid;
+            }
+        }
+        const std::size_t from = low > kNear ? low - kNear : 0;
+        const std::size_t to = std::min(m_items.size(), low + kNear);
+        for (std::size_t row = from; row < to; ++row) {
+            if (m_items[row] == item) {
+                return row;
+            }
+        }
+    }
     auto it = std::find(m_items.begin(), m_items.end(), item);
     return it == m_items.end() ? npos : std::size_t(it - m_items.begin());
 }
