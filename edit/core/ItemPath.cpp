@@ -34,8 +34,8 @@ void AppendStep(std::string& path, std::string_view label, std::size_t index) {
 }  // namespace
 
 std::size_t CountSameLabelSiblingsBefore(const CTreeItem* item) {
-    return CountSiblingsBefore(item,
-                               [&](const CTreeItem& s) { return s.label() == item->label(); });
+    const std::string_view label = item != nullptr ? item->label() : std::string_view();
+    return CountSiblingsBefore(item, [label](const CTreeItem& s) { return s.label() == label; });
 }
 
 std::size_t CountTextSiblingsBefore(const CTreeItem* item) {
