@@ -640,11 +640,7 @@ void CMainFrame::ShowCaretInTree() {
         return;  // the pane reports positions when it paints, moved or not
     }
     if (!m_tree->InStepWithText()) {
-        // Typed: the path shown is no longer the caret's.
-        if (!m_itemPath.isEmpty() && statusBar()->currentMessage() == m_itemPath) {
-            statusBar()->showMessage(IdleMessage());
-        }
-        m_itemPath.clear();
+        ClearItemPath();  // typed: the path shown is no longer the caret's
         return;
     }
     const bool following = std::exchange(m_following, true);
@@ -652,7 +648,16 @@ void CMainFrame::ShowCaretInTree() {
     m_following = following;
     if (item != nullptr) {
         ShowItemPath(item);
+    } else {
+        ClearItemPath();  // before or after the document element
     }
+}
+
+void CMainFrame::ClearItemPath() {
+    if (!m_itemPath.isEmpty() && statusBar()->currentMessage() == m_itemPath) {
+        statusBar()->showMessage(IdleMessage());
+    }
+    m_itemPath.clear();
 }
 
 QString CMainFrame::IdleMessage() const {

@@ -89,6 +89,8 @@ private:
     void ShowCaretInTree();
     // The item's path in the message pane, as the tree commands build it.
     void ShowItemPath(const CTreeItem* item);
+    // The message pane no longer shows an item path (if it did).
+    void ClearItemPath();
     QString IdleMessage() const;
 
     CXmlEditApp& m_app;

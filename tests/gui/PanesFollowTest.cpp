@@ -132,9 +132,14 @@ private slots:
             // What a tree command would act on stays the item the user chose there.
             QCOMPARE(w.tree().Current().hSelItem, w.item("0.1"));
         }
-        // Outside the root element nothing is selected anew.
+        // Outside the root element nothing is selected anew, and no path shows.
         w.caretTo(w.at("<?xml", 2));
         QCOMPARE(w.selected(), w.item("0"));
+        QCOMPARE(w.frame().statusBar()->currentMessage(), QStringLiteral("Ready"));
+        w.caretTo(w.at("<f"));
+        QCOMPARE(w.frame().statusBar()->currentMessage(), QStringLiteral("/r[0]/f[0]"));
+        w.caretTo(long(w.text.size()));
+        QCOMPARE(w.frame().statusBar()->currentMessage(), QStringLiteral("Ready"));
     }
 
     void anEditStopsBothUntilTheNextParse() {
