@@ -32,9 +32,9 @@ using namespace quorrel;
 namespace {
 
 // Large enough to be worked on apart, in the serialiser's own layout.
-QByteArray LargeDocument() {
+QByteArray LargeDocument(std::size_t size = 2 * CBackgroundWork::kApartFrom) {
     QByteArray text = "<?xml version=\"1.0\"?>\n<orders>\n";
-    for (int i = 0; text.size() < qsizetype(2 * CBackgroundWork::kApartFrom); ++i) {
+    for (int i = 0; text.size() < qsizetype(size); ++i) {
         text += "\t<order id=\"" + QByteArray::number(i) + "\">\n\t\t<item>part " +
                 QByteArray::number(i) + "</item>\n\t</order>\n";
     }
@@ -73,10 +73,10 @@ struct Window {
     std::function<void()> duringWork = [] {};
     QTimer sampler;
 
-    Window() {
+    explicit Window(const QByteArray& text = LargeDocument()) {
         QFile file(path);
         file.open(QIODevice::WriteOnly);
-        file.write(LargeDocument());
+        file.write(text);
         file.close();
         auto scripted = std::make_unique<ScriptedUi>();
         ui = scripted.get();
@@ -201,6 +201,45 @@ private slots:
         w.frame().Action(ID_EDIT_UNDO)->trigger();
         QCOMPARE(QByteArray::fromStdString(w.source().Text()), LargeDocument());
         QCOMPARE(w.source().CaretOffset(), long(LargeDocument().indexOf("<order ")));
+    }
+
+    void undoOfACommandOnATextShownAsANewDocumentShowsTheOneBefore() {
+        // From this size on the command's text becomes a document of its own.
+        const QByteArray original = LargeDocument(CDView::kPrepareFrom + (1 << 20));
+        Window w(original);
+        w.renameEveryOrder();
+        const std::string renamed = w.source().Text();
+        QVERIFY(renamed.find("<purchase id=\"0\">") != std::string::npos);
+        // Typing after the command is undone first, within the new document.
+        w.frame().SetActivePane(&w.source());
+        w.source().SendScintilla(QsciScintillaBase::SCI_GOTOPOS, 0UL);
+        QTest::keyClicks(&w.source(), QStringLiteral(" "));
+        w.frame().UpdateCommandUI();
+        QVERIFY(w.frame().Action(ID_EDIT_UNDO)->isEnabled());
+        w.frame().Action(ID_EDIT_UNDO)->trigger();
+        QCOMPARE(w.source().Text(), renamed);
+
+        // Then the command: the text before it, the caret on the order it renamed.
+        w.frame().UpdateCommandUI();
+        QVERIFY(w.frame().Action(ID_EDIT_UNDO)->isEnabled());
+        w.frame().Action(ID_EDIT_UNDO)->trigger();
+        QCOMPARE(QByteArray::fromStdString(w.source().Text()), original);
+        QCOMPARE(w.source().CaretOffset(), long(original.indexOf("<order ")));
+        QVERIFY(w.doc().IsModified());
+        QVERIFY(!w.tree().InStepWithText());
+        // The file's own text has no history before it; the tree follows it again.
+        w.frame().UpdateCommandUI();
+        QVERIFY(!w.frame().Action(ID_EDIT_UNDO)->isEnabled());
+        w.frame().SetActivePane(&w.tree());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.frame().Work().IsRunning() && w.tree().InStepWithText(), 20000);
+        QCOMPARE(std::string(FindItemAt(w.tree().Items(), "0.0")->label()), std::string("order"));
+        // A new document starts without the one before the command.
+        w.renameEveryOrder();
+        w.frame().Action(ID_FILE_NEW)->trigger();  // changes discarded
+        QCOMPARE(w.source().Text(), std::string());
+        w.frame().SetActivePane(&w.source());
+        w.frame().UpdateCommandUI();
+        QVERIFY(!w.frame().Action(ID_EDIT_UNDO)->isEnabled());
     }
 
     void closingDuringLongWorkWaitsForItAndAsksAsUsual() {

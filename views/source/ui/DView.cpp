@@ -78,6 +78,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
 }
 
 CDView::~CDView() {
+    DropHeldDocument();
     m_checker.reset();  // its worker posts to this view
     m_doc.m_textSource = nullptr;
     m_doc.m_textViewSource = nullptr;
@@ -181,7 +182,6 @@ void CDView::ShowPrepared(PreparedText prepared) {
     setTabWidth(tabs);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
-    ForgetUndoCarets();
     setReadOnly(readOnly);
     // As a text set the usual way would tell.
     emit linesChanged();
@@ -256,6 +256,9 @@ void CDView::OnUpdate(CDocView* sender) {
     const std::optional<std::size_t> undoCaret = std::exchange(m_undoCaretOfNext, std::nullopt);
     if (sender != nullptr && undoCaret && !m_prepared.m_filled) {
         SetTextUndoingTo(m_doc.m_strText, *undoCaret);
+    } else if (sender != nullptr && undoCaret) {
+        HoldShownDocument(*undoCaret);
+        SetDocumentText(m_doc.m_strText);
     } else if (!m_textPreloaded || sender != nullptr) {
         SetDocumentText(m_doc.m_strText);
     }
@@ -266,6 +269,7 @@ void CDView::OnUpdate(CDocView* sender) {
         // A freshly opened or new document starts with no undo history.
         SendScintilla(SCI_EMPTYUNDOBUFFER);
         ForgetUndoCarets();
+        DropHeldDocument();
         setCursorPosition(0, 0);
     }
     m_doc.SetModifiedFlag(false);
@@ -294,7 +298,51 @@ void CDView::OnModified(int type, int token) {
     }
 }
 
+bool CDView::CanUndo() const {
+    return isUndoAvailable() || m_held.has_value();
+}
+
+void CDView::HoldShownDocument(std::size_t caret) {
+    DropHeldDocument();  // one whole-document step back, no more
+    void* shown = reinterpret_cast<void*>(SendScintilla(SCI_GETDOCPOINTER));
+    SendScintilla(SCI_ADDREFDOCUMENT, 0UL, shown);
+    m_held = HeldDocument{shown, m_shownLoader, caret};
+}
+
+void CDView::ShowHeldDocument() {
+    HeldDocument held = *std::exchange(m_held, std::nullopt);
+    const bool readOnly = isReadOnly();
+    const int tabs = tabWidth();
+    // The view takes over our reference; the document shown goes apart.
+    SwapDocument(held.document);
+    m_shownLoader = held.loader;
+    setUtf8(true);
+    setEolMode(EolUnix);
+    setTabWidth(tabs);
+    setReadOnly(readOnly);
+    // An edit of the text, as undoing a smaller command's is.
+    emit linesChanged();
+    emit textChanged();
+    ShowOffset(held.caret);
+}
+
+void CDView::DropHeldDocument() {
+    if (!m_held) {
+        return;
+    }
+    HeldDocument held = *std::exchange(m_held, std::nullopt);
+    if (held.loader != nullptr) {
+        DisposeOfValue(std::unique_ptr<ILoader, ReleaseLoader>(held.loader));
+    } else {
+        SendScintilla(SCI_RELEASEDOCUMENT, 0UL, held.document);
+    }
+}
+
 void CDView::undo() {
+    if (!isUndoAvailable() && m_held) {
+        ShowHeldDocument();
+        return;
+    }
     m_caretAfterUndo.reset();
     QsciScintilla::undo();
     // Scintilla leaves the caret where the text was restored, the start of it.
@@ -503,7 +551,7 @@ void CDView::SetUpKeys() {
 
 void CDView::RegisterCommands() {
     On(
-        ID_EDIT_UNDO, [this] { undo(); }, [this] { return isUndoAvailable(); });
+        ID_EDIT_UNDO, [this] { undo(); }, [this] { return CanUndo(); });
     On(
         ID_EDIT_CUT, [this] { cut(); }, [this] { return hasSelectedText(); });
     On(

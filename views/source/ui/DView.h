@@ -102,6 +102,7 @@ public:
     void ReturnCaretOnUndo(std::optional<std::size_t> offset);
     // Edit > Undo, and the caret where the undone change wants it.
     void undo() override;
+    bool CanUndo() const;
 
     // Find found nothing more.
     void ShowNotFound(const QString& text);
@@ -160,10 +161,16 @@ private:
     void RemoveTypingMarks();
     void MarkTypingError(long line, long column);
 
-    // Shows a filled document in place of the one shown (no undo across it).
+    // Shows a filled document in place of the one shown (its undo history
+    // starts empty).
     void ShowPrepared(PreparedText prepared);
     // Sets another view's text as one undo step that returns the caret to offset.
     void SetTextUndoingTo(const std::string& text, std::size_t offset);
+    // A prepared text replaces the whole document, so the one shown before is
+    // kept for Undo, which shows it again (its own undo history intact).
+    void HoldShownDocument(std::size_t caret);
+    void ShowHeldDocument();
+    void DropHeldDocument();
     void OnModified(int type, int token);
     void ForgetUndoCarets();
     // Replaces a large document by an empty one: freeing it by deleting its
@@ -190,6 +197,12 @@ private:
     std::unordered_map<int, std::size_t> m_undoCarets;
     int m_nextUndoToken = 1;
     std::optional<std::size_t> m_caretAfterUndo;
+    struct HeldDocument {
+        void* document;   // holding a reference of ours
+        ILoader* loader;  // when it was prepared: frees it on any thread
+        std::size_t caret;
+    };
+    std::optional<HeldDocument> m_held;
     // The typing check.
     std::unique_ptr<WellFormedChecker> m_checker;
     QTimer* m_checkTimer = nullptr;
