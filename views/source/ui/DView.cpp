@@ -169,20 +169,12 @@ void CDView::UsePreparedText(PreparedText prepared) {
 }
 
 void CDView::ShowPrepared(PreparedText prepared) {
-    const bool readOnly = isReadOnly();
-    const int tabs = tabWidth();
     ILoader* loader = std::exchange(prepared.m_loader, nullptr);
     prepared.m_filled = false;
     // The document holds the loader's reference now.
-    SwapDocument(loader->ConvertToDocument());
-    m_shownLoader = loader;
-    // The shown document went; its properties are the document's, set again.
-    setUtf8(true);
-    setEolMode(EolUnix);
-    setTabWidth(tabs);
+    SwapDocument(loader->ConvertToDocument(), loader);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1UL);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
-    setReadOnly(readOnly);
     // As a text set the usual way would tell.
     emit linesChanged();
     emit textChanged();
@@ -198,9 +190,11 @@ struct ReleaseLoader {
 
 }  // namespace
 
-void CDView::SwapDocument(void* document) {
+void CDView::SwapDocument(void* document, ILoader* loader) {
+    const bool readOnly = isReadOnly();
+    const int tabs = tabWidth();
     void* shown = reinterpret_cast<void*>(SendScintilla(SCI_GETDOCPOINTER));
-    ILoader* shownLoader = std::exchange(m_shownLoader, nullptr);
+    ILoader* shownLoader = std::exchange(m_shownLoader, loader);
     if (shownLoader != nullptr) {
         SendScintilla(SCI_ADDREFDOCUMENT, 0UL, shown);
     }
@@ -209,19 +203,18 @@ void CDView::SwapDocument(void* document) {
     if (shownLoader != nullptr) {
         DisposeOfValue(std::unique_ptr<ILoader, ReleaseLoader>(shownLoader));
     }
+    // The shown document went; its properties are the document's, set again.
+    setUtf8(true);
+    setEolMode(EolUnix);
+    setTabWidth(tabs);
+    setReadOnly(readOnly);
 }
 
 void CDView::ReleaseLargeDocument() {
     if (std::size_t(SendScintilla(SCI_GETLENGTH)) < kPrepareFrom) {
         return;
     }
-    const bool readOnly = isReadOnly();
-    const int tabs = tabWidth();
-    SwapDocument(reinterpret_cast<void*>(SendScintilla(SCI_CREATEDOCUMENT, 0UL, 0L)));
-    setUtf8(true);
-    setEolMode(EolUnix);
-    setTabWidth(tabs);
-    setReadOnly(readOnly);
+    SwapDocument(reinterpret_cast<void*>(SendScintilla(SCI_CREATEDOCUMENT, 0UL, 0L)), nullptr);
 }
 
 void CDView::OnChange() {
@@ -311,15 +304,8 @@ void CDView::HoldShownDocument(std::size_t caret) {
 
 void CDView::ShowHeldDocument() {
     HeldDocument held = *std::exchange(m_held, std::nullopt);
-    const bool readOnly = isReadOnly();
-    const int tabs = tabWidth();
     // The view takes over our reference; the document shown goes apart.
-    SwapDocument(held.document);
-    m_shownLoader = held.loader;
-    setUtf8(true);
-    setEolMode(EolUnix);
-    setTabWidth(tabs);
-    setReadOnly(readOnly);
+    SwapDocument(held.document, held.loader);
     // An edit of the text, as undoing a smaller command's is.
     emit linesChanged();
     emit textChanged();

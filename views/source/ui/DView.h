@@ -176,9 +176,10 @@ private:
     // Replaces a large document by an empty one: freeing it by deleting its
     // text would first copy the text into the undo history.
     void ReleaseLargeDocument();
-    // Shows document (holding its own reference) instead of the one shown,
-    // which is freed apart when it was a prepared one.
-    void SwapDocument(void* document);
+    // Shows document (holding its own reference; loader is its loader when
+    // it was prepared) instead of the one shown, which is freed apart when it
+    // was a prepared one. The view's settings of the document carry over.
+    void SwapDocument(void* document, ILoader* loader);
 
     CDoc& m_doc;
     XmlLexer* m_lexer;

@@ -406,10 +406,12 @@ private:
 
 }  // namespace
 
-void CClassView::ShowChangedNode(const std::vector<int>& position) {
-    if (const CTreeItem* changed = ItemAt(position)) {
+void CClassView::ShowCommandDone(const std::vector<int>& changedAt) {
+    if (const CTreeItem* changed = ItemAt(changedAt)) {
         emit changedNodeShown(changed);
     }
+    const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
+    emit parsed(error && error->line > 0 ? error : nullptr);
 }
 
 void CClassView::OnTreeCommand(TreeCommand command) {
@@ -433,9 +435,7 @@ void CClassView::OnTreeCommand(TreeCommand command) {
             RunTreeCommand(m_doc, fresh, m_current, command, inputs, m_doc.Messages(), this);
         if (outcome == CommandOutcome::Done) {
             ShowItems(std::move(fresh));
-            ShowChangedNode(changedAt);
-            const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
-            emit parsed(error && error->line > 0 ? error : nullptr);
+            ShowCommandDone(changedAt);
         }
         return;
     }
@@ -470,9 +470,7 @@ void CClassView::OnTreeCommand(TreeCommand command) {
         ApplyTreeCommand(m_doc, fresh, std::move(result), m_doc.Messages(), this);
     if (outcome == CommandOutcome::Done) {
         ShowItems(std::move(fresh), std::move(rows));
-        ShowChangedNode(changedAt);
-        const ParseError* parseError = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
-        emit parsed(parseError && parseError->line > 0 ? parseError : nullptr);
+        ShowCommandDone(changedAt);
     }
 }
 

@@ -94,7 +94,8 @@ public:
 
 private:
     void Refresh(bool reparse);
-    void ShowChangedNode(const std::vector<int>& position);
+    // After a command's items are shown: the node it changed, then the parse's outcome.
+    void ShowCommandDone(const std::vector<int>& changedAt);
     // Whether the document is large enough to be worked on apart.
     bool WorkApart() const;
     void RegisterCommands();
