@@ -153,6 +153,7 @@ ParseHooks::ParseHooks(xmlParserCtxtPtr ctxt, Fail fail, bool dropBlankText, Sho
     sax.cdataBlock = OnCDataBlock;
     sax.comment = OnComment;
     sax.processingInstruction = OnProcessingInstruction;
+    sax.getEntity = OnGetEntity;
     t_hooks = this;
 }
 
@@ -232,6 +233,8 @@ void ParseHooks::EndOfText(xmlParserCtxtPtr ctxt) {
     if (ctxt != m_ctxt) {
         return;
     }
+    ResolveReference(ctxt);
+    m_runOpen = false;
     PutBackHeldBlanks(ctxt);
     DropHeldBlanks();  // a run of blanks alone: no node
     if (m_openText != nullptr) {
@@ -271,7 +274,7 @@ void ParseHooks::PlaceElement(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
     }
     detail::setSourceOffset(element, lt);
     m_selfClosed = end < m_text.size() && m_text[end] == '/';
-    m_markupEnd = std::min(m_text.size(), end + (m_selfClosed ? 2 : 1));
+    m_pos = std::min(m_text.size(), end + (m_selfClosed ? 2 : 1));
     // The names in the order written: declarations are the element's nsDef
     // in that order, the others its properties (those the DTD supplied come
     // last and are not in the text).
@@ -317,24 +320,34 @@ void ParseHooks::PlaceElement(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
     }
 }
 
+void ParseHooks::PlaceElementEnd(xmlParserCtxtPtr ctxt, xmlNodePtr element) {
+    // The input stands after the end tag's '>', or after "/>".
+    const std::size_t end = m_selfClosed ? m_pos : InputOffset(ctxt);
+    m_selfClosed = false;
+    m_pos = end;
+    if (detail::hasMark(element, detail::kMarkPlaced)) {
+        detail::setElementEnd(element, end);
+    }
+}
+
 void ParseHooks::PlaceNewText(xmlParserCtxtPtr ctxt) {
     if (!Placing(ctxt) || ctxt->node == nullptr) {
         return;
     }
-    // A text starts where the markup before it ended: only references and
-    // text stand between the two.
+    // A text starts where its run did: after the markup (or the reference to
+    // an entity with markup) before it; text and other references hold no '<'.
     xmlNodePtr last = ctxt->node->last;
-    if (last != nullptr && last->type == XML_TEXT_NODE &&
-        !detail::hasMark(last, detail::kMarkPlaced)) {
-        detail::setSourceOffset(last, m_markupEnd);
+    if (last != nullptr && last->type == XML_TEXT_NODE && !detail::hasSpan(last)) {
+        detail::setMark(last, detail::kMarkParsed);
+        detail::setSourceOffset(last, m_runBegin);
     }
 }
 
 std::size_t ParseHooks::PlaceMarkup(std::size_t openSize, std::string_view close) {
     // Text and references hold no '<': the next one opens this markup.
-    const std::size_t start = std::min(m_text.find('<', m_markupEnd), m_text.size());
+    const std::size_t start = std::min(m_text.find('<', m_pos), m_text.size());
     const std::size_t end = m_text.find(close, std::min(start + openSize, m_text.size()));
-    m_markupEnd = end == std::string_view::npos ? m_text.size() : end + close.size();
+    m_pos = end == std::string_view::npos ? m_text.size() : end + close.size();
     m_selfClosed = false;
     return start;
 }
@@ -346,9 +359,67 @@ void ParseHooks::PlaceLast(xmlParserCtxtPtr ctxt, xmlElementType type, std::size
     }
     std::size_t start = PlaceMarkup(openSize, close);
     xmlNodePtr last = ctxt->node != nullptr ? ctxt->node->last : nullptr;
-    if (last != nullptr && last->type == type && !detail::hasMark(last, detail::kMarkPlaced)) {
+    if (last != nullptr && last->type == type && !detail::hasSpan(last)) {
+        detail::setMark(last, detail::kMarkParsed);
         detail::setSourceOffset(last, start);
     }
+}
+
+void ParseHooks::NoteReference(xmlParserCtxtPtr ctxt) {
+    if (!Placing(ctxt) || ctxt->inSubset != 0 || ctxt->node == nullptr) {
+        return;
+    }
+    // The input stands after the ';'. A '<' since the last markup means the
+    // reference is in an attribute value of the start tag being read.
+    const std::size_t end = InputOffset(ctxt);
+    const std::size_t amp = end > 0 ? m_text.rfind('&', end - 1) : std::string_view::npos;
+    if (amp == std::string_view::npos || amp < m_pos ||
+        m_text.substr(m_pos, amp - m_pos).find('<') != std::string_view::npos) {
+        return;
+    }
+    m_reference = {true, amp, end, ctxt->node, ctxt->node->last};
+}
+
+void ParseHooks::ResolveReference(xmlParserCtxtPtr ctxt) {
+    if (!m_reference.pending || ctxt != m_ctxt) {
+        return;
+    }
+    Reference ref = std::exchange(m_reference, Reference{});
+    xmlNodePtr parent = ref.parent;
+    xmlNodePtr first = ref.lastBefore != nullptr ? ref.lastBefore->next : parent->children;
+    if (first == nullptr) {
+        // Merged into the text under way, or nothing: the reference is part
+        // of the text, or of the blanks between nodes.
+        if (!m_runOpen) {
+            m_pos = ref.end;
+        }
+        return;
+    }
+    if (first == parent->last && first->type == XML_TEXT_NODE && first->name == xmlStringText) {
+        // An entity of text alone started a text: the run starts with it.
+        if (!m_runOpen) {
+            m_runOpen = true;
+            m_runBegin = ref.begin;
+        }
+        detail::setMark(first, detail::kMarkParsed);
+        detail::setSourceOffset(first, m_runBegin);
+        return;
+    }
+    // Markup: the text before ends at the reference, the blanks held back
+    // before it are blanks between nodes, and the nodes the reference added
+    // all stand for it.
+    DropHeldBlanks();
+    xmlNodePtr before = ref.lastBefore;
+    if (m_runOpen && before != nullptr && before->type == XML_TEXT_NODE &&
+        detail::hasMark(before, detail::kMarkPlaced) && !m_telling) {
+        detail::setMark(before, detail::kMarkTextCut);
+        m_textEnds[before] = std::uint32_t(ref.begin);
+    }
+    for (xmlNodePtr n = first; n != nullptr; n = n->next) {
+        detail::setSourceOffset(n, ref.begin, detail::kMarkFromEntity);
+    }
+    m_runOpen = false;
+    m_pos = ref.end;
 }
 
 void ParseHooks::OnStartDocument(void* ctx) {
@@ -433,12 +504,8 @@ void ParseHooks::OnEndElementNs(void* ctx, const xmlChar* localname, const xmlCh
     if (!hooks->m_preserve.empty()) {
         hooks->m_preserve.pop_back();
     }
-    if (hooks->Placing(ctxt)) {
-        if (hooks->m_selfClosed) {
-            hooks->m_selfClosed = false;  // "/>" ended it already
-        } else {
-            hooks->PlaceMarkup(2, ">");
-        }
+    if (hooks->Placing(ctxt) && element != nullptr) {
+        hooks->PlaceElementEnd(ctxt, element);
     }
     --hooks->m_depth;
     if (hooks->m_telling && element != nullptr) {
@@ -458,6 +525,8 @@ void ParseHooks::OnCharacters(void* ctx, const xmlChar* ch, int len) {
     if (ctxt != hooks->m_ctxt) {
         hooks->m_blankTextMayRemain = true;  // entity content, parsed apart
     } else {
+        hooks->ResolveReference(ctxt);
+        hooks->StartRun();
         hooks->PutBackHeldBlanks(ctxt);
         xmlNodePtr parent = ctxt->node;
         if (IsBlank(ch, len) && hooks->MayHoldBack(ctxt, parent)) {
@@ -547,6 +616,28 @@ void ParseHooks::OnProcessingInstruction(void* ctx, const xmlChar* target, const
     }
     hooks->PlaceLast(ctxt, XML_PI_NODE, 2, "?>");
     hooks->TellLast(ctxt, XML_PI_NODE, false);  // no item: freed untold
+}
+
+}  // namespace quorrel
+
+namespace quorrel {
+
+xmlEntityPtr ParseHooks::OnGetEntity(void* ctx, const xmlChar* name) {
+    ParseHooks* hooks = t_hooks;
+    xmlEntityPtr entity = nullptr;
+    if (hooks == nullptr) {
+        return xmlSAX2GetEntity(ctx, name);
+    }
+    auto ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    if (ctxt == hooks->m_ctxt) {
+        hooks->ResolveReference(ctxt);
+    }
+    entity = hooks->m_saved.getEntity != nullptr ? hooks->m_saved.getEntity(ctx, name)
+                                                 : xmlSAX2GetEntity(ctx, name);
+    if (ctxt == hooks->m_ctxt && entity != nullptr) {
+        hooks->NoteReference(ctxt);
+    }
+    return entity;
 }
 
 }  // namespace quorrel

@@ -8,9 +8,11 @@
 
 #include <libxml/parser.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quorrel {
@@ -50,6 +52,11 @@ public:
     bool NamesSchemas() const { return m_namesSchemas; }
     // Whether the nodes went to the sink (the document has no DTD) and were freed.
     bool Told() const { return m_telling; }
+    // Where the texts that a reference to an entity with markup ends stop
+    // (kMarkTextCut): the rest end at the next '<'.
+    std::unordered_map<const xmlNode*, std::uint32_t> TakeTextEnds() {
+        return std::move(m_textEnds);
+    }
 
 private:
     static void OnStartDocument(void* ctx);
@@ -63,6 +70,7 @@ private:
     static void OnCDataBlock(void* ctx, const xmlChar* value, int len);
     static void OnComment(void* ctx, const xmlChar* value);
     static void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* data);
+    static xmlEntityPtr OnGetEntity(void* ctx, const xmlChar* name);
 
     // Blanks held back: dropped if the text ends with them, else put in
     // front of what follows.
@@ -79,6 +87,7 @@ private:
     // input's position, and the construct that follows the last markup.
     std::size_t InputOffset(xmlParserCtxtPtr ctxt) const;
     void PlaceElement(xmlParserCtxtPtr ctxt, xmlNodePtr element);
+    void PlaceElementEnd(xmlParserCtxtPtr ctxt, xmlNodePtr element);
     void PlaceNewText(xmlParserCtxtPtr ctxt);
     // The markup starting at the first '<' after the last one, ending with
     // close; returns its start. PlaceLast gives it to the node just added.
@@ -86,15 +95,35 @@ private:
     void PlaceLast(xmlParserCtxtPtr ctxt, xmlElementType type, std::size_t openSize,
                    std::string_view close);
     bool Placing(xmlParserCtxtPtr ctxt) const {
-        return !m_text.empty() && ctxt == m_ctxt && m_depth > 0;
+        return !m_text.empty() && ctxt == m_ctxt && m_depth > 0 && ctxt->inputNr == 1;
     }
+    // A text run starts (characters, or a reference whose entity is text).
+    void StartRun() {
+        if (!m_runOpen) {
+            m_runOpen = true;
+            m_runBegin = m_pos;
+        }
+    }
+    // A general entity reference in content, seen when its entity is looked
+    // up: what its expansion added is known at the next event.
+    void NoteReference(xmlParserCtxtPtr ctxt);
+    void ResolveReference(xmlParserCtxtPtr ctxt);
 
     xmlParserCtxtPtr m_ctxt;
     Fail m_fail;
     std::string_view m_text;
-    std::size_t m_markupEnd = 0;  // where the last markup read ended
-    bool m_selfClosed = false;    // the last start tag ended with "/>"
-    xmlSAXHandler m_saved;        // the handler as it was, restored on destruction
+    std::size_t m_pos = 0;      // where the last markup or reference read ended
+    bool m_selfClosed = false;  // the last start tag ended with "/>"
+    bool m_runOpen = false;     // text (or blanks held back) since the last markup
+    std::size_t m_runBegin = 0;
+    struct Reference {
+        bool pending = false;
+        std::size_t begin = 0, end = 0;  // "&name;"
+        xmlNodePtr parent = nullptr;
+        xmlNodePtr lastBefore = nullptr;  // the parent's last child when it was read
+    } m_reference;
+    std::unordered_map<const xmlNode*, std::uint32_t> m_textEnds;
+    xmlSAXHandler m_saved;  // the handler as it was, restored on destruction
     bool m_dropBlankText;
     bool m_blankTextMayRemain;
     bool m_namesSchemas = false;

@@ -42,10 +42,33 @@ void DocState::clear() {
     hollow = false;
     declarationText.clear();
     doctypeText.clear();
+    sourceHash = 0;
+    textEnds.clear();
+    removed.clear();
     declVersion = "1.0";
     declEncoding.clear();
     standaloneYes = false;
     ++attrGeneration;
+}
+
+void markEverythingChanged(XmlDocument& document, bool texts) {
+    xmlDocPtr doc = document.m_state->doc;
+    if (doc == nullptr) {
+        return;
+    }
+    walkTree(
+        xmlDocGetRootElement(doc),
+        [&](xmlNodePtr n) {
+            if (n->type == XML_ELEMENT_NODE) {
+                setMark(n, kMarkChanged | kMarkChildrenChanged | kMarkBelowChanged);
+                return true;
+            }
+            if (texts && n->type == XML_TEXT_NODE) {
+                setMark(n, kMarkChanged);
+            }
+            return false;
+        },
+        [](xmlNodePtr) {});
 }
 
 xmlDocPtr DocState::ensureDoc() {
@@ -116,6 +139,38 @@ std::string attributeValue(const xmlAttr* attr) {
     return out;
 }
 
+std::uint64_t hashText(std::string_view text) {
+    // Four lanes of multiply-xor over eight bytes at a time, then the tail.
+    constexpr std::uint64_t kPrime = 0x9E3779B97F4A7C15ull;
+    std::uint64_t lanes[4] = {text.size(), kPrime, ~kPrime, kPrime >> 1};
+    const char* p = text.data();
+    std::size_t left = text.size();
+    auto mix = [](std::uint64_t h, std::uint64_t word) {
+        h ^= word;
+        h *= kPrime;
+        return h ^ (h >> 29);
+    };
+    while (left >= 32) {
+        for (std::uint64_t& lane : lanes) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            lane = mix(lane, word);
+            p += 8;
+        }
+        left -= 32;
+    }
+    std::uint64_t h = lanes[0] ^ (lanes[1] << 1) ^ (lanes[2] << 2) ^ (lanes[3] << 3);
+    while (left > 0) {
+        std::uint64_t word = 0;
+        std::size_t n = std::min<std::size_t>(left, 8);
+        std::memcpy(&word, p, n);
+        h = mix(h, word + n);
+        p += n;
+        left -= n;
+    }
+    return mix(h, text.size());
+}
+
 bool isBlank(const xmlChar* text) {
     if (text == nullptr) {
         return true;
@@ -173,6 +228,45 @@ bool isAncestorOrSelf(xmlNodePtr candidate, xmlNodePtr node) {
         }
     }
     return false;
+}
+
+// Whether the node is in the document's tree, not in a fragment or a subtree
+// being built: only changes there reach the text.
+bool isAttached(const xmlNode* n) {
+    for (; n != nullptr; n = n->parent) {
+        if (n->type == XML_DOCUMENT_NODE) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The serialiser finds what changed by these marks: the node's own, and
+// kMarkBelowChanged on every element above it.
+void markChanged(xmlNodePtr n, std::uint32_t mark) {
+    if (n == nullptr || !isAttached(n)) {
+        return;
+    }
+    detail::setMark(n, mark);
+    for (xmlNodePtr p = n->parent; p != nullptr && p->type != XML_DOCUMENT_NODE; p = p->parent) {
+        if (detail::hasMark(p, detail::kMarkBelowChanged)) {
+            break;
+        }
+        detail::setMark(p, detail::kMarkBelowChanged);
+    }
+}
+
+// A child leaves its place (removed, or about to move): the parent's child
+// list changed, and its text, if it stood in the text, must go from there.
+void noteLeaving(DocState& state, xmlNodePtr node) {
+    xmlNodePtr parent = node->parent;
+    if (parent == nullptr || !isAttached(parent)) {
+        return;
+    }
+    markChanged(parent, detail::kMarkChildrenChanged);
+    if (detail::hasSpan(node) && !detail::hasMark(node, detail::kMarkCopy)) {
+        state.removed.push_back(node);
+    }
 }
 
 // Links a detached node before ref (or last when ref is null) without the
@@ -258,7 +352,14 @@ xmlNodePtr requireContent(xmlNodePtr node, std::size_t textSize) {
 }
 
 void setAttributeValue(xmlAttrPtr attr, std::string_view value) {
+    if (!detail::hasMark(attr, detail::kMarkDefaulted) && detail::attributeValue(attr) == value) {
+        return;  // nothing to write anew
+    }
     detail::clearMark(attr, detail::kMarkDefaulted);  // a value a command set is written
+    if (attr->parent != nullptr && isAttached(attr->parent)) {
+        detail::setMark(attr, detail::kMarkChanged);
+        markChanged(attr->parent, detail::kMarkChanged);
+    }
     if (attr->atype == XML_ATTRIBUTE_ID && attr->doc != nullptr) {
         xmlRemoveID(attr->doc, attr);
         attr->atype = XML_ATTRIBUTE_CDATA;
@@ -433,9 +534,15 @@ void XmlNode::setNodeValue(std::string_view value) {
     }
     if (isNamespaceDecl()) {
         xmlNsPtr ns = asNs(m_ptr);
+        std::string_view href = ns->href ? str(ns->href) : "";
+        if (href == value && !detail::hasMark(ns, detail::kMarkDefaulted)) {
+            return;
+        }
         xmlFree(const_cast<xmlChar*>(ns->href));
         ns->href = xmlStrndup(xstr(std::string(value).c_str()), int(value.size()));
         detail::clearMark(ns, detail::kMarkDefaulted);
+        detail::setMark(ns, detail::kMarkChanged);
+        markChanged(asNode(m_nsOwner), detail::kMarkChanged);
         return;
     }
     xmlNodePtr n = asNode(m_ptr);
@@ -447,7 +554,11 @@ void XmlNode::setNodeValue(std::string_view value) {
         case XML_CDATA_SECTION_NODE:
         case XML_COMMENT_NODE:
         case XML_PI_NODE:
+            if (std::string_view(n->content ? str(n->content) : "") == value) {
+                return;
+            }
             xmlNodeSetContent(n, xstr(std::string(value).c_str()));
+            markChanged(n, detail::kMarkChanged);
             return;
         default:
             return;  // a node without a value ignores the call
@@ -565,10 +676,15 @@ XmlNode XmlNode::insertBefore(XmlNode newChild, XmlNode refChild) {
         return newChild;
     }
     if (node->parent != nullptr) {
+        if (isAttached(node->parent)) {
+            detail::setMark(node, detail::kMarkMoved);
+        }
+        noteLeaving(state, node);
         xmlUnlinkNode(node);
     }
     linkChild(parent, node, ref);
     state.orphans.erase(node);
+    markChanged(parent, detail::kMarkChildrenChanged);
     return newChild;
 }
 
@@ -601,6 +717,7 @@ XmlNode XmlNode::removeChild(XmlNode oldChild) {
         fail(DomErrorCode::NotFound, "The node to remove is not a child of this node.");
     }
     xmlNodePtr node = asNode(oldChild.m_ptr);
+    noteLeaving(*m_doc->m_state, node);
     xmlUnlinkNode(node);
     m_doc->m_state->orphans.insert(node);
     return oldChild;
@@ -630,6 +747,7 @@ XmlNode XmlNode::cloneNode() const {
                 throw std::bad_alloc();
             }
             detail::copyMarks(n, copy);
+            copy->psvi = n->psvi;  // where the original ends in the text
             for (xmlNsPtr ns = n->nsDef; ns != nullptr; ns = ns->next) {
                 if (xmlNsPtr declared = xmlNewNs(copy, ns->href, ns->prefix)) {
                     detail::copyMarks(ns, declared);
@@ -659,6 +777,14 @@ XmlNode XmlNode::cloneNode() const {
             copy = xmlDocCopyNode(n, xdoc, 1);
             if (copy != nullptr) {
                 detail::copyMarks(n, copy);
+                if (detail::hasMark(copy, detail::kMarkTextCut)) {
+                    auto end = doc.m_state->textEnds.find(n);
+                    if (end != doc.m_state->textEnds.end()) {
+                        doc.m_state->textEnds[copy] = end->second;
+                    } else {
+                        detail::clearMark(copy, detail::kMarkPlaced | detail::kMarkTextCut);
+                    }
+                }
             }
             break;
         default:
@@ -678,9 +804,13 @@ void XmlNode::renameAsCreated(std::string_view qualifiedName) {
         fail(DomErrorCode::InvalidCharacter, "'" + name + "' is not a valid XML name.");
     }
     xmlNodePtr n = asNode(m_ptr);
+    if (detail::qualifiedNameEquals(n->ns, n->name, name)) {
+        return;  // the same name: the element reads as it did
+    }
     xmlNodeSetName(n, xstr(name.c_str()));
     n->ns = nullptr;
     detail::clearMark(n, detail::kMarkParsed);
+    markChanged(n, detail::kMarkChanged);
 }
 
 void XmlNode::requireElement(const char* operation) const {
@@ -829,6 +959,7 @@ XmlNode XmlNamedNodeMap::setNamedItem(XmlNode attr) {
         fail(DomErrorCode::InUseAttribute, "The attribute is in use by another element.");
     }
     ++state.attrGeneration;
+    markChanged(asNode(m_element.m_ptr), detail::kMarkChanged);
     xmlAttrPtr a = asAttr(attr.m_ptr);
     if (existing && existing.isNamespaceDecl()) {
         // A declaration keeps its place; only its value changes.
@@ -866,6 +997,7 @@ XmlNode XmlNamedNodeMap::removeNamedItem(std::string_view name) {
     }
     DocState& state = *m_element.m_doc->m_state;
     ++state.attrGeneration;
+    markChanged(asNode(m_element.m_ptr), detail::kMarkChanged);
     xmlNodePtr el = asNode(m_element.m_ptr);
     if (existing.isNamespaceDecl()) {
         xmlNsPtr ns = asNs(existing.m_ptr);
@@ -901,6 +1033,7 @@ XmlNode XmlDocument::wrap(void* node) {
 }
 
 void XmlDocument::adopt(void* node) {
+    detail::setMark(asNode(node), detail::kMarkCreated);
     m_state->orphans.insert(asNode(node));
 }
 

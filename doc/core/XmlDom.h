@@ -65,7 +65,8 @@ class ShownNodeSink;
 bool IsXmlName(std::string_view name);
 namespace detail {
 struct DocState;
-}
+void markEverythingChanged(XmlDocument& document, bool texts);
+}  // namespace detail
 
 class XmlNode {
 public:
@@ -218,8 +219,13 @@ public:
     XmlNode documentNode();
     XmlNode documentElement();  // null when there is none
 
-    // The whole document as text.
+    // The whole document as text, written anew from the nodes.
     std::string xml() const;
+    // The same keeping the text the document was parsed from: what no
+    // change touched is copied from it byte for byte, with the layout, the
+    // references and the blanks between the nodes; what changed is written
+    // in the layout of its neighbours. Any other text: as xml().
+    std::string xml(std::string_view parsedText) const;
     // The size of the text the document was parsed from (0 when it was built otherwise).
     std::size_t sourceSize() const;
     // The parse told its nodes to LoadOptions::shownNodes and kept none: only
@@ -246,6 +252,7 @@ private:
     friend class XmlNode;
     friend class XmlNamedNodeMap;
     friend struct detail::DocState;
+    friend void detail::markEverythingChanged(XmlDocument& document, bool texts);
 
     bool parse(std::string_view data, bool isUtf8Text, const LoadOptions& options);
     void reset();

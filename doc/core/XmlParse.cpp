@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <unordered_map>
 
 #include "doc/core/FileCodec.h"
 #include "doc/core/ParseHooks.h"
@@ -640,6 +641,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     bool blankTextMayRemain = true;
     bool namesSchemas = false;
     bool told = false;  // the nodes went to options.shownNodes
+    std::unordered_map<const xmlNode*, std::uint32_t> textEnds;
     // Wide encodings are looked at as text; the others hold ASCII markup as is.
     std::string decoded;
     if (!isUtf8Text && data.size() > 1 &&
@@ -700,6 +702,7 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
         blankTextMayRemain = hooks.BlankTextMayRemain();
         namesSchemas = hooks.NamesSchemas();
         told = hooks.Told();
+        textEnds = hooks.TakeTextEnds();
     }
     // Only entities can nest elements past the parser's own depth limit, and
     // only a DTD declares entities: without one the walk over the tree is spared.
@@ -755,6 +758,8 @@ bool XmlDocument::parse(std::string_view data, bool isUtf8Text, const LoadOption
     m_state->consultsDtdOrSchema =
         doc->intSubset != nullptr || doc->extSubset != nullptr || namesSchemas;
     if (isUtf8Text) {
+        m_state->sourceHash = detail::hashText(data);
+        m_state->textEnds = std::move(textEnds);
         m_state->declEncoding = declaredEncoding(data);
         if (m_state->hasDeclaration && data.starts_with("<?xml")) {
             m_state->declarationText = std::string(data.substr(0, data.find("?>") + 2));

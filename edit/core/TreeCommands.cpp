@@ -404,7 +404,10 @@ namespace {
 // DOM goes first: two of a large document would not fit where one does.
 void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandResult& out,
                 ResultFor wanted = ResultFor::Dom) {
-    out.text = ApplyLineEnds(dom->xml(), doc.m_codec.lineEnds);
+    out.text = dom->xml(doc.m_strText);
+    if (doc.m_codec.lineEnds == LineEnds::CrLf) {
+        out.text = ApplyLineEnds(out.text, LineEnds::CrLf);  // what was written anew
+    }
     const bool consulted = dom->consultsDtdOrSchema();
     DisposeOf(std::move(dom));
     if (wanted == ResultFor::Tree) {

@@ -93,7 +93,7 @@ check "missing DTD, tree" $'0:0/0 shop\n  2/2 item\n    4/4 tea:1' "$rc:$out:$(g
 out=$("$cli" path --no-validate "$unread" 0.0 2>"$work/err"); rc=$?
 check "missing DTD, path" "0:/shop[0]/item[0]:1" "$rc:$out:$(grep -c "^$warning" "$work/err")"
 out=$("$cli" edit --no-validate "$unread" 0.0 add-attribute --name n --value 1 2>"$work/err"); rc=$?
-check "missing DTD, edit" $'0:<!DOCTYPE shop SYSTEM "shop-missing.dtd">\n<shop>\n\t<item n="1">tea</item>\n</shop>:1' \
+check "missing DTD, edit" $'0:<!DOCTYPE shop SYSTEM "shop-missing.dtd">\n<shop><item n="1">tea</item></shop>:1' \
     "$rc:$out:$(grep -c "^$warning" "$work/err")"
 printf '<!DOCTYPE shop SYSTEM "shop-missing.dtd">\n<shop><item>&eacute;</item></shop>\n' >"$work/docs/entity.xml"
 "$cli" tree --no-validate "$work/docs/entity.xml" >/dev/null 2>"$work/err"; rc=$?
@@ -112,12 +112,12 @@ cat >"$work/docs/subset.xml" <<'EOF'
 <shop><item>tea</item><item>coffee</item></shop>
 EOF
 out=$("$cli" edit --no-validate "$work/docs/subset.xml" 0.0 rename-element --name item --all 2>"$work/err"); rc=$?
-check "internal subset verbatim, defaults not written" "0:$(head -n 7 "$work/docs/subset.xml")"$'\n<shop>\n\t<item>tea</item>\n\t<item>coffee</item>\n</shop>:' "$rc:$out:$(cat "$work/err")"
+check "internal subset verbatim, defaults not written" "0:$(cat "$work/docs/subset.xml"):" "$rc:$out:$(cat "$work/err")"
 
 # Namespaces: a rename keeps a prefix the element declares and uses.
 printf '<r><p xmlns:a="urn:a" a:x="1"><a:c/></p></r>\n' >"$work/docs/ns.xml"
 out=$("$cli" edit "$work/docs/ns.xml" 0.0 rename-element --name q 2>"$work/err"); rc=$?
-check "rename keeps namespaces" $'0:<r>\n\t<q xmlns:a="urn:a" a:x="1">\n\t\t<a:c/>\n\t</q>\n</r>:' "$rc:$out:$(cat "$work/err")"
+check "rename keeps namespaces" '0:<r><q xmlns:a="urn:a" a:x="1"><a:c/></q></r>:' "$rc:$out:$(cat "$work/err")"
 
 # Bytes the encoding does not define: the parse fails where they stand.
 printf '<?xml version="1.0" encoding="Shift_JIS"?>\n<r>\x82\xa0\x85\x40</r>\n' >"$work/docs/sjis.xml"

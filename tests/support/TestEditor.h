@@ -14,8 +14,18 @@
 
 namespace quorrel::test_support {
 
-// What a text serialises to: expected results are written compactly.
+// An expected result: a text that parses, which a command writes as it stands.
 inline std::string Canon(const std::string& text) {
+    LoadOptions options;
+    options.validateOnParse = false;
+    XmlDocument dom;
+    EXPECT_TRUE(dom.loadXML(text, options)) << text;
+    return dom.xml(text);
+}
+
+// The text parsed and written anew from its nodes: two texts that give the
+// same are the same document.
+inline std::string Fresh(const std::string& text) {
     LoadOptions options;
     options.validateOnParse = false;
     XmlDocument dom;
@@ -107,6 +117,7 @@ struct Editor {
         Dump(items, out);
         return out;
     }
+    // The DOM written anew from its nodes.
     std::string Dom() const { return doc.m_pDomDoc ? doc.m_pDomDoc->xml() : "<no DOM>"; }
 };
 
