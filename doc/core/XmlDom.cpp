@@ -59,6 +59,9 @@ void markEverythingChanged(XmlDocument& document, bool texts) {
     walkTree(
         xmlDocGetRootElement(doc),
         [&](xmlNodePtr n) {
+            if (hasMark(n, kMarkFromEntity)) {
+                return false;  // changed, it would be written out instead of its reference
+            }
             if (n->type == XML_ELEMENT_NODE) {
                 setMark(n, kMarkChanged | kMarkChildrenChanged | kMarkBelowChanged);
                 return true;
@@ -846,6 +849,20 @@ void XmlNode::setAttribute(std::string_view name, std::string_view value) {
 XmlNode XmlNode::setAttributeNode(XmlNode attr) {
     requireElement("setAttributeNode");
     return attributes().setNamedItem(attr);
+}
+
+std::string XmlNode::lookupNamespaceURI(std::string_view prefix) const {
+    if (m_ptr == nullptr || isNamespaceDecl()) {
+        return {};
+    }
+    for (xmlNodePtr n = asNode(m_ptr); n != nullptr && n->type == XML_ELEMENT_NODE; n = n->parent) {
+        for (const xmlNs* ns = n->nsDef; ns != nullptr; ns = ns->next) {
+            if ((ns->prefix ? std::string_view(str(ns->prefix)) : std::string_view()) == prefix) {
+                return ns->href ? str(ns->href) : "";
+            }
+        }
+    }
+    return {};
 }
 
 std::vector<XmlNode> XmlNode::getElementsByTagName(std::string_view name) const {
