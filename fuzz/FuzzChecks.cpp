@@ -9,6 +9,7 @@
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
 #include "doc/core/XmlDom.h"
+#include "doc/core/XmlDomInternal.h"
 #include "edit/core/ItemPath.h"
 #include "edit/core/TreeCommands.h"
 #include "views/source/core/Colorize.h"
@@ -79,6 +80,23 @@ std::string Describe(const CTreeItems& items, std::vector<const CTreeItem*>* ord
         out.append(std::size_t(depth) * 2, ' ');
         out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " ";
         Escape(out, item.label());
+        out += '\n';
+    });
+    return out;
+}
+
+// The same with the labels' blanks left out: the text keeps blanks of mixed
+// content that the DOM leaves out, so a text may read with more of them.
+std::string DescribeWithoutBlanks(const CTreeItems& items) {
+    std::string out;
+    VisitItems(items, [&](const CTreeItem& item, int depth) {
+        out.append(std::size_t(depth) * 2, ' ');
+        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " ";
+        for (char c : item.label()) {
+            if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+                out += c;
+            }
+        }
         out += '\n';
     });
     return out;
@@ -315,6 +333,69 @@ constexpr std::array<TreeCommand, 14> kCommands{TreeCommand::AddAttribute,
 
 constexpr const char* kFuzzPath = "/nonexistent-quorrel-fuzz/doc.xml";
 
+struct Reach {
+    std::size_t begin = 0, end = 0;
+};
+
+// Where the node stands in the text: its element's, or the nearest placed
+// ancestor's (a node of an entity stands where its reference does).
+std::optional<Reach> PlacedReach(const XmlNode& node) {
+    for (const auto* n = static_cast<const xmlNode*>(node.raw()); n != nullptr; n = n->parent) {
+        if (n->type == XML_ELEMENT_NODE && detail::sourceOffset(n)) {
+            return Reach{*detail::sourceOffset(n), detail::elementEnd(n)};
+        }
+    }
+    return std::nullopt;
+}
+
+// The part of the text a command may change: the elements it changes, and
+// the blanks around them. Nullopt when the command addresses nothing.
+std::optional<Reach> ReachOf(XmlDocument& placed, const std::string& text,
+                             const CurrentItem& current, TreeCommand command,
+                             const CommandInputs& inputs) {
+    const bool elementItem = current.nSelSelectedImage == IMG_ELEMENT_LEAF ||
+                             current.nSelSelectedImage == IMG_ELEMENT_PARENT_OPEN;
+    const CTreeItem* addressed = elementItem ? current.hSelItem : current.hSelItem->parent();
+    if (addressed == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<XmlNode>> nodes = placed.selectNodes(ItemPath(addressed));
+    if (!nodes || nodes->empty()) {
+        return std::nullopt;
+    }
+    std::vector<XmlNode> changed{nodes->front()};
+    if (command == TreeCommand::DeleteElementAndChildren ||
+        (inputs.allOccurrences && FieldsOf(command).allOccurrences)) {
+        for (XmlNode n : placed.documentElement().getElementsByTagName(changed[0].nodeName())) {
+            changed.push_back(n);
+        }
+    }
+    // Taking an element out (or adding one beside it) changes its parent's
+    // child list, and so maybe the parent's tags (an empty parent writes
+    // <p/>): the parent is what changes.
+    const bool parentChanges = command == TreeCommand::ElementToAttribute ||
+                               command == TreeCommand::DeleteElementAndChildren ||
+                               command == TreeCommand::DeleteElementOnly ||
+                               command == TreeCommand::DuplicateElementSubTree;
+    std::optional<Reach> reach;
+    for (XmlNode n : changed) {
+        std::optional<Reach> own = PlacedReach(parentChanges ? n.parentNode() : n);
+        if (!own) {
+            return std::nullopt;
+        }
+        reach =
+            reach ? Reach{std::min(reach->begin, own->begin), std::max(reach->end, own->end)} : own;
+    }
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (reach->begin > 0 && blank(text[reach->begin - 1])) {
+        --reach->begin;
+    }
+    while (reach->end < text.size() && blank(text[reach->end])) {
+        ++reach->end;
+    }
+    return reach;
+}
+
 // The tree a fresh open of the text would show; error gets the parse error.
 std::string FreshItems(const std::string& text, std::string& error) {
     CollectingSink sink;
@@ -527,6 +608,14 @@ std::string CheckTreeCommands(std::string_view data) {
                                                     ? AttributeNameOfLabel(item->label())
                                                     : std::string(item->label())};
 
+        // The same change on a DOM of its own, written as it used to be: the
+        // tree the text shows afterwards must be the one that writes.
+        XmlDocument mine, placed;
+        mine.loadXML(textBefore, doc.CurrentParseOptions());
+        placed.loadXML(textBefore, doc.CurrentParseOptions());
+        const DomChange expected = ChangeDom(mine, current, command, inputs);
+        const std::optional<Reach> reach = ReachOf(placed, textBefore, current, command, inputs);
+
         const CommandOutcome outcome = RunTreeCommand(doc, items, current, command, inputs, sink);
         if (outcome != CommandOutcome::Done) {
             if (doc.m_strText != textBefore || Describe(items) != itemsBefore) {
@@ -558,11 +647,40 @@ std::string CheckTreeCommands(std::string_view data) {
         if (!doc.IsModified()) {
             return what + "succeeded but left the document unmodified";
         }
-        const Names namesAfter = NamesOf(*doc.m_pDomDoc);
+        if (expected.outcome != CommandOutcome::Done) {
+            return what + "succeeded, but not on a DOM of its own";
+        }
         // A command on a namespace declaration moves what it declares on purpose.
         const bool onDeclaration = std::any_of(newNames.begin(), newNames.end(), [](auto& name) {
             return name == "xmlns" || name.starts_with("xmlns:");
         });
+        if (!onDeclaration) {
+            std::string error;
+            CollectingSink freshSink;
+            CDoc written(freshSink);
+            written.OnValidateNo();
+            written.SetPathName(kFuzzPath);
+            written.m_strText = mine.xml();
+            CTreeItems writtenItems;
+            if (written.ReparseDocument()) {
+                BuildTreeFromDom(written, writtenItems);
+                if (DescribeWithoutBlanks(writtenItems) != DescribeWithoutBlanks(items)) {
+                    return what + "succeeded but the text is not the changed DOM's\n--- text\n" +
+                           doc.m_strText + "\n--- the DOM written anew\n" + written.m_strText;
+                }
+            }
+        }
+        // What lies before and after the nodes the command changes is the original's.
+        const std::string& now = doc.m_strText;
+        if (reach && (now.compare(0, reach->begin, textBefore, 0, reach->begin) != 0 ||
+                      textBefore.size() - reach->end > now.size() ||
+                      now.compare(now.size() - (textBefore.size() - reach->end), std::string::npos,
+                                  textBefore, reach->end, std::string::npos) != 0)) {
+            return what + "succeeded but changed the text outside what it changes ([" +
+                   std::to_string(reach->begin) + ", " + std::to_string(reach->end) +
+                   ") of the text before)\n--- text\n" + now;
+        }
+        const Names namesAfter = NamesOf(*doc.m_pDomDoc);
         std::string gained = onDeclaration
                                  ? std::string()
                                  : Gained(namesBefore.qualified, namesAfter.qualified, newNames);

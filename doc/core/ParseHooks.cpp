@@ -377,7 +377,11 @@ void ParseHooks::NoteReference(xmlParserCtxtPtr ctxt) {
         m_text.substr(m_pos, amp - m_pos).find('<') != std::string_view::npos) {
         return;
     }
-    m_reference = {true, amp, end, ctxt->node, ctxt->node->last};
+    xmlNodePtr last = ctxt->node->last;
+    std::size_t length = last != nullptr && last->type == XML_TEXT_NODE && last->content != nullptr
+                             ? std::size_t(xmlStrlen(last->content))
+                             : 0;
+    m_reference = {true, amp, end, ctxt->node, last, length};
 }
 
 void ParseHooks::ResolveReference(xmlParserCtxtPtr ctxt) {
@@ -387,9 +391,15 @@ void ParseHooks::ResolveReference(xmlParserCtxtPtr ctxt) {
     Reference ref = std::exchange(m_reference, Reference{});
     xmlNodePtr parent = ref.parent;
     xmlNodePtr first = ref.lastBefore != nullptr ? ref.lastBefore->next : parent->children;
+    const bool afterEntityText = ref.lastBefore != nullptr &&
+                                 ref.lastBefore->type == XML_TEXT_NODE &&
+                                 detail::hasMark(ref.lastBefore, detail::kMarkFromEntity);
     if (first == nullptr) {
         // Merged into the text under way, or nothing: the reference is part
         // of the text, or of the blanks between nodes.
+        if (afterEntityText) {
+            detail::setMark(parent, detail::kMarkEntangled);
+        }
         if (!m_runOpen) {
             m_pos = ref.end;
         }
@@ -405,11 +415,17 @@ void ParseHooks::ResolveReference(xmlParserCtxtPtr ctxt) {
         detail::setSourceOffset(first, m_runBegin);
         return;
     }
-    // Markup: the text before ends at the reference, the blanks held back
-    // before it are blanks between nodes, and the nodes the reference added
-    // all stand for it.
-    DropHeldBlanks();
+    // Markup: the text before ends at the reference, and the nodes the
+    // reference added all stand for it. libxml2 joins the entity's first
+    // text to a text (or held blanks) before it.
     xmlNodePtr before = ref.lastBefore;
+    const bool joined = (before != nullptr && before->type == XML_TEXT_NODE &&
+                         (before->content != nullptr ? std::size_t(xmlStrlen(before->content))
+                                                     : 0) != ref.textBefore) ||
+                        (!m_held.empty() && first->type == XML_TEXT_NODE) || afterEntityText;
+    if (joined) {
+        detail::setMark(parent, detail::kMarkEntangled);
+    }
     if (m_runOpen && before != nullptr && before->type == XML_TEXT_NODE &&
         detail::hasMark(before, detail::kMarkPlaced) && !m_telling) {
         detail::setMark(before, detail::kMarkTextCut);
@@ -529,6 +545,11 @@ void ParseHooks::OnCharacters(void* ctx, const xmlChar* ch, int len) {
         hooks->StartRun();
         hooks->PutBackHeldBlanks(ctxt);
         xmlNodePtr parent = ctxt->node;
+        if (parent != nullptr && parent->last != nullptr && parent->last->type == XML_TEXT_NODE &&
+            detail::hasMark(parent->last, detail::kMarkFromEntity)) {
+            // The entity's last text takes this text in.
+            detail::setMark(parent, detail::kMarkEntangled);
+        }
         if (IsBlank(ch, len) && hooks->MayHoldBack(ctxt, parent)) {
             if (hooks->m_held.empty()) {
                 hooks->m_heldParent = parent;

@@ -121,6 +121,7 @@ private:
         std::size_t begin = 0, end = 0;  // "&name;"
         xmlNodePtr parent = nullptr;
         xmlNodePtr lastBefore = nullptr;  // the parent's last child when it was read
+        std::size_t textBefore = 0;       // the length of its text, when it is a text
     } m_reference;
     std::unordered_map<const xmlNode*, std::uint32_t> m_textEnds;
     xmlSAXHandler m_saved;  // the handler as it was, restored on destruction

@@ -58,9 +58,14 @@ enum NodeMark : std::uint32_t {
     kMarkCopy = 512,
     // Made through the DOM (created or copied), not by the parser.
     kMarkCreated = 1024,
+    // An element whose content has text the parser joined across a
+    // reference to an entity with markup (the entity's first or last text
+    // with the text beside the reference): its texts and that reference's
+    // nodes do not stand apart in the text.
+    kMarkEntangled = 2048,
 };
 constexpr std::uint32_t kParseMarks =
-    kMarkDefaulted | kMarkParsed | kMarkPlaced | kMarkFromEntity | kMarkTextCut;
+    kMarkDefaulted | kMarkParsed | kMarkPlaced | kMarkFromEntity | kMarkTextCut | kMarkEntangled;
 constexpr std::uint32_t kChangeMarks = kMarkChanged | kMarkChildrenChanged | kMarkBelowChanged;
 constexpr int kOffsetShift = 32;
 static_assert(sizeof(void*) == 8, "the marks and the offset share one pointer-sized word");

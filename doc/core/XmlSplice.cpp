@@ -488,13 +488,19 @@ private:
         if (!allBlank(std::string_view(m_out).substr(start))) {
             m_lastWasText = false;
             m_blanksAt = npos;
-        } else if (m_lastWasText) {
-            if (!m_mixed) {
-                m_out.resize(start);
+        } else {
+            // Blanks that end a line are layout; blanks within a line may
+            // part two words.
+            const bool layout =
+                !m_mixed && std::string_view(m_out).substr(start).find('\n') != npos;
+            if (m_lastWasText) {
+                if (layout) {
+                    m_out.resize(start);
+                }
+            } else if (m_blanksAt == npos) {
+                m_blanksAt = start;
+                m_blanksDroppable = layout;
             }
-        } else if (m_blanksAt == npos) {
-            m_blanksAt = start;
-            m_blanksDroppable = !m_mixed;
         }
     }
 
@@ -512,6 +518,20 @@ private:
         return nullptr;
     }
 
+    // Whether a change reaches the content's texts or a reference's nodes,
+    // which the parser joined.
+    bool EntanglementTouched(const xmlNode* e) const {
+        if (hasMark(e, kMarkChildrenChanged)) {
+            return true;
+        }
+        for (const xmlNode* c = e->children; c != nullptr; c = c->next) {
+            if (changed(c) && (c->type != XML_ELEMENT_NODE || hasMark(c, kMarkFromEntity))) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Every child has a place in the text or was made by a command: the
     // text between them can be trusted.
     bool ChildrenExplained(const xmlNode* e) const {
@@ -524,12 +544,13 @@ private:
     }
 
     void Content(xmlNodePtr e, std::size_t from, std::size_t to, Layout& layout) {
-        if (!ChildrenExplained(e)) {
-            // Nodes the parser added without a place: write each child on its own.
+        if (!ChildrenExplained(e) || (hasMark(e, kMarkEntangled) && EntanglementTouched(e))) {
+            // Nodes that do not stand apart in the text: write each child
+            // on its own, an element that does as the text has it.
             for (xmlNodePtr c = e->children; c != nullptr; c = c->next) {
                 std::optional<Span> span = SpanOf(c);
-                if (span && !changed(c) && !hasMark(c, kMarkFromEntity)) {
-                    Copy(c, *span);
+                if (span && c->type == XML_ELEMENT_NODE && !hasMark(c, kMarkFromEntity)) {
+                    Element(c, *span);
                 } else {
                     Fresh(c);
                 }
@@ -575,6 +596,21 @@ private:
             if (ghost != nullptr) {
                 break;  // not of the content taken out
             }
+            if (span && IsCopyOf(child, child->next, *span) && span->begin >= cursor &&
+                span->end <= to) {
+                // A copy just before its original: written as it, after the
+                // same blanks as the original.
+                Gap(cursor, span->begin);
+                cursor = span->begin;
+                Element(child, *span);
+                std::size_t blanks = span->begin;
+                while (blanks > from && isBlankChar(m_text[blanks - 1])) {
+                    --blanks;
+                }
+                Gap(blanks, span->begin);
+                child = child->next;
+                continue;
+            }
             Inserted(e, child, from, to, layout);
             child = child->next;
         }
@@ -582,6 +618,17 @@ private:
         m_mixed = outerMixed;
         m_inCopy = outerCopy;
         return child;
+    }
+
+    // Whether copy is a copy of original that reads as the original does.
+    bool IsCopyOf(const xmlNode* copy, const xmlNode* original, const Span& span) const {
+        if (copy->type != XML_ELEMENT_NODE || original == nullptr || !hasMark(copy, kMarkCopy) ||
+            changed(copy) || hasMark(original, kMarkCopy | kMarkMoved | kMarkFromEntity) ||
+            original->type != XML_ELEMENT_NODE) {
+            return false;
+        }
+        std::optional<Span> own = SpanOf(original);
+        return own && own->begin == span.begin && own->end == span.end;
     }
 
     // Whether the content held text where the parse read it: mixed content.

@@ -474,6 +474,63 @@ void BuildItems(TreeCommandResult& result) {
     }
 }
 
+DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand command,
+                    const CommandInputs& inputs) {
+    DomChange result;
+    if (inputs.cancelled || current.hSelItem == nullptr ||
+        !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
+        return result;
+    }
+    CommandFields fields = FieldsOf(command);
+    if ((fields.nameMustNotBeEmpty && inputs.name.empty()) ||
+        (fields.valueMustNotBeEmpty && inputs.value.empty())) {
+        return result;
+    }
+    if (fields.name && !IsXmlName(inputs.name)) {
+        result.outcome = CommandOutcome::Failed;
+        result.message = "\"" + inputs.name + "\" is not a valid XML name.";
+        return result;
+    }
+
+    Addresses kind = AddressedKind(command);
+    const CTreeItem* addressed =
+        kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent();
+    std::string path =
+        kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
+    const char* missing =
+        (command == TreeCommand::AttributeToElement || command == TreeCommand::DeleteAttribute)
+            ? kSomeUnexpectedError
+            : kUnexpectedError;
+    std::optional<std::vector<XmlNode>> nodes;
+    if (addressed != nullptr) {
+        nodes = dom.selectNodes(path);
+    }
+    if (!nodes || nodes->empty()) {
+        result.outcome = CommandOutcome::Failed;
+        result.message = missing;
+        return result;
+    }
+
+    Change change{command, inputs, {}, 0};
+    if (kind == Addresses::Attribute) {
+        change.attributeName = AttributeNameOfLabel(current.strSelItem);
+    } else if (kind == Addresses::Text) {
+        change.textOrdinal = CountTextSiblingsBefore(current.hSelItem);
+    }
+    bool succeeded = false;
+    try {
+        succeeded = ApplyChange(dom, nodes->front(), change);
+    } catch (const DomError&) {
+        succeeded = false;
+    }
+    result.outcome = succeeded ? CommandOutcome::Done : CommandOutcome::Failed;
+    if (!succeeded) {
+        result.message = kUnexpectedError;
+        result.domChanged = true;
+    }
+    return result;
+}
+
 TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                      const CurrentItem& current, TreeCommand command,
                                      const CommandInputs& inputs, ResultFor wanted) {
@@ -487,55 +544,18 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
             doc.ParseText(*stopped.dom, doc.m_strText);
         }
     }
-    if (inputs.cancelled || current.hSelItem == nullptr ||
-        !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
+    DomChange change = ChangeDom(*stopped.dom, current, command, inputs);
+    if (change.outcome == CommandOutcome::Stopped) {
         return stopped;
     }
-    CommandFields fields = FieldsOf(command);
-    if ((fields.nameMustNotBeEmpty && inputs.name.empty()) ||
-        (fields.valueMustNotBeEmpty && inputs.value.empty())) {
-        return stopped;
-    }
-    if (fields.name && !IsXmlName(inputs.name)) {
-        stopped.outcome = CommandOutcome::Failed;
-        stopped.messages.push_back("\"" + inputs.name + "\" is not a valid XML name.");
-        return stopped;
-    }
-
-    Addresses kind = AddressedKind(command);
-    const CTreeItem* addressed =
-        kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent();
-    std::string path =
-        kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
-    const char* missing =
-        (command == TreeCommand::AttributeToElement || command == TreeCommand::DeleteAttribute)
-            ? kSomeUnexpectedError
-            : kUnexpectedError;
-    std::optional<std::vector<XmlNode>> nodes;
-    if (stopped.dom && addressed != nullptr) {
-        nodes = stopped.dom->selectNodes(path);
-    }
-    if (!nodes || nodes->empty()) {
-        stopped.outcome = CommandOutcome::Failed;
-        stopped.messages.push_back(missing);
-        return stopped;
-    }
-
-    Change change{command, inputs, {}, 0};
-    if (kind == Addresses::Attribute) {
-        change.attributeName = AttributeNameOfLabel(current.strSelItem);
-    } else if (kind == Addresses::Text) {
-        change.textOrdinal = CountTextSiblingsBefore(current.hSelItem);
-    }
-    bool succeeded = false;
-    try {
-        succeeded = ApplyChange(*stopped.dom, nodes->front(), change);
-    } catch (const DomError&) {
-        succeeded = false;
-    }
-    if (!succeeded) {
+    if (change.outcome == CommandOutcome::Failed) {
+        if (!change.domChanged) {
+            stopped.outcome = CommandOutcome::Failed;
+            stopped.messages.push_back(std::move(change.message));
+            return stopped;
+        }
         DisposeOf(std::move(stopped.dom));
-        return Failed(doc, kUnexpectedError, true);
+        return Failed(doc, change.message, true);
     }
     // A change whose text would not parse again (a name the namespaces
     // forbid, a character XML does not allow, ...) is undone.

@@ -98,6 +98,17 @@ struct TreeCommandResult {
     CTreeItems items;  // Done and parsed: built by BuildItems, expanded
 };
 
+// What a command's change on a DOM came to.
+struct DomChange {
+    CommandOutcome outcome = CommandOutcome::Stopped;  // Done: the DOM holds the change
+    std::string message;                               // Failed: what to show
+    bool domChanged = false;  // Failed part-way: the DOM is no longer the text's
+};
+// The command's checks and its change on dom alone, nothing written: the
+// first step of ComputeTreeCommand.
+DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand command,
+                    const CommandInputs& inputs);
+
 // The command's change on dom (taken out of the document), the new text and
 // its parse. It only reads the document (its text, encoding and parse
 // options), so it may run on any thread while the document stands still.
