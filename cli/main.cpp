@@ -63,6 +63,14 @@ constexpr const char* kHelp =
     "      saved to OUT in the file's own encoding. Message boxes go to standard\n"
     "      error and make the exit status 1; a command the item does not enable\n"
     "      exits with 3. --verbose prints \"modified: yes|no\" to standard error.\n"
+    "  format [--no-validate] [--indent N|tab] FILE [-o OUT]\n"
+    "      Run Xml > Format Document: open FILE as the editor does and indent it\n"
+    "      anew, each child of element content on a line of its own, one step\n"
+    "      deeper than its parent: N blanks, a tab, or by default the step the\n"
+    "      document itself indents with. Mixed content, xml:space=\"preserve\",\n"
+    "      what stands inside start tags, comments and references stay as\n"
+    "      written. The text goes to standard output (UTF-8), or is saved to OUT\n"
+    "      in the file's own encoding.\n"
     "  highlight [--format spans|ansi] FILE\n"
     "      Read FILE as the editor opens it (decoded to UTF-8, not parsed) and\n"
     "      colour it as the source pane does. spans, the default, prints one line\n"
@@ -196,12 +204,12 @@ struct Arguments {
     bool cancel = false;
     bool verbose = false;
     bool positions = false;
-    std::optional<std::string> name, value, output;
+    std::optional<std::string> name, value, output, indent;
     std::string error;
 };
 
 Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOptions,
-                         bool treeOptions = false) {
+                         bool treeOptions = false, bool formatOptions = false) {
     Arguments parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view a = args[i];
@@ -226,8 +234,10 @@ Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOpt
             takeValue(parsed.name);
         } else if (editOptions && a == "--value") {
             takeValue(parsed.value);
-        } else if (editOptions && a == "-o") {
+        } else if ((editOptions || formatOptions) && a == "-o") {
             takeValue(parsed.output);
+        } else if (formatOptions && a == "--indent") {
+            takeValue(parsed.indent);
         } else if (a.starts_with("-") && a.size() > 1) {
             parsed.error = "unknown option " + std::string(a);
         } else {
@@ -327,6 +337,21 @@ int Path(const std::vector<std::string_view>& args) {
     return 0;
 }
 
+// The document's text afterwards: saved to output in the file's encoding,
+// or written to standard output (UTF-8).
+int WriteText(OpenedDocument& opened, const std::optional<std::string>& output) {
+    if (output) {
+        std::string error = opened.doc.OnSaveDocument(*output, opened.doc.m_strText);
+        if (!error.empty()) {
+            std::cerr << "quorrel-cli: " << error << '\n';
+            return kExitMessage;
+        }
+    } else {
+        std::fwrite(opened.doc.m_strText.data(), 1, opened.doc.m_strText.size(), stdout);
+    }
+    return opened.sink.messages.empty() ? 0 : kExitMessage;
+}
+
 int Edit(const std::vector<std::string_view>& args) {
     Arguments parsed = ParseArguments(args, true);
     if (!parsed.error.empty()) {
@@ -364,16 +389,48 @@ int Edit(const std::vector<std::string_view>& args) {
     if (parsed.verbose) {
         std::cerr << "modified: " << (opened.doc.IsModified() ? "yes" : "no") << '\n';
     }
-    if (parsed.output) {
-        std::string error = opened.doc.OnSaveDocument(*parsed.output, opened.doc.m_strText);
-        if (!error.empty()) {
-            std::cerr << "quorrel-cli: " << error << '\n';
-            return kExitMessage;
-        }
-    } else {
-        std::fwrite(opened.doc.m_strText.data(), 1, opened.doc.m_strText.size(), stdout);
+    return WriteText(opened, parsed.output);
+}
+
+// The indentation step of --indent: "tab", or a number of blanks.
+std::optional<std::string> IndentStep(std::string_view value) {
+    if (value == "tab") {
+        return "\t";
     }
-    return opened.sink.messages.empty() ? 0 : kExitMessage;
+    int blanks = -1;
+    auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), blanks);
+    if (ec != std::errc() || end != value.data() + value.size() || blanks < 0 || blanks > 16) {
+        return std::nullopt;
+    }
+    return std::string(std::size_t(blanks), ' ');
+}
+
+int Format(const std::vector<std::string_view>& args) {
+    Arguments parsed = ParseArguments(args, false, false, true);
+    if (!parsed.error.empty()) {
+        return UsageError(parsed.error);
+    }
+    if (parsed.positional.size() != 1) {
+        return UsageError("format takes one FILE");
+    }
+    std::string indent;  // the document's own
+    if (parsed.indent) {
+        std::optional<std::string> step = IndentStep(*parsed.indent);
+        if (!step) {
+            return UsageError("--indent takes tab or a number of blanks from 0 to 16");
+        }
+        indent = *step;
+    }
+    OpenedDocument opened;
+    Open(opened, parsed.positional[0], parsed.validate, 0);
+    if (opened.status != 0) {
+        return opened.status;
+    }
+    TreeCommandResult result =
+        ComputeFormatDocument(opened.doc, std::move(opened.doc.m_pDomDoc), indent, ResultFor::Text);
+    ApplyTreeCommand(opened.doc, opened.items, std::move(result), opened.sink, nullptr);
+    PrintMessages(opened.sink);
+    return WriteText(opened, parsed.output);
 }
 
 const char* FormatName(TextFormat format) {
@@ -599,6 +656,9 @@ int main(int argc, char** argv) {
     }
     if (command == "edit") {
         return Edit(args);
+    }
+    if (command == "format") {
+        return Format(args);
     }
     if (command == "highlight") {
         return Highlight(args);

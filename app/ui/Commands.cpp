@@ -32,6 +32,8 @@ const std::vector<CommandText>& AllCommands() {
         {ID_VALIDATE_YES, "&Yes", "Turns validation on against DTD/Schema when parsing"},
         {ID_VALIDATE_NO, "&No", "Turns validation off against DTD/Schema when parsing"},
         {ID_PARSE, "&Parse", "Parses active document and builds the tree on the right."},
+        {ID_FORMAT_DOCUMENT, "&Format Document...",
+         "Indents the whole document anew; mixed content stays as it is\nFormat Document"},
         {ID_GET_XML_DATA, "&Get Xml Data", "Xml formatted data from ODBC database"},
         {ID_ADD_ATTRIBUTE, "Add Attribute", "Adds an attribute/value pair to an element"},
         {ID_ADD_CHILD_ELEMENT, "Add Child Element",

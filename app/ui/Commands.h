@@ -52,6 +52,7 @@ enum CommandId : int {
     ID_VALIDATE_YES = 32815,
     ID_VALIDATE_NO = 32816,
     ID_PARSE = 32817,
+    ID_FORMAT_DOCUMENT = 32820,
 };
 
 struct CommandText {

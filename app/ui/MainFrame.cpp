@@ -322,6 +322,7 @@ void CMainFrame::CreateMenus() {
     add(validate, ID_VALIDATE_YES);
     add(validate, ID_VALIDATE_NO);
     add(xml, ID_PARSE);
+    add(xml, ID_FORMAT_DOCUMENT);
     watch(xml);
     watch(validate);
 

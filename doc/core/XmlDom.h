@@ -200,6 +200,9 @@ struct LoadOptions {
     ShownNodeSink* shownNodes = nullptr;
 };
 
+// The indentation step a text uses: a tab, or some blanks ("\t" when it has none).
+std::string DocumentIndent(std::string_view text);
+
 class XmlDocument {
 public:
     XmlDocument();  // an empty document (no nodes)
@@ -229,6 +232,12 @@ public:
     // references and the blanks between the nodes; what changed is written
     // in the layout of its neighbours. Any other text: as xml().
     std::string xml(std::string_view parsedText) const;
+    // Format Document: parsedText indented anew, each child of element
+    // content on a line of its own, indent deeper than its parent; mixed
+    // content, preserved space, start tags, comments and references as
+    // written. Nullopt when the document was not parsed from parsedText.
+    std::optional<std::string> formatted(std::string_view parsedText,
+                                         std::string_view indent) const;
     // The size of the text the document was parsed from (0 when it was built otherwise).
     std::size_t sourceSize() const;
     // The parse told its nodes to LoadOptions::shownNodes and kept none: only

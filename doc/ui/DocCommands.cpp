@@ -13,8 +13,10 @@
 #include "app/ui/UserInterface.h"
 #include "db/ui/GetXmlData.h"
 #include "doc/core/Doc.h"
+#include "doc/ui/FormatDlg.h"
 #include "doc/ui/UrlDlg.h"
 #include "views/source/ui/DView.h"
+#include "views/tree/ui/ClassView.h"
 
 namespace quorrel {
 
@@ -50,7 +52,22 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame)
     On(
         ID_GET_XML_DATA, [this] { OnGetXmlData(m_doc, m_ui, m_frame, *this); },
         [this] { return !IsFetching(); });
+    On(
+        ID_FORMAT_DOCUMENT, [this] { OnFormatDocument(); },
+        [this] { return !IsFetching() && (!m_doc.m_strText.empty() || m_doc.m_bTextPending); });
     m_execUrlDialog = [](CUrlDlg& dialog) { return dialog.exec(); };
+    m_execFormatDialog = [](CFormatDlg& dialog) { return dialog.exec(); };
+}
+
+void DocCommands::OnFormatDocument() {
+    m_doc.SyncText();
+    CFormatDlg dialog(DocumentIndent(m_doc.m_strText), &m_frame);
+    if (m_execFormatDialog(dialog) != QDialog::Accepted) {
+        return;
+    }
+    if (CClassView* tree = m_frame.TreeView()) {
+        tree->OnFormatDocument(dialog.Indent());
+    }
 }
 
 DocCommands::~DocCommands() {

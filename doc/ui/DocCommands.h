@@ -11,6 +11,7 @@
 namespace quorrel {
 
 class CDoc;
+class CFormatDlg;
 class CMainFrame;
 class CUrlDlg;
 class UserInterface;
@@ -40,8 +41,13 @@ public:
     // Told of every file the document was saved to (the recent-file list).
     std::function<void(const QString& path)> m_onSaved;
 
-    // How the URL dialog is shown; the tests replace it.
+    // Xml > Format Document: asks for the indentation, then lays the
+    // document out anew as a tree command does its change.
+    void OnFormatDocument();
+
+    // How the URL and format dialogs are shown; the tests replace them.
     std::function<int(CUrlDlg& dialog)> m_execUrlDialog;
+    std::function<int(CFormatDlg& dialog)> m_execFormatDialog;
 
 private:
     struct UrlFetchRun;

@@ -407,6 +407,8 @@ namespace {
 
 // The DOM's text, and that text parsed as the document parses its own. The
 // DOM goes first: two of a large document would not fit where one does.
+void ParseResult(const CDoc& doc, bool consulted, TreeCommandResult& out, ResultFor wanted);
+
 void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandResult& out,
                 ResultFor wanted = ResultFor::Dom) {
     out.text = dom->xml(doc.m_strText);
@@ -415,6 +417,11 @@ void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandRe
     }
     const bool consulted = dom->consultsDtdOrSchema();
     DisposeOf(std::move(dom));
+    ParseResult(doc, consulted, out, wanted);
+}
+
+// The new text parsed as the document parses its own.
+void ParseResult(const CDoc& doc, bool consulted, TreeCommandResult& out, ResultFor wanted) {
     if (wanted == ResultFor::Tree) {
         ParsedTree parsed = ParseForTree(doc, out.text);
         out.dom = std::move(parsed.dom);
@@ -567,6 +574,39 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
         return Failed(doc, std::string(kChangeNotWellFormed) + reason, true);
     }
     return regenerated;
+}
+
+TreeCommandResult ComputeFormatDocument(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                        std::string indent, ResultFor wanted) {
+    std::optional<std::string> text;
+    if (dom && !dom->hollow()) {
+        text =
+            dom->formatted(doc.m_strText, indent.empty() ? DocumentIndent(doc.m_strText) : indent);
+    }
+    if (!text) {
+        // The DOM kept nothing of the text, or is not the text's: read it again.
+        DisposeOf(std::move(dom));
+        dom = std::make_unique<XmlDocument>();
+        if (!doc.m_strText.empty()) {
+            doc.ParseText(*dom, doc.m_strText);
+        }
+        if (dom->parseError().line > 0 || doc.m_strText.empty()) {
+            TreeCommandResult failed;
+            failed.outcome = CommandOutcome::Failed;
+            failed.messages.push_back(CDoc::ParseErrorMessage(dom->parseError().reason));
+            failed.dom = std::move(dom);
+            return failed;
+        }
+        text =
+            dom->formatted(doc.m_strText, indent.empty() ? DocumentIndent(doc.m_strText) : indent);
+    }
+    TreeCommandResult result;
+    result.outcome = CommandOutcome::Done;
+    result.text = text ? std::move(*text) : doc.m_strText;
+    const bool consulted = dom->consultsDtdOrSchema();
+    DisposeOf(std::move(dom));
+    ParseResult(doc, consulted, result, wanted);
+    return result;
 }
 
 CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult result,

@@ -123,6 +123,12 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
                                      const CurrentItem& current, TreeCommand command,
                                      const CommandInputs& inputs,
                                      ResultFor wanted = ResultFor::Dom);
+// Format Document on the document's text (indent: one step, "\t" or
+// blanks; empty takes the document's own): the result is a command's, to be
+// put in place as one.
+TreeCommandResult ComputeFormatDocument(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                        std::string indent, ResultFor wanted = ResultFor::Dom);
+
 // The tree items of a result that is done and parsed.
 void BuildItems(TreeCommandResult& result);
 // Puts the result in place: text, DOM, items, the messages in order, the

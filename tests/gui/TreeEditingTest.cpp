@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +16,8 @@
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "doc/ui/DocCommands.h"
+#include "doc/ui/FormatDlg.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
@@ -350,6 +354,36 @@ private slots:
         e.frame().SetActivePane(&e.source());
         e.source().undo();
         QVERIFY(!e.source().isUndoAvailable());
+    }
+
+    void formatDocumentIsOneCommand() {
+        Editing e("<r><p a=\"1\"><q/></p><s>mixed <b>x</b> y</s></r>");
+        const std::string before = e.text();
+        QStringList offered;
+        e.frame().Document().m_execFormatDialog = [&](CFormatDlg& d) {
+            offered << d.OwnChoice()->text();
+            d.BlanksField()->setValue(2);  // choosing a number chooses blanks
+            return int(QDialog::Accepted);
+        };
+        // From the source pane as from the tree.
+        e.frame().SetActivePane(&e.source());
+        e.run(ID_FORMAT_DOCUMENT);
+        QCOMPARE(offered, QStringList{QStringLiteral("As the document indents now (a tab)")});
+        QCOMPARE(e.text(), std::string("<r>\n  <p a=\"1\">\n    <q/>\n  </p>\n  <s>mixed <b>x</b> "
+                                       "y</s>\n</r>"));
+        QVERIFY(e.doc().IsModified());
+        QCOMPARE(e.item(QStringLiteral("0.0.1"))->label(), std::string_view("q"));
+        // One step of Undo gives the text back.
+        e.frame().SetActivePane(&e.source());
+        e.frame().OnCommand(ID_EDIT_UNDO);
+        QCOMPARE(e.text(), before);
+
+        // Cancel changes nothing.
+        e.frame().Document().m_execFormatDialog = [](CFormatDlg&) {
+            return int(QDialog::Rejected);
+        };
+        e.run(ID_FORMAT_DOCUMENT);
+        QCOMPARE(e.text(), before);
     }
 
     void screenshots() {

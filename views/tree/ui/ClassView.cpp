@@ -429,10 +429,30 @@ void CClassView::OnTreeCommand(TreeCommand command) {
     dialog.reset();
     UndoCaretScope undoCaret(m_sourceView,
                              InStepWithText() ? changed->textOffset() : CTreeItem::kNoOffset);
+    CurrentItem current = m_current;
+    RunDocumentChange(
+        [&, current](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
+            return ComputeTreeCommand(m_doc, std::move(dom), current, command, inputs, wanted);
+        },
+        changedAt);
+}
+
+void CClassView::OnFormatDocument(const std::string& indent) {
+    RunDocumentChange(
+        [&](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
+            return ComputeFormatDocument(m_doc, std::move(dom), indent, wanted);
+        },
+        {0});
+}
+
+void CClassView::RunDocumentChange(const DocumentChange& compute,
+                                   const std::vector<int>& changedAt) {
     if (!WorkApart()) {
+        TreeCommandResult result = compute(std::move(m_doc.m_pDomDoc), ResultFor::Dom);
+        BuildItems(result);
         CTreeItems fresh;
         CommandOutcome outcome =
-            RunTreeCommand(m_doc, fresh, m_current, command, inputs, m_doc.Messages(), this);
+            ApplyTreeCommand(m_doc, fresh, std::move(result), m_doc.Messages(), this);
         if (outcome == CommandOutcome::Done) {
             ShowItems(std::move(fresh));
             ShowCommandDone(changedAt);
@@ -447,10 +467,8 @@ void CClassView::OnTreeCommand(TreeCommand command) {
     PreparedText prepared =
         m_sourceView ? m_sourceView->PrepareText(m_doc.m_strText.size()) : PreparedText();
     std::unique_ptr<XmlDocument> dom = std::move(m_doc.m_pDomDoc);
-    CurrentItem current = m_current;
     std::string error = m_work->Run([&] {
-        result =
-            ComputeTreeCommand(m_doc, std::move(dom), current, command, inputs, ResultFor::Tree);
+        result = compute(std::move(dom), ResultFor::Tree);
         BuildItems(result);
         if (result.outcome == CommandOutcome::Done) {
             rows = CTreeRows::Of(result.items);

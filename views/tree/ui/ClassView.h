@@ -50,6 +50,9 @@ public:
 
     // Runs a tree command from its dialog.
     void OnTreeCommand(TreeCommand command);
+    // Xml > Format Document (indent: the step, or empty for the document's
+    // own), as one command: the tree rebuilt, one step of Undo.
+    void OnFormatDocument(const std::string& indent);
 
     // Where long work runs, and the source pane it hands its text to (the frame sets them).
     CBackgroundWork* m_work = nullptr;
@@ -93,6 +96,12 @@ public:
     void ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows = std::nullopt);
 
 private:
+    // A change of the whole document as a tree command makes it: computed
+    // (apart on a large document) from the DOM, put in place, shown, the
+    // caret at changedAt's node.
+    using DocumentChange =
+        std::function<TreeCommandResult(std::unique_ptr<XmlDocument> dom, ResultFor wanted)>;
+    void RunDocumentChange(const DocumentChange& compute, const std::vector<int>& changedAt);
     void Refresh(bool reparse);
     // After a command's items are shown: the node it changed, then the parse's outcome.
     void ShowCommandDone(const std::vector<int>& changedAt);
