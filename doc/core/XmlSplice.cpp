@@ -421,6 +421,7 @@ private:
             return;
         }
         m_out.append(s);
+        m_nodeEnd = m_out.size();
         m_lastWasText = false;
         m_blanksAt = npos;
     }
@@ -432,6 +433,7 @@ private:
             m_out.resize(std::min(m_blanksAt, m_out.size()));
         }
         m_out.append(s);
+        m_nodeEnd = m_out.size();
         m_lastWasText = true;
         m_blanksAt = npos;
     }
@@ -444,17 +446,34 @@ private:
     // What was written up to a part of the text left out that ends at end: a
     // line the part leaves blank goes with it. Returns where the text goes on.
     std::size_t LeaveOut(std::size_t end, std::size_t limit) {
-        const std::size_t eol = m_text.find('\n', end);
-        if (eol == npos || eol >= limit || !allBlank(m_text.substr(end, eol - end))) {
-            return end;
+        if (m_preserve) {
+            return end;  // blanks are text there
         }
+        // The blanks that go must be between nodes, not the end of a text
+        // written before.
         const std::size_t nl = m_out.rfind('\n');
-        if (nl == npos ||
+        if (nl == npos || nl + 1 < m_nodeEnd ||
             !std::all_of(m_out.begin() + std::ptrdiff_t(nl) + 1, m_out.end(), isIndentChar)) {
             return end;
         }
-        m_out.resize(nl + 1);
-        return eol + 1;
+        const std::size_t eol = m_text.find('\n', end);
+        if (eol == npos || !allBlank(m_text.substr(end, eol - end))) {
+            return end;
+        }
+        const std::size_t next = m_text.find_first_not_of(" \t\r\n", end);
+        if (next == npos || m_text[next] == '<') {
+            if (eol >= limit) {
+                return end;
+            }
+            m_out.resize(nl + 1);
+            return eol + 1;
+        }
+        // A text follows that starts with the line's end: it ends the line,
+        // in place of the one written before the part left out.
+        if (nl >= m_nodeEnd) {
+            m_out.resize(nl > m_nodeEnd && m_out[nl - 1] == '\r' ? nl - 1 : nl);
+        }
+        return end;
     }
 
     // The text between nodes in [from, to), without what left it.
@@ -486,6 +505,7 @@ private:
             return;
         }
         if (!allBlank(std::string_view(m_out).substr(start))) {
+            m_nodeEnd = m_out.find_last_not_of(" \t\r\n") + 1;
             m_lastWasText = false;
             m_blanksAt = npos;
         } else {
@@ -565,7 +585,8 @@ private:
     // were moved into e). Returns the first child that does not belong.
     xmlNodePtr Region(xmlNodePtr e, std::size_t from, std::size_t to, const xmlNode* ghost,
                       xmlNodePtr child, Layout& layout) {
-        const bool outerMixed = m_mixed, outerCopy = m_inCopy;
+        const bool outerMixed = m_mixed, outerCopy = m_inCopy, outerPreserve = m_preserve;
+        m_preserve = preserveSpaceAt(e);
         // A copy's children are copies of the original's: they stand where those did.
         m_inCopy = hasMark(e, kMarkCopy);
         m_mixed = HoldsText(ghost != nullptr ? child : e->children, from, to, ghost != nullptr);
@@ -617,6 +638,7 @@ private:
         Gap(cursor, to);
         m_mixed = outerMixed;
         m_inCopy = outerCopy;
+        m_preserve = outerPreserve;
         return child;
     }
 
@@ -911,8 +933,11 @@ private:
     bool m_lastWasText = false;
     std::size_t m_blanksAt = npos;  // where blanks between nodes start at the output's end
     bool m_blanksDroppable = false;
-    bool m_mixed = false;   // the content being written held text
-    bool m_inCopy = false;  // it is a copy's
+    bool m_mixed = false;     // the content being written held text
+    bool m_inCopy = false;    // it is a copy's
+    bool m_preserve = false;  // xml:space="preserve" is in force there
+    std::size_t m_nodeEnd =
+        0;  // where what the output ends with that is not blanks between nodes ends
 };
 
 bool changedAnywhere(const xmlNode* root, const DocState& state) {
