@@ -621,11 +621,12 @@ private:
                 span->end <= to) {
                 // A copy just before its original: written as it, after the
                 // same blanks as the original.
+                const std::size_t gapFrom = cursor;  // blanks of a text before are its own
                 Gap(cursor, span->begin);
                 cursor = span->begin;
                 Element(child, *span);
                 std::size_t blanks = span->begin;
-                while (blanks > from && isBlankChar(m_text[blanks - 1])) {
+                while (blanks > gapFrom && isBlankChar(m_text[blanks - 1])) {
                     --blanks;
                 }
                 Gap(blanks, span->begin);
