@@ -156,6 +156,7 @@ const Step kSteps[] = {
     {"Delete Attribute", TreeCommand::DeleteAttribute, "attribute", "date", nullptr, nullptr, true},
     {"Add Child Element", TreeCommand::AddChildElement, "element", "order", "extra", "x", true},
     {"Add Text Node", TreeCommand::AddTextNode, "element", "extra", nullptr, "more", true},
+    {"Rename Element, one", TreeCommand::RenameElement, "element", "order", "sale", nullptr, false},
     {"Rename Element", TreeCommand::RenameElement, "element", "order", "purchase", nullptr, true},
     {"Element To Attribute", TreeCommand::ElementToAttribute, "element", "extra", nullptr, nullptr,
      true},

@@ -851,6 +851,18 @@ XmlNode XmlNode::setAttributeNode(XmlNode attr) {
     return attributes().setNamedItem(attr);
 }
 
+std::vector<XmlNode> XmlNode::namespaceDeclarations() const {
+    std::vector<XmlNode> out;
+    if (m_ptr == nullptr || isNamespaceDecl() || asNode(m_ptr)->type != XML_ELEMENT_NODE) {
+        return out;
+    }
+    xmlNodePtr el = asNode(m_ptr);
+    for (xmlNsPtr ns = el->nsDef; ns != nullptr; ns = ns->next) {
+        out.push_back(XmlNode(ns, el, m_doc));
+    }
+    return out;
+}
+
 std::string XmlNode::lookupNamespaceURI(std::string_view prefix) const {
     if (m_ptr == nullptr || isNamespaceDecl()) {
         return {};

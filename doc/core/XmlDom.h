@@ -113,6 +113,9 @@ public:
     std::string getAttribute(std::string_view name) const;
     void setAttribute(std::string_view name, std::string_view value);
     XmlNode setAttributeNode(XmlNode attr);
+    // The namespace declarations among the attributes (none without a look
+    // at the others).
+    std::vector<XmlNode> namespaceDeclarations() const;
     // The namespace the prefix ("" for the default) stands for in this
     // element's scope; "" when none.
     std::string lookupNamespaceURI(std::string_view prefix) const;

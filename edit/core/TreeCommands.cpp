@@ -97,12 +97,10 @@ bool Rename(XmlNode element, const std::string& newName) {
         // The DTD gave its declarations to the old name only: written out,
         // they keep everything below in its namespace (one that says what
         // the parent's scope says already needs no writing).
-        XmlNamedNodeMap attributes = element.attributes();
         XmlNode parent = element.parentNode();
-        for (std::size_t i = 0; i < attributes.length(); ++i) {
-            XmlNode attribute = attributes.item(i);
+        for (XmlNode attribute : element.namespaceDeclarations()) {
             std::string name = attribute.nodeName();
-            if (!attribute.specified() && (name == "xmlns" || name.starts_with("xmlns:"))) {
+            if (!attribute.specified()) {
                 std::string_view prefix = name == "xmlns" ? "" : std::string_view(name).substr(6);
                 if (parent.lookupNamespaceURI(prefix) != attribute.value()) {
                     attribute.setValue(attribute.value());
