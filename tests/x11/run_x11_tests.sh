@@ -288,7 +288,6 @@ if start_editor "$follow"; then
 			sleep 0.2
 			xdotool type Y
 			xdotool key ctrl+s
-			# (the command writes the document anew: its blank text goes)
 			if wait_for 3 grep -q 'Y<w>long</w>' "$follow"; then
 				pass "the caret's item takes the Menu key; after the command the caret is at it"
 			else
@@ -306,7 +305,52 @@ else
 	fail "the follow document did not open"
 fi
 
-# 6. The line numbers of a long document: its last line, 300,000.
+# 6. A file this machine installed (dpkg's PolicyKit action), one element
+#    renamed through the caret, the Menu key and the dialog, saved: the diff
+#    against the original is the two renamed tags and nothing else.
+policy=/usr/share/polkit-1/actions/org.dpkg.pkexec.update-alternatives.policy
+if [[ -f $policy ]]; then
+	copy=$work/alternatives.policy
+	cp "$policy" "$copy"
+	if start_editor "$copy"; then
+		# Its DTD knows no other name: validation off, through the menu.
+		xdotool key alt+x v n
+		sleep 0.3
+		xdotool key ctrl+Home Down Down Down Down Down Down Right Right Right Right # in <action
+		sleep 0.3
+		xdotool key F6
+		sleep 0.2
+		xdotool key Menu
+		if wait_for 3 has_window Quorrel; then
+			xdotool key Down Down Down Down Return
+			if wait_for 3 has_window "Change Element Name (Rename Element)"; then
+				xdotool type task
+				xdotool key Return
+				wait_for 3 has_no_window "Change Element Name (Rename Element)"
+				sleep 0.3
+				shot "$shots/rename-keeps-the-text.png"
+				xdotool key ctrl+s
+				expected=$(diff <(sed 's/<action id=/<task id=/; s|</action>|</task>|' "$policy") "$copy")
+				changed=$(diff "$policy" "$copy" | grep -c '^[<>]')
+				if wait_for 3 sh -c "! cmp -s '$policy' '$copy'" && [[ -z $expected && $changed == 4 ]]; then
+					pass "a rename in a file of this machine changes its two tags and nothing else"
+				else
+					fail "rename in $policy: diff is $(diff "$policy" "$copy" | head -20 | tr '\n' '|')"
+				fi
+			else
+				fail "rename in the policy file: no dialog (open: $(titles | tr '\n' '|'))"
+				xdotool key Escape Escape
+			fi
+		else
+			fail "the Menu key on the policy file's action opened no menu"
+		fi
+		stop_editor
+	else
+		fail "the policy file did not open"
+	fi
+fi
+
+# 7. The line numbers of a long document: its last line, 300,000.
 if [[ -n "$shots" ]]; then
 	long=$work/long.xml
 	{
