@@ -235,6 +235,9 @@ public:
     // references and the blanks between the nodes; what changed is written
     // in the layout of its neighbours. Any other text: as xml().
     std::string xml(std::string_view parsedText) const;
+    // Whether the document was parsed from this very text (its nodes know
+    // where they stand in it).
+    bool parsedFrom(std::string_view text) const;
     // Format Document: parsedText indented anew, each child of element
     // content on a line of its own, indent deeper than its parent; mixed
     // content, preserved space, start tags, comments and references as

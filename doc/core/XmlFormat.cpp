@@ -209,8 +209,7 @@ std::string DocumentIndent(std::string_view text) {
 std::optional<std::string> XmlDocument::formatted(std::string_view parsedText,
                                                   std::string_view indent) const {
     const DocState& state = *m_state;
-    if (state.doc == nullptr || state.sourceHash == 0 || parsedText.size() != state.sourceBytes ||
-        hashText(parsedText) != state.sourceHash) {
+    if (!parsedFrom(parsedText)) {
         return std::nullopt;
     }
     xmlNodePtr root = xmlDocGetRootElement(state.doc);

@@ -949,10 +949,15 @@ bool changedAnywhere(const xmlNode* root, const DocState& state) {
 
 }  // namespace detail
 
+bool XmlDocument::parsedFrom(std::string_view text) const {
+    const detail::DocState& state = *m_state;
+    return state.doc != nullptr && state.sourceHash != 0 && text.size() == state.sourceBytes &&
+           detail::hashText(text) == state.sourceHash;
+}
+
 std::string XmlDocument::xml(std::string_view parsedText) const {
     const detail::DocState& state = *m_state;
-    if (state.doc == nullptr || state.sourceHash == 0 || parsedText.size() != state.sourceBytes ||
-        detail::hashText(parsedText) != state.sourceHash) {
+    if (!parsedFrom(parsedText)) {
         return xml();
     }
     xmlNodePtr root = xmlDocGetRootElement(state.doc);

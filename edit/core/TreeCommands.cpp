@@ -541,8 +541,11 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
                                      const CommandInputs& inputs, ResultFor wanted) {
     TreeCommandResult stopped;
     stopped.dom = std::move(dom);  // untouched
-    if (!stopped.dom || stopped.dom->hollow()) {
-        // The parse kept nothing (its nodes went into the tree's items): read the text whole.
+    if (!stopped.dom || stopped.dom->hollow() ||
+        (!doc.m_strText.empty() && !stopped.dom->parsedFrom(doc.m_strText))) {
+        // The parse kept nothing (its nodes went into the tree's items), or
+        // the DOM was not read from the text (a document from a URL is its
+        // DOM written out): read the text whole, so that it is kept.
         DisposeOf(std::move(stopped.dom));
         stopped.dom = std::make_unique<XmlDocument>();
         if (!doc.m_strText.empty()) {

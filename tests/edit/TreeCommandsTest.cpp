@@ -554,3 +554,29 @@ TEST(TreeCommands, OnAHollowDomAsOnAWholeOne) {
         EXPECT_EQ(hollow.sink.messages, whole.sink.messages);
     }
 }
+
+TEST(TreeCommands, ATextWrittenFromTheDomIsKeptFromThenOn) {
+    // A document from a URL opens as its DOM written out; a command then
+    // changes that text only where it changes the DOM.
+    CollectingSink sink;
+    CDoc doc(sink);
+    doc.OnValidateNo();
+    auto dom = std::make_unique<XmlDocument>();
+    ASSERT_TRUE(dom->loadBytes("<r><a x='1'><b>t</b></a><c/></r>"));
+    doc.m_strText = dom->xml();
+    ASSERT_EQ(doc.m_strText, "<r>\n\t<a x=\"1\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
+    doc.SetDom(std::move(dom));
+    CTreeItems items;
+    BuildTreeFromDom(doc, items);
+    const CTreeItem* a = &items.GetRootItem()->children()[0];
+    ASSERT_EQ(RunTreeCommand(doc, items, CurrentItemOf(a), TC::AddAttribute,
+                             {.name = "y", .value = "2"}, sink),
+              CommandOutcome::Done);
+    EXPECT_EQ(doc.m_strText, "<r>\n\t<a x=\"1\" y=\"2\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
+    const CTreeItem* c = &items.GetRootItem()->children()[1];
+    ASSERT_EQ(RunTreeCommand(doc, items, CurrentItemOf(c), TC::AddChildElement,
+                             {.name = "d", .value = "v"}, sink),
+              CommandOutcome::Done);
+    EXPECT_EQ(doc.m_strText,
+              "<r>\n\t<a x=\"1\" y=\"2\">\n\t\t<b>t</b>\n\t</a>\n\t<c><d>v</d></c>\n</r>\n");
+}
