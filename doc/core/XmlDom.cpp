@@ -1015,6 +1015,11 @@ XmlNode XmlNamedNodeMap::setNamedItem(XmlNode attr) {
     state.orphans.erase(reinterpret_cast<xmlNodePtr>(a));
     if (replaced != nullptr) {
         state.orphans.insert(reinterpret_cast<xmlNodePtr>(replaced));
+        if (detail::hasMark(replaced, detail::kMarkPlaced)) {
+            // It takes the place of the one of its name, in the text too.
+            detail::setSourceOffset(a, detail::spanBegin(replaced));
+            detail::setMark(a, detail::kMarkChanged);
+        }
     }
     return existing;
 }
