@@ -155,6 +155,29 @@ shot() {
 	fi
 }
 
+# From the source pane: F6 to the tree, whose current item is the caret's,
+# the Menu key, Rename Element, NAME typed, OK. Fails saying what went wrong.
+rename_caret_item() {
+	local name=$1 title="Change Element Name (Rename Element)"
+	xdotool key F6
+	sleep 0.2
+	xdotool key Menu
+	if ! wait_for 3 has_window Quorrel; then
+		echo "the Menu key opened no menu"
+		return 1
+	fi
+	xdotool key Down Down Down Down Return
+	if ! wait_for 3 has_window "$title"; then
+		echo "no Rename Element dialog (open: $(titles | tr '\n' '|'))"
+		xdotool key Escape Escape
+		return 1
+	fi
+	xdotool type "$name"
+	xdotool key Return
+	wait_for 3 has_no_window "$title"
+	sleep 0.3
+}
+
 # --- The document the tree tests use: r holds e (attribute x, text t,
 # element f) and s (text, element g).
 doc=$work/doc.xml
@@ -274,31 +297,18 @@ if start_editor "$follow"; then
 	sleep 0.3
 	xdotool key F6 ctrl+Home Down Down # to line 3, at <s
 	sleep 0.3
-	xdotool key F6
-	sleep 0.2
-	xdotool key Menu
-	if wait_for 3 has_window Quorrel; then
-		xdotool key Down Down Down Down Return
-		if wait_for 3 has_window "Change Element Name (Rename Element)"; then
-			xdotool type w
-			xdotool key Return
-			wait_for 3 has_no_window "Change Element Name (Rename Element)"
-			sleep 0.3
-			xdotool key F6
-			sleep 0.2
-			xdotool type Y
-			xdotool key ctrl+s
-			if wait_for 3 grep -q 'Y<w>long</w>' "$follow"; then
-				pass "the caret's item takes the Menu key; after the command the caret is at it"
-			else
-				fail "after renaming the caret's item and typing Y: $(tr '\n' '|' <"$follow")"
-			fi
+	if why=$(rename_caret_item w); then
+		xdotool key F6
+		sleep 0.2
+		xdotool type Y
+		xdotool key ctrl+s
+		if wait_for 3 grep -q 'Y<w>long</w>' "$follow"; then
+			pass "the caret's item takes the Menu key; after the command the caret is at it"
 		else
-			fail "the caret's item: no Rename Element dialog (open: $(titles | tr '\n' '|'))"
-			xdotool key Escape Escape
+			fail "after renaming the caret's item and typing Y: $(tr '\n' '|' <"$follow")"
 		fi
 	else
-		fail "the Menu key after moving the caret opened no menu"
+		fail "the caret's item: $why"
 	fi
 	stop_editor
 else
@@ -318,31 +328,18 @@ if [[ -f $policy ]]; then
 		sleep 0.3
 		xdotool key ctrl+Home Down Down Down Down Down Down Right Right Right Right # in <action
 		sleep 0.3
-		xdotool key F6
-		sleep 0.2
-		xdotool key Menu
-		if wait_for 3 has_window Quorrel; then
-			xdotool key Down Down Down Down Return
-			if wait_for 3 has_window "Change Element Name (Rename Element)"; then
-				xdotool type task
-				xdotool key Return
-				wait_for 3 has_no_window "Change Element Name (Rename Element)"
-				sleep 0.3
-				shot "$shots/rename-keeps-the-text.png"
-				xdotool key ctrl+s
-				expected=$(diff <(sed 's/<action id=/<task id=/; s|</action>|</task>|' "$policy") "$copy")
-				changed=$(diff "$policy" "$copy" | grep -c '^[<>]')
-				if wait_for 3 sh -c "! cmp -s '$policy' '$copy'" && [[ -z $expected && $changed == 4 ]]; then
-					pass "a rename in a file of this machine changes its two tags and nothing else"
-				else
-					fail "rename in $policy: diff is $(diff "$policy" "$copy" | head -20 | tr '\n' '|')"
-				fi
+		if why=$(rename_caret_item task); then
+			shot "$shots/rename-keeps-the-text.png"
+			xdotool key ctrl+s
+			expected=$(diff <(sed 's/<action id=/<task id=/; s|</action>|</task>|' "$policy") "$copy")
+			changed=$(diff "$policy" "$copy" | grep -c '^[<>]')
+			if wait_for 3 sh -c "! cmp -s '$policy' '$copy'" && [[ -z $expected && $changed == 4 ]]; then
+				pass "a rename in a file of this machine changes its two tags and nothing else"
 			else
-				fail "rename in the policy file: no dialog (open: $(titles | tr '\n' '|'))"
-				xdotool key Escape Escape
+				fail "rename in $policy: diff is $(diff "$policy" "$copy" | head -20 | tr '\n' '|')"
 			fi
 		else
-			fail "the Menu key on the policy file's action opened no menu"
+			fail "rename in the policy file: $why"
 		fi
 		stop_editor
 	else
