@@ -737,8 +737,10 @@ private:
                 Layout& layout) {
         switch (child->type) {
             case XML_ELEMENT_NODE: {
+                // Moved out of elements taken out (libxml2 declares a namespace
+                // the DTD gives again on the outermost of them only).
                 std::vector<const xmlNs*> extra;
-                if (ghost != nullptr && ghost->nsDef != nullptr) {
+                if (ghost != nullptr) {
                     extra = missingDeclarations(child, scopeAt(e));
                 }
                 Element(child, span, extra);
