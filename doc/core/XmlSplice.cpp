@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_map>
 
 #include "doc/core/XmlDom.h"
 #include "doc/core/XmlDomInternal.h"
@@ -156,21 +157,6 @@ bool writesNothing(const xmlNode* child) {
         }
     }
     return true;
-}
-
-// The namespaces in force inside the element.
-NamespaceScope scopeAt(const xmlNode* element) {
-    std::vector<const xmlNode*> chain;
-    for (const xmlNode* p = element; p != nullptr && p->type == XML_ELEMENT_NODE; p = p->parent) {
-        chain.push_back(p);
-    }
-    NamespaceScope scope;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        for (const xmlNs* ns = (*it)->nsDef; ns != nullptr; ns = ns->next) {
-            scope.Bind(ns);
-        }
-    }
-    return scope;
 }
 
 bool preserveSpaceAt(const xmlNode* element) {
@@ -349,6 +335,9 @@ public:
         const std::string name = qualifiedName(e->ns, e->name);
         if (hasMark(e, kMarkChanged) || !extra.empty()) {
             StartTagAnew(e, *tag, name, extra);
+            if (!extra.empty()) {
+                m_declared[e] = extra;  // in force for what is written inside
+            }
         } else {
             Markup(m_text.substr(span.begin, tag->tail - span.begin));
         }
@@ -741,7 +730,7 @@ private:
                 // the DTD gives again on the outermost of them only).
                 std::vector<const xmlNs*> extra;
                 if (ghost != nullptr) {
-                    extra = missingDeclarations(child, scopeAt(e));
+                    extra = missingDeclarations(child, ScopeAt(e));
                 }
                 Element(child, span, extra);
                 if (std::optional<std::string> indent = IndentOf(span.begin)) {
@@ -765,6 +754,28 @@ private:
         }
     }
 
+    // The namespaces in force inside the element: its and its ancestors'
+    // declarations, with those written on moved elements.
+    NamespaceScope ScopeAt(const xmlNode* element) const {
+        std::vector<const xmlNode*> chain;
+        for (const xmlNode* p = element; p != nullptr && p->type == XML_ELEMENT_NODE;
+             p = p->parent) {
+            chain.push_back(p);
+        }
+        NamespaceScope scope;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            for (const xmlNs* ns = (*it)->nsDef; ns != nullptr; ns = ns->next) {
+                scope.Bind(ns);
+            }
+            if (auto declared = m_declared.find(*it); declared != m_declared.end()) {
+                for (const xmlNs* ns : declared->second) {
+                    scope.Bind(ns);
+                }
+            }
+        }
+        return scope;
+    }
+
     // A node that is not where the text had it: a copy, a node moved here, or a new one.
     void Inserted(xmlNodePtr e, xmlNodePtr child, std::size_t from, std::size_t to,
                   Layout& layout) {
@@ -780,7 +791,7 @@ private:
         if (!span || hasMark(child, kMarkFromEntity)) {
             Fresh(child);
         } else if (child->type == XML_ELEMENT_NODE && hasMark(child, kMarkMoved)) {
-            Element(child, *span, missingDeclarations(child, scopeAt(e)));
+            Element(child, *span, missingDeclarations(child, ScopeAt(e)));
         } else if (child->type == XML_ELEMENT_NODE) {
             Element(child, *span);
         } else if (changed(child)) {
@@ -809,7 +820,7 @@ private:
         std::string written;
         Writer w(written);
         if (n->type == XML_ELEMENT_NODE) {
-            NamespaceScope scope = scopeAt(n->parent);
+            NamespaceScope scope = ScopeAt(n->parent);
             writeElement(w, n, 0, scope, true);
         } else {
             writeLeaf(w, n);
@@ -933,6 +944,8 @@ private:
     const DocState& m_state;
     std::string& m_out;
     std::vector<Removal> m_cuts;
+    // Declarations written on elements that had to have them where they moved.
+    std::unordered_map<const xmlNode*, std::vector<const xmlNs*>> m_declared;
     bool m_lastWasText = false;
     std::size_t m_blanksAt = npos;  // where blanks between nodes start at the output's end
     bool m_blanksDroppable = false;
