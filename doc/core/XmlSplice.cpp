@@ -842,9 +842,6 @@ private:
             appendAttributeValue(out, ns->href ? str(ns->href) : "", quote);
             out += quote;
         };
-        for (const xmlNs* ns : extra) {
-            declare(ns);
-        }
         // What the tag holds now, by where it was written.
         struct Held {
             std::size_t at;
@@ -859,7 +856,40 @@ private:
         for (const xmlAttr* a = e->properties; a != nullptr; a = a->next) {
             held.push_back({hasMark(a, kMarkPlaced) ? spanBegin(a) : npos, nullptr, a});
         }
-        for (const StartTag::Attribute& written : tag.attributes) {
+        // Declarations a moved element needs go after its own, as the DOM
+        // would list them: after the last written, else the name.
+        auto placedAt = [&](std::size_t at) {
+            return std::find_if(held.begin(), held.end(),
+                                [&](const Held& h) { return h.at == at; });
+        };
+        std::size_t lastDeclaration = npos;
+        bool newDeclarations = false;
+        for (std::size_t i = 0; i < tag.attributes.size(); ++i) {
+            auto found = placedAt(tag.attributes[i].name);
+            if (found != held.end() && found->ns != nullptr) {
+                lastDeclaration = i;
+            }
+        }
+        for (const Held& h : held) {
+            if (h.ns != nullptr && !hasMark(h.ns, kMarkDefaulted) &&
+                std::none_of(tag.attributes.begin(), tag.attributes.end(),
+                             [&](const StartTag::Attribute& a) { return a.name == h.at; })) {
+                newDeclarations = true;
+            }
+        }
+        auto declareExtra = [&] {
+            for (const xmlNs* ns : extra) {
+                declare(ns);
+            }
+        };
+        if (lastDeclaration == npos && !newDeclarations) {
+            declareExtra();
+        }
+        for (std::size_t i = 0; i < tag.attributes.size(); ++i) {
+            const StartTag::Attribute& written = tag.attributes[i];
+            if (i == lastDeclaration + 1 && lastDeclaration != npos && !newDeclarations) {
+                declareExtra();
+            }
             auto found = std::find_if(held.begin(), held.end(), [&](const Held& h) {
                 return !h.written && h.at == written.name;
             });
@@ -881,13 +911,26 @@ private:
                                  q);
             out += q;
         }
+        if (lastDeclaration != npos && lastDeclaration + 1 == tag.attributes.size() &&
+            !newDeclarations) {
+            declareExtra();
+        }
         // New ones after the last, one blank before each.
+        for (const Held& h : held) {
+            if (h.written || h.ns == nullptr || hasMark(h.ns, kMarkDefaulted)) {
+                continue;
+            }
+            declare(h.ns);
+        }
+        if (newDeclarations) {
+            declareExtra();
+        }
         for (const Held& h : held) {
             if (h.written) {
                 continue;
             }
-            if (h.ns != nullptr && !hasMark(h.ns, kMarkDefaulted)) {
-                declare(h.ns);
+            if (h.ns != nullptr) {
+                continue;  // written above
             } else if (h.attr != nullptr && !hasMark(h.attr, kMarkDefaulted)) {
                 out += ' ';
                 out += qualifiedName(h.attr->ns, h.attr->name);
