@@ -87,17 +87,23 @@ std::string Describe(const CTreeItems& items, std::vector<const CTreeItem*>* ord
 
 // The same with the labels' blanks left out: the text keeps blanks of mixed
 // content that the DOM leaves out, so a text may read with more of them.
+// Namespace declarations are left out: where one is written is the writer's
+// choice (the names' namespaces are checked on their own).
 std::string DescribeWithoutBlanks(const CTreeItems& items) {
     std::string out;
     VisitItems(items, [&](const CTreeItem& item, int depth) {
-        out.append(std::size_t(depth) * 2, ' ');
-        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " ";
+        std::string label;
         for (char c : item.label()) {
             if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
-                out += c;
+                label += c;
             }
         }
-        out += '\n';
+        if (label.starts_with("xmlns=") || label.starts_with("xmlns:")) {
+            return;
+        }
+        out.append(std::size_t(depth) * 2, ' ');
+        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " ";
+        out += label + '\n';
     });
     return out;
 }

@@ -172,29 +172,31 @@ bool preserveSpaceAt(const xmlNode* element) {
 const xmlNs kNoNamespace{nullptr, XML_NAMESPACE_DECL, BAD_CAST "", nullptr, nullptr, nullptr};
 
 // The declarations a node moved out of its element needs where it stands
-// now, so that every name in it keeps its namespace.
-std::vector<const xmlNs*> missingDeclarations(xmlNodePtr moved, const NamespaceScope& outer) {
-    std::vector<const xmlNs*> needed;
-    auto require = [&](const xmlNs* ns) {
-        std::string_view prefix = ns->prefix ? str(ns->prefix) : "";
-        for (const xmlNs* n : needed) {
-            if ((n->prefix ? str(n->prefix) : "") == prefix) {
+// now, so that every name in it keeps its namespace: written on the node, a
+// declaration reaches all that stands in it, so the names that rely on the
+// scope outside must all want the same of each prefix. Nullopt when they do
+// not (the node is then written anew, declaring where each name needs it).
+std::optional<std::vector<const xmlNs*>> missingDeclarations(xmlNodePtr moved,
+                                                             const NamespaceScope& outer) {
+    struct Want {
+        std::string prefix;
+        const xmlNs* ns;  // what the names want it to stand for (kNoNamespace: none)
+    };
+    std::vector<Want> wants;
+    bool conflict = false;
+    auto want = [&](const xmlChar* prefix, const xmlNs* ns) {
+        std::string_view p = prefix ? str(prefix) : "";
+        std::string_view href = ns->href ? str(ns->href) : "";
+        for (const Want& w : wants) {
+            if (w.prefix == p) {
+                conflict = conflict || (w.ns->href ? str(w.ns->href) : "") != href;
                 return;
             }
         }
-        needed.push_back(ns);
+        wants.push_back({std::string(p), ns});
     };
     NamespaceScope local;
     std::vector<std::size_t> marks;
-    auto check = [&](const xmlNs* ns) {
-        if (ns == nullptr || ns->href == nullptr ||
-            (ns->prefix != nullptr && xmlStrEqual(ns->prefix, BAD_CAST "xml"))) {
-            return;
-        }
-        if (!local.IsBound(ns) && !outer.IsBound(ns)) {
-            require(ns);
-        }
-    };
     walkTree(
         moved,
         [&](xmlNodePtr n) {
@@ -206,16 +208,18 @@ std::vector<const xmlNs*> missingDeclarations(xmlNodePtr moved, const NamespaceS
                 local.Bind(ns);
             }
             if (n->ns != nullptr) {
-                check(n->ns);
-            } else if (hasMark(n, kMarkParsed) && local.Lookup(nullptr) == nullptr) {
-                const xmlChar* outerDefault = outer.Lookup(nullptr);
-                if (outerDefault != nullptr && outerDefault[0] != 0) {
-                    require(&kNoNamespace);
+                if (local.Lookup(n->ns->prefix) == nullptr &&
+                    !(n->ns->prefix != nullptr && xmlStrEqual(n->ns->prefix, BAD_CAST "xml"))) {
+                    want(n->ns->prefix, n->ns);
                 }
+            } else if (hasMark(n, kMarkParsed) && local.Lookup(nullptr) == nullptr) {
+                want(nullptr, &kNoNamespace);  // a made one takes the default where it stands
             }
             for (const xmlAttr* a = n->properties; a != nullptr; a = a->next) {
-                if (a->ns != nullptr && a->ns->prefix != nullptr) {
-                    check(a->ns);
+                if (a->ns != nullptr && a->ns->prefix != nullptr &&
+                    !xmlStrEqual(a->ns->prefix, BAD_CAST "xml") &&
+                    local.Lookup(a->ns->prefix) == nullptr) {
+                    want(a->ns->prefix, a->ns);
                 }
             }
             return true;
@@ -226,6 +230,18 @@ std::vector<const xmlNs*> missingDeclarations(xmlNodePtr moved, const NamespaceS
                 marks.pop_back();
             }
         });
+    if (conflict) {
+        return std::nullopt;
+    }
+    std::vector<const xmlNs*> needed;
+    for (const Want& w : wants) {
+        const xmlChar* bound = outer.Lookup(w.prefix.empty() ? nullptr : BAD_CAST w.prefix.c_str());
+        std::string_view now = bound ? str(bound) : "";
+        std::string_view wanted = w.ns->href ? str(w.ns->href) : "";
+        if (now != wanted) {
+            needed.push_back(w.ns);
+        }
+    }
     return needed;
 }
 
@@ -728,11 +744,17 @@ private:
             case XML_ELEMENT_NODE: {
                 // Moved out of elements taken out (libxml2 declares a namespace
                 // the DTD gives again on the outermost of them only).
-                std::vector<const xmlNs*> extra;
+                std::optional<std::vector<const xmlNs*>> extra;
                 if (ghost != nullptr) {
                     extra = missingDeclarations(child, ScopeAt(e));
                 }
-                Element(child, span, extra);
+                if (extra) {
+                    Element(child, span, *extra);
+                } else if (ghost != nullptr) {
+                    Fresh(child);
+                } else {
+                    Element(child, span);
+                }
                 if (std::optional<std::string> indent = IndentOf(span.begin)) {
                     layout.indent = *indent;
                 }
@@ -791,7 +813,12 @@ private:
         if (!span || hasMark(child, kMarkFromEntity)) {
             Fresh(child);
         } else if (child->type == XML_ELEMENT_NODE && hasMark(child, kMarkMoved)) {
-            Element(child, *span, missingDeclarations(child, ScopeAt(e)));
+            if (std::optional<std::vector<const xmlNs*>> extra =
+                    missingDeclarations(child, ScopeAt(e))) {
+                Element(child, *span, *extra);
+            } else {
+                Fresh(child);
+            }
         } else if (child->type == XML_ELEMENT_NODE) {
             Element(child, *span);
         } else if (changed(child)) {
