@@ -203,9 +203,9 @@ void LoopbackHttpServer::Answer(UniqueFd client) {
     // "GET /path?query HTTP/1.1"
     std::size_t start = request.find(' ');
     std::size_t end = start == std::string::npos ? start : request.find(' ', start + 1);
-    std::string path = end == std::string::npos ? "/" : request.substr(start + 1, end - start - 1);
-    path = path.substr(0, path.find('?'));
-    Reply reply = ReplyFor(path);
+    std::string target =
+        end == std::string::npos ? "/" : request.substr(start + 1, end - start - 1);
+    Reply reply = ReplyFor(target);
     Send(client.get(), reply);
     if (reply.holdOpen) {
         std::lock_guard lock(m_mutex);
@@ -236,9 +236,10 @@ void LoopbackHttpServer::Send(int fd, const Reply& reply) {
     SendAll(fd, "0\r\n\r\n");
 }
 
-LoopbackHttpServer::Reply LoopbackHttpServer::ReplyFor(const std::string& path) {
+LoopbackHttpServer::Reply LoopbackHttpServer::ReplyFor(const std::string& target) {
     std::lock_guard lock(m_mutex);
-    m_requests.push_back(path);
+    m_requests.push_back(target);
+    const std::string path = target.substr(0, target.find('?'));
     if (auto it = m_routes.find(path); it != m_routes.end()) {
         return it->second;
     }

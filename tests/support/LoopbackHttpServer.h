@@ -65,7 +65,8 @@ public:
                       std::vector<std::pair<std::string, std::string>> headers = {});
     // Paths without a route are files under folder (404 when missing).
     void ServeFolder(const std::string& folder);
-    // The request paths served or refused so far, in order.
+    // The request targets (path and query, or the whole URL when asked as
+    // a proxy) served or refused so far, in order.
     std::vector<std::string> Requests() const;
     // Connections accepted so far (silent mode holds them open).
     int Connections() const;
@@ -81,7 +82,7 @@ private:
     void Run();
     void Answer(UniqueFd client);
     static void Send(int fd, const Reply& reply);
-    Reply ReplyFor(const std::string& path);
+    Reply ReplyFor(const std::string& target);
 
     Mode m_mode;
     UniqueFd m_listen;

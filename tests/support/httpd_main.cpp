@@ -2,7 +2,7 @@
 //   quorrel-test-httpd FOLDER [--redirect FROM TO]...   serves FOLDER
 //   quorrel-test-httpd --silent                         accepts and never answers
 // Prints the port on the first line of standard output, then serves until
-// SIGTERM or SIGINT.
+// SIGTERM or SIGINT, and then prints the request targets it saw, one a line.
 #include <signal.h>
 
 #include <cstdio>
@@ -42,6 +42,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         int signal = 0;
         sigwait(&stop, &signal);
+        for (const std::string& target : server.Requests()) {
+            std::printf("%s\n", target.c_str());
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
         return 1;
