@@ -18,6 +18,7 @@
 #include "doc/core/FileCodec.h"
 #include "doc/core/ParseHooks.h"
 #include "doc/core/ParseLimits.h"
+#include "doc/core/XmlCatalogs.h"
 #include "doc/core/XmlDom.h"
 #include "doc/core/XmlDomInternal.h"
 
@@ -208,10 +209,20 @@ std::string escapedPath(const std::string& path) {
     return out;
 }
 
+bool catalogsAllow(const std::string& path) {
+    // The catalogs' own errors are not the document's.
+    ParseSession* session = t_session;
+    t_session = nullptr;
+    bool allowed = CatalogsAllowLocalFile(path);
+    t_session = session;
+    return allowed;
+}
+
 xmlParserInputPtr loadFromFile(std::string path, const Resource& resource, xmlParserCtxtPtr ctxt) {
     const LoadOptions* options = t_session ? t_session->options : nullptr;
     // What the system's catalogs name are the system's DTDs: a document from
-    // a URL may read those, and nothing else of this machine.
+    // a URL may read those, and nothing else of this machine (checked below
+    // on the file actually read).
     if (options != nullptr && options->fetcher && !resource.viaCatalog) {
         return refuse(ctxt, resource,
                       "Not loading '" + path + "': a document from a URL cannot read local files");
@@ -224,6 +235,12 @@ xmlParserInputPtr loadFromFile(std::string path, const Resource& resource, xmlPa
                           "Cannot load '" + unescaped + "': " + std::strerror(errno));
         }
         path = unescaped;
+    }
+    if (options != nullptr && options->fetcher && !catalogsAllow(path)) {
+        // Mapped here, but by no entry that names this file, and by no
+        // rewrite that keeps it in the folder it maps to.
+        return refuse(ctxt, resource,
+                      "Not loading '" + path + "': a document from a URL cannot read local files");
     }
     if (S_ISDIR(st.st_mode)) {
         return refuse(ctxt, resource, "Cannot load '" + path + "': it is a directory");
@@ -269,7 +286,10 @@ xmlParserInputPtr entityLoader(const char* url, const char* publicId, xmlParserC
     Resource resource;
     resource.named = url != nullptr ? url : "";
     resource.location = resource.named;
-    if (auto mapped = resolveInCatalogs(publicId, url)) {
+    // Asked with dot segments resolved, so that a rewrite's prefix matches
+    // only names that stay under it.
+    std::string normalised = NormalisedIdentifier(resource.named);
+    if (auto mapped = resolveInCatalogs(publicId, url ? normalised.c_str() : nullptr)) {
         resource.viaCatalog = *mapped != resource.location;
         resource.location = *mapped;
         if (resource.named.empty() && publicId != nullptr) {
