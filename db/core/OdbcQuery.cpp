@@ -74,6 +74,9 @@ void OdbcHandle::Reset() {
             break;
         case Kind::Connection:
             if (m_connected) {
+                // Whatever the statements did goes; a driver also refuses to
+                // disconnect while a transaction is open.
+                SQLEndTran(SQL_HANDLE_DBC, m_handle, SQL_ROLLBACK);
                 SQLDisconnect(m_handle);
             }
             SQLFreeConnect(m_handle);
@@ -113,11 +116,19 @@ OdbcReturn COdbcQuery::Connect(std::string_view dsn, std::string_view user,
     std::string d(dsn), u(user), p(password);
     rc = SQLConnect(m_hdbc.Get(), Sql(d), SQL_NTS, Sql(u), SQL_NTS, Sql(p), SQL_NTS);
     std::fill(p.begin(), p.end(), '\0');
-    if (SQL_SUCCEEDED(rc)) {
-        m_hdbc.SetConnected();
-        rc = SQLAllocStmt(m_hdbc.Get(), m_hstmt.Out());
+    if (!SQL_SUCCEEDED(rc)) {
+        return rc;
     }
-    return rc;
+    m_hdbc.SetConnected();
+    // A query must not change the data source, whatever follows its SELECT:
+    // read-only where the driver knows that, and always inside a transaction
+    // that is rolled back when the connection goes.
+    SQLSetConnectOption(m_hdbc.Get(), SQL_ACCESS_MODE, SQL_MODE_READ_ONLY);
+    rc = SQLSetConnectOption(m_hdbc.Get(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF);
+    if (!SQL_SUCCEEDED(rc)) {
+        return rc;  // no statement then: ExecDirect reports why
+    }
+    return SQLAllocStmt(m_hdbc.Get(), m_hstmt.Out());
 }
 
 OdbcReturn COdbcQuery::ExecDirect(std::string_view statement) {

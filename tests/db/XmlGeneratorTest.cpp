@@ -269,6 +269,33 @@ TEST_P(XmlGeneratorTest, CollectColumnNames) {
     EXPECT_TRUE(names.empty());
 }
 
+// The check for SELECT sees only the start: whatever follows it, or a
+// function it calls, must leave the data as it was.
+TEST_P(XmlGeneratorTest, AQueryChangesNothing) {
+    std::vector<std::string> writers{
+        "SELECT 1 AS one; DELETE FROM guarded",
+        "SELECT id FROM guarded; DELETE FROM guarded; SELECT 1 AS one"};
+    if (GetParam().server) {
+        writers.push_back("SELECT empty_guarded() AS n");
+    }
+    auto rows = [&] {
+        std::string text = Generate("SELECT id FROM guarded ORDER BY id", {"A"});
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = text.find("<row id=", at)) != std::string::npos; ++at) {
+            ++count;
+        }
+        return count;
+    };
+    ASSERT_EQ(rows(), 3u);
+    for (const std::string& query : writers) {
+        SCOPED_TRACE(query);
+        Generate(query, {});  // whether it yields rows or fails does not matter
+        std::vector<std::string> names;
+        Generator(query).CollectColumnNames(names, sink);
+        EXPECT_EQ(rows(), 3u);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Drivers, XmlGeneratorTest, test::kAllDataSources, test::DataSourceName);
 
 TEST(XmlGeneratorSourcesTest, AColumnWithoutANameStopsTheGeneration) {

@@ -16,3 +16,7 @@ CREATE TABLE empty_t (id integer, name text);
 CREATE TABLE odd ("unit price" numeric(10,2), "MixedCase" integer, "a:b" integer, "1st" integer,
   "padded  " integer, "_x0041_" integer, "Grüße" integer);
 INSERT INTO odd VALUES (12.5, 1, 2, 3, 4, 5, 6);
+-- Rows that a query must never change, and a function that would.
+CREATE TABLE guarded (id integer);
+INSERT INTO guarded VALUES (1), (2), (3);
+CREATE FUNCTION empty_guarded() RETURNS integer LANGUAGE sql AS 'DELETE FROM guarded; SELECT 0';

@@ -11,3 +11,6 @@ CREATE TABLE empty_t (id INTEGER, name TEXT);
 CREATE TABLE odd ("unit price" DECIMAL(10,2), "MixedCase" INTEGER, "a:b" INTEGER, "1st" INTEGER,
   "padded  " INTEGER, "_x0041_" INTEGER, "Grüße" INTEGER);
 INSERT INTO odd VALUES (12.5, 1, 2, 3, 4, 5, 6);
+-- Rows that a query must never change.
+CREATE TABLE guarded (id INTEGER);
+INSERT INTO guarded VALUES (1), (2), (3);
