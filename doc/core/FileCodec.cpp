@@ -1,7 +1,9 @@
 #include "doc/core/FileCodec.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <utility>
 
 namespace quorrel {
 
@@ -840,56 +843,289 @@ EncodeResult EncodeText(std::string_view text, const TextCodec& codec) {
     return result;
 }
 
-std::string WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                FileStamp* written) {
-    auto fail = [&](int err) { return "Cannot write '" + path + "': " + std::strerror(err); };
+namespace {
+
+// A descriptor closed when it goes.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f = -1) : fd(f) {}
+    ~Fd() { Reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    void Reset(int f = -1) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        fd = f;
+    }
+    int Release() { return std::exchange(fd, -1); }
+};
+
+constexpr std::size_t kTempTail = 6;  // the random letters of ".NAME.XXXXXX"
+
+bool IsTempTail(std::string_view tail) {
+    return tail.size() == kTempTail && std::all_of(tail.begin(), tail.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c));
+           });
+}
+
+std::string RandomTail() {
+    static constexpr char kLetters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    unsigned char raw[kTempTail];
+    if (getentropy(raw, sizeof raw) != 0) {
+        for (unsigned char& c : raw) {
+            c = static_cast<unsigned char>(std::rand());
+        }
+    }
+    std::string tail;
+    for (unsigned char c : raw) {
+        tail += kLetters[c % (sizeof kLetters - 1)];
+    }
+    return tail;
+}
+
+// Temporary files of earlier saves of this file that were killed before the
+// rename: ours by name and owner, older than this save, and locked by no save
+// under way (each holds a lock on its temporary file while it writes).
+void RemoveStaleTemps(const std::string& folder, const std::string& name,
+                      const struct timespec& started) {
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const std::string prefix = "." + name + ".";
+    while (const dirent* entry = readdir(dir)) {
+        std::string_view entryName(entry->d_name);
+        if (!entryName.starts_with(prefix) || !IsTempTail(entryName.substr(prefix.size()))) {
+            continue;
+        }
+        struct stat st {};
+        if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+            std::pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec) >=
+                std::pair(started.tv_sec, started.tv_nsec)) {
+            continue;
+        }
+        Fd fd(openat(dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (fd.fd >= 0 && flock(fd.fd, LOCK_EX | LOCK_NB) == 0) {
+            unlinkat(dirfd(dir), entry->d_name, 0);
+        }
+    }
+    closedir(dir);
+}
+
+// The new content's file in the folder: unnamed (O_TMPFILE) where the file
+// system has them, so that a save killed half-way leaves nothing; else a
+// named ".NAME.XXXXXX". Returns the descriptor, or -errno.
+int CreateTemp(const std::string& folder, const std::string& name, std::string& named) {
+    named.clear();
+    int fd = open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        return fd;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return -errno;
+    }
+    named = folder + "." + name + ".XXXXXX";
+    fd = mkostemp(named.data(), O_CLOEXEC);
+    if (fd < 0) {
+        named.clear();
+        return -errno;
+    }
+    return fd;
+}
+
+// Gives the finished unnamed file a temporary name beside the target.
+int NameTemp(int fd, const std::string& folder, const std::string& name, std::string& named) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int tries = 0; tries < 100; ++tries) {
+        named = folder + "." + name + "." + RandomTail();
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, named.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return 0;
+        }
+        if (errno != EEXIST) {
+            named.clear();
+            return errno;
+        }
+    }
+    named.clear();
+    return EEXIST;
+}
+
+int CopyAll(int from, int to) {
+    char buffer[1 << 16];
+    while (true) {
+        ssize_t n = read(from, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return errno;
+        }
+        if (n == 0) {
+            return 0;
+        }
+        if (int err = WriteAll(to, std::string_view(buffer, static_cast<std::size_t>(n)));
+            err != 0) {
+            return err;
+        }
+    }
+}
+
+// Writes through the existing file, so that it keeps its links, owner, mode
+// and kind. A regular file's old content is copied beside it first; the copy
+// goes once the new content is safely written, or is named in the message.
+std::string WriteInPlace(const std::string& path, const std::string& target, bool regular,
+                         std::string_view bytes, FileStamp* written, int& code) {
+    auto fail = [&](int err) {
+        code = err;
+        return "Cannot write '" + path + "': " + std::strerror(err);
+    };
+    // O_NONBLOCK: a FIFO without a reader fails at once instead of waiting.
+    Fd out(open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (out.fd < 0) {
+        return fail(errno);
+    }
+    if (int flags = fcntl(out.fd, F_GETFL);
+        flags < 0 || fcntl(out.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return fail(errno);
+    }
+    if (!regular) {
+        int err = WriteAll(out.fd, bytes);
+        return err == 0 ? "" : fail(err);
+    }
+    std::string copy = target + ".old-XXXXXX";
+    Fd saved(mkostemp(copy.data(), O_CLOEXEC));
+    if (saved.fd < 0) {
+        code = errno;
+        return "Cannot write '" + path +
+               "': no copy of its old content can be made beside it: " + std::strerror(code);
+    }
+    Fd old(open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    int err = old.fd < 0 ? errno : CopyAll(old.fd, saved.fd);
+    if (err == 0 && fsync(saved.fd) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        unlink(copy.c_str());
+        code = err;
+        return "Cannot write '" + path +
+               "': no copy of its old content can be made beside it: " + std::strerror(err);
+    }
+    // Over the old bytes first: a full disk hits only the part that grows.
+    err = WriteAll(out.fd, bytes);
+    if (err == 0 && ftruncate(out.fd, static_cast<off_t>(bytes.size())) != 0) {
+        err = errno;
+    }
+    if (err == 0 && fsync(out.fd) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        return fail(err) + "\nIts old content is kept in '" + copy + "'.";
+    }
+    struct stat done {};
+    if (written != nullptr && fstat(out.fd, &done) == 0) {
+        *written = StampOf(done);
+    }
+    unlink(copy.c_str());
+    return "";
+}
+
+}  // namespace
+
+std::string WriteFileAtomically(const std::string& path, std::string_view bytes, FileStamp* written,
+                                int* failure) {
+    int code = 0;
+    auto fail = [&](int err) {
+        code = err;
+        return "Cannot write '" + path + "': " + std::strerror(err);
+    };
+    auto done = [&](std::string error) {
+        if (failure != nullptr) {
+            *failure = error.empty() ? 0 : (code != 0 ? code : EIO);
+        }
+        return error;
+    };
+    struct timespec started {};
+    clock_gettime(CLOCK_REALTIME, &started);
+    struct stat st {};
+    const bool exists = stat(path.c_str(), &st) == 0;
+    // The file's own mode decides, not only its folder's.
+    if (exists && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        return done(fail(errno));
+    }
     // Write through a symlink so the link itself stays.
     std::string target = path;
     if (int err = FollowLinks(target); err != 0) {
-        return fail(err);
+        return done(fail(err));
     }
-    struct stat st {};
-    bool exists = stat(target.c_str(), &st) == 0;
-    mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
-
+    struct stat resolved {};
+    const bool sameFile = exists && stat(target.c_str(), &resolved) == 0 &&
+                          resolved.st_dev == st.st_dev && resolved.st_ino == st.st_ino;
+    // A FIFO, a device, a file reached through /proc/self/fd, or one with more
+    // names than this: replacing it would not write what the path names.
+    if (exists && (!S_ISREG(st.st_mode) || !sameFile || st.st_nlink > 1)) {
+        if (S_ISDIR(st.st_mode)) {
+            return done(fail(EISDIR));
+        }
+        return done(WriteInPlace(path, target, S_ISREG(st.st_mode), bytes, written, code));
+    }
+    const mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();
     std::size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    std::string temp = folder + "." + target.substr(folder.size()) + ".XXXXXX";
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        return fail(errno);
+    std::string name = target.substr(folder.size());
+    RemoveStaleTemps(folder, name, started);
+
+    std::string temp;
+    int created = CreateTemp(folder, name, temp);
+    if (created < 0) {
+        return done(fail(-created));
     }
-    int err = WriteAll(fd, bytes);
-    if (err == 0 && fchmod(fd, mode) != 0) {
+    Fd fd(created);
+    auto drop = [&] {
+        if (!temp.empty()) {
+            unlink(temp.c_str());
+        }
+    };
+    flock(fd.fd, LOCK_EX);  // a stale-file sweep of another save leaves it alone
+    struct stat mine {};
+    if (exists && fstat(fd.fd, &mine) == 0 &&
+        (mine.st_uid != st.st_uid || mine.st_gid != st.st_gid) &&
+        fchown(fd.fd, st.st_uid, st.st_gid) != 0) {
+        // The replacement would belong to someone else: keep the file itself.
+        fd.Reset();
+        drop();
+        return done(WriteInPlace(path, target, true, bytes, written, code));
+    }
+    int err = WriteAll(fd.fd, bytes);
+    // After the owner: a change of owner clears the setuid and setgid bits.
+    if (err == 0 && fchmod(fd.fd, mode) != 0) {
         err = errno;
     }
-    if (err == 0 && exists && fchown(fd, st.st_uid, st.st_gid) != 0) {
-        // Best effort: only root can give the file back to another owner.
-    }
-    if (err == 0 && fsync(fd) != 0) {
+    if (err == 0 && fsync(fd.fd) != 0) {
         err = errno;
     }
-    struct stat done {};
-    if (err == 0 && written != nullptr && fstat(fd, &done) == 0) {
-        *written = StampOf(done);  // the rename keeps inode and times
+    struct stat finished {};
+    if (err == 0 && written != nullptr && fstat(fd.fd, &finished) == 0) {
+        *written = StampOf(finished);  // naming and renaming keep inode and times
     }
-    if (close(fd) != 0 && err == 0) {
-        err = errno;
+    if (err == 0 && temp.empty()) {
+        err = NameTemp(fd.fd, folder, name, temp);
     }
     if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) {
         err = errno;
     }
     if (err != 0) {
-        unlink(temp.c_str());
-        return fail(err);
+        drop();
+        return done(fail(err));
     }
     // Make the rename itself durable.
-    int dirFd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
+    Fd dirFd(open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.fd >= 0) {
+        fsync(dirFd.fd);
     }
-    return "";
+    return done("");
 }
 
 FileStamp StampOfFile(const std::string& path) {

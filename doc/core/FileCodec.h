@@ -88,12 +88,16 @@ struct FileStamp {
 // The file's stamp now, through symbolic links; exists is false when there is none.
 FileStamp StampOfFile(const std::string& path);
 
-// Writes bytes to a temporary file in the target's folder and renames it over
-// the target; on failure the old file is intact. A symbolic link stays and
-// its target is written. Returns an empty string on success, else a message
-// with the system's reason. written, if given, receives the new file's stamp.
+// Writes bytes to a new file in the target's folder and renames it over the
+// target; on failure the old file is intact. A symbolic link stays and its
+// target is written. A file the user may not write is refused; one whose
+// replacement would lose a hard link, its owner or group, or its kind (FIFO,
+// device) is written through instead, after a copy of its old content was made
+// beside it. Returns an empty string on success, else a message with the
+// system's reason. written, if given, receives the new file's stamp; failure
+// the errno value of the failure (0 on success).
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes,
-                                FileStamp* written = nullptr);
+                                FileStamp* written = nullptr, int* failure = nullptr);
 
 // The most bytes a document, DTD, entity or schema may have, from a file or a URL.
 constexpr std::uint64_t kMaxDocumentBytes = 256ULL * 1024 * 1024;

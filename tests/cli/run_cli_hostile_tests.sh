@@ -78,5 +78,41 @@ check "symlink: status" 0 "$rc"
 check "symlink: still a link" "yes" "$([ -L "$work/link.xml" ] && echo yes || echo no)"
 contains "symlink: target written" '<a x="1"/>' "$work/real/out.xml"
 
+# -o names what the user chose: links, kinds and modes of the file stay.
+printf '<r/>' >"$work/h1.xml"
+ln "$work/h1.xml" "$work/h2.xml"
+"$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o "$work/h1.xml" 2>"$work/err"; rc=$?
+check "hard link: status" 0 "$rc"
+contains "hard link: second name written" '<a x="1"/>' "$work/h2.xml"
+mkfifo "$work/out-fifo.xml"
+exec 3<>"$work/out-fifo.xml"  # a reader is there before the document comes
+"$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o "$work/out-fifo.xml" 2>"$work/err"; rc=$?
+python3 -c 'import os; os.set_blocking(3, False); print(os.read(3, 65536).decode())' >"$work/from-fifo" 2>&1
+exec 3>&-
+check "fifo: status" 0 "$rc"
+check "fifo: still a fifo" "yes" "$([ -p "$work/out-fifo.xml" ] && echo yes || echo no)"
+contains "fifo: reader got the document" '<a x="1"/>' "$work/from-fifo"
+"$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o /dev/stdout 2>"$work/err" | cat >"$work/piped"
+check "/dev/stdout into a pipe: status" 0 "${PIPESTATUS[0]}"
+contains "/dev/stdout into a pipe: text" '<a x="1"/>' "$work/piped"
+
+# A file the user may not write is refused, also when its folder is writable.
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+mkdir -m 0777 "$work/shared"
+chmod 0755 "$work"
+printf '<r><a/></r>' >"$work/shared/in.xml"
+printf '<old/>' >"$work/shared/ro.xml"
+chmod 0444 "$work/shared/ro.xml"
+[ "$(id -u)" -eq 0 ] && chown nobody "$work/shared/ro.xml"
+"${as_user[@]}" "$cli" edit "$work/shared/in.xml" 0.0 add-attribute --name x --value 1 \
+    -o "$work/shared/ro.xml" 2>"$work/err"; rc=$?
+check "read-only file: status" 1 "$rc"
+check "read-only file: message" "quorrel-cli: Cannot write '$work/shared/ro.xml': Permission denied" "$(cat "$work/err")"
+check "read-only file: unchanged" "<old/>" "$(cat "$work/shared/ro.xml")"
+check "read-only file: nothing left beside it" "in.xml ro.xml" "$(ls -A "$work/shared" | tr '\n' ' ' | sed 's/ $//')"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
