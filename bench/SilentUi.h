@@ -19,7 +19,8 @@ public:
     SaveAnswer AskSaveChanges(const QString&) override { return SaveAnswer::Discard; }
     QString AskOpenFileName() override { return openName; }
     QString AskSaveFileName(const QString&) override { return {}; }
-    bool AskYesNo(const QString&) override { return m_yes; }
+    using UserInterface::AskYesNo;
+    bool AskYesNo(const QString&, Answer) override { return m_yes; }
     QString openName;
 
 private:

@@ -183,6 +183,9 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
     m_work = std::make_unique<CBackgroundWork>(*this);
     m_docCommands = new DocCommands(doc, ui, *this);
     m_docCommands->m_onSaved = [this](const QString& path) { m_app.AddRecentFile(path); };
+    m_docCommands->m_reload = [this](const QString& path) {
+        m_app.OpenDocumentFileInBackground(path);
+    };
 
     CreateActions();
     CreateMenus();
@@ -516,6 +519,7 @@ void CMainFrame::UpdateCommandUI() {
 
 void CMainFrame::UpdateTitle() {
     setWindowTitle(m_docCommands->Title() + QStringLiteral(" - Quorrel"));
+    m_docCommands->WatchFile();  // the title follows every change of the document's file
 }
 
 void CMainFrame::SetRecentFiles(const QStringList& files) {

@@ -45,9 +45,10 @@ QString DialogUserInterface::AskSaveFileName(const QString& suggested) {
     return dialog.selectedFiles().front();
 }
 
-bool DialogUserInterface::AskYesNo(const QString& text) {
+bool DialogUserInterface::AskYesNo(const QString& text, Answer byDefault) {
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(kAppTitle), text,
                     QMessageBox::Yes | QMessageBox::No, m_parent);
+    box.setDefaultButton(byDefault == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

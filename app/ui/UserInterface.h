@@ -11,6 +11,8 @@ class QWidget;
 namespace quorrel {
 
 enum class SaveAnswer { Save, Discard, Cancel };
+// The button a question's Enter key presses.
+enum class Answer { Yes, No };
 
 class UserInterface : public MessageSink {
 public:
@@ -20,7 +22,8 @@ public:
     virtual QString AskOpenFileName() = 0;
     virtual QString AskSaveFileName(const QString& suggested) = 0;
     // Yes/No question; true for Yes.
-    virtual bool AskYesNo(const QString& text) = 0;
+    virtual bool AskYesNo(const QString& text, Answer byDefault) = 0;
+    bool AskYesNo(const QString& text) { return AskYesNo(text, Answer::Yes); }
 };
 
 // Real dialogs: message boxes captioned "QUORREL", no icon, OK only.
@@ -31,7 +34,8 @@ public:
     SaveAnswer AskSaveChanges(const QString& documentName) override;
     QString AskOpenFileName() override;
     QString AskSaveFileName(const QString& suggested) override;
-    bool AskYesNo(const QString& text) override;
+    using UserInterface::AskYesNo;
+    bool AskYesNo(const QString& text, Answer byDefault) override;
 
 private:
     QWidget* m_parent;

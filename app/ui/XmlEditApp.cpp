@@ -56,7 +56,10 @@ public:
     QString AskSaveFileName(const QString& suggested) override {
         return Dialogs().AskSaveFileName(suggested);
     }
-    bool AskYesNo(const QString& text) override { return Dialogs().AskYesNo(text); }
+    using UserInterface::AskYesNo;
+    bool AskYesNo(const QString& text, Answer byDefault) override {
+        return Dialogs().AskYesNo(text, byDefault);
+    }
 
 private:
     DialogUserInterface& Dialogs() {

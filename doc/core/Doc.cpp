@@ -122,6 +122,7 @@ bool CDoc::OnNewDocument() {
     m_codec = TextCodec();
     SetDom(nullptr);
     m_strSourceUrl.clear();
+    ForgetFile();
     return true;
 }
 
@@ -180,8 +181,7 @@ LoadResult CDoc::FinishOpenDocument(FileDocument file) {
     m_codec = std::move(file.decoded.codec);
     SetDom(std::move(file.dom));
     m_strPathName = file.path;
-    m_diskStamp = file.stamp;
-    m_diskStampPath = file.path;
+    KnowFile(file.path, file.stamp);
     m_strSourceUrl.clear();
     m_bTextChanged = false;
     m_strDtdWarningShown.clear();
@@ -205,7 +205,7 @@ CDoc::Written CDoc::WriteDocument(const std::string& path, std::string_view view
         written.error = "Cannot save '" + path + "':\n" + encoded.error;
         return written;
     }
-    written.error = WriteFileAtomically(path, encoded.bytes, &written.stamp);
+    written.error = WriteFileAtomically(path, encoded.bytes, &written.stamp, &written.failure);
     return written;
 }
 
@@ -215,8 +215,7 @@ std::string CDoc::FinishSave(const std::string& path, Written written) {
     }
     m_codec = std::move(written.codec);
     m_strPathName = path;
-    m_diskStamp = written.stamp;
-    m_diskStampPath = path;
+    KnowFile(path, written.stamp);
     m_bModified = false;
     return {};
 }
@@ -231,6 +230,41 @@ bool CDoc::ChangedOnDisk() const {
     }
     FileStamp now = StampOfFile(m_strPathName);
     return now.exists && now != m_diskStamp;
+}
+
+bool CDoc::DeletedOnDisk() const {
+    return !m_diskStampPath.empty() && m_diskStampPath == m_strPathName && m_diskStamp.exists &&
+           !StampOfFile(m_strPathName).exists;
+}
+
+CDoc::DiskChange CDoc::TakeDiskChange() {
+    if (m_diskStampPath.empty() || m_diskStampPath != m_strPathName || !m_diskStamp.exists) {
+        return DiskChange::None;
+    }
+    FileStamp now = StampOfFile(m_strPathName);
+    if (now == m_diskStamp || now == m_askedStamp) {
+        return DiskChange::None;
+    }
+    m_askedStamp = now;
+    return now.exists ? DiskChange::Changed : DiskChange::Deleted;
+}
+
+bool CDoc::DiskChangeAsked() const {
+    return m_askedStamp && StampOfFile(m_strPathName) == *m_askedStamp;
+}
+
+void CDoc::ForgetFile() {
+    m_diskStamp = FileStamp();
+    m_diskStampPath.clear();
+    m_askedStamp.reset();
+    m_bNameChosen = false;
+}
+
+void CDoc::KnowFile(const std::string& path, const FileStamp& stamp) {
+    m_diskStamp = stamp;
+    m_diskStampPath = path;
+    m_askedStamp.reset();
+    m_bNameChosen = true;
 }
 
 UrlRequest CDoc::BeginOpenUrl(const std::string& url, const UrlProgress& progress) {
@@ -308,6 +342,7 @@ UrlOpenResult CDoc::FinishOpenUrl(UrlDocument loaded, const UrlProgress& progres
     m_codec = TextCodec();
     m_strSourceUrl = std::move(loaded.url);
     m_strPathName = std::move(path);
+    ForgetFile();
     m_bTextChanged = false;  // the DOM is the one the text came from
     m_strDtdWarningShown.clear();
     UpdateAllViews(nullptr);

@@ -98,12 +98,24 @@ public:
         std::string error;
         TextCodec codec;
         FileStamp stamp;
+        int failure = 0;  // the errno value of a failed write
     };
     Written WriteDocument(const std::string& path, std::string_view viewText) const;
     std::string FinishSave(const std::string& path, Written written);
     // Whether another program changed or replaced the document's file since
     // it was opened or last saved here (false when the file is gone).
     bool ChangedOnDisk() const;
+    // Whether the file read or written here is gone.
+    bool DeletedOnDisk() const;
+    enum class DiskChange { None, Changed, Deleted };
+    // A change of the document's file by another program that the user has
+    // not been asked about yet; from now on it counts as asked.
+    DiskChange TakeDiskChange();
+    // Whether the file stands as it did when the user was last asked about it.
+    bool DiskChangeAsked() const;
+    // Whether the user chose the document's file name (opened or saved it
+    // under it): the fixed name of a fetched or generated document is not theirs.
+    bool IsNameChosen() const { return m_bNameChosen; }
 
     void OnValidateYes() { m_bValidateOnParse = true; }
     void OnValidateNo() { m_bValidateOnParse = false; }
@@ -182,6 +194,7 @@ public:
     void SetLocalPathName(std::string path) {
         m_strPathName = std::move(path);
         m_strSourceUrl.clear();
+        ForgetFile();
     }
     MessageSink& Messages() { return m_sink; }
 
@@ -211,6 +224,10 @@ private:
     LoadOptions ParseOptions(const std::string& path) const;
     // Tells the user once per document which DTDs a parse went on without.
     void WarnUnreadDtds(const XmlDocument& dom);
+    // The document no longer stands for a file read or written here.
+    void ForgetFile();
+    // The document now is the file as read or written here.
+    void KnowFile(const std::string& path, const FileStamp& stamp);
 
     MessageSink& m_sink;
     std::vector<CDocView*> m_views;
@@ -223,6 +240,8 @@ private:
     // The file as it was read or written here, and under which path.
     FileStamp m_diskStamp;
     std::string m_diskStampPath;
+    std::optional<FileStamp> m_askedStamp;  // the file as the user was last asked about it
+    bool m_bNameChosen = false;
 };
 
 }  // namespace quorrel

@@ -1,8 +1,11 @@
 #include "doc/ui/DocCommands.h"
 
+#include <QApplication>
 #include <QFileInfo>
+#include <QGuiApplication>
 
 #include <atomic>
+#include <cerrno>
 #include <system_error>
 #include <thread>
 
@@ -57,6 +60,71 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame)
         [this] { return !IsFetching() && (!m_doc.m_strText.empty() || m_doc.m_bTextPending); });
     m_execUrlDialog = [](CUrlDlg& dialog) { return dialog.exec(); };
     m_execFormatDialog = [](CFormatDlg& dialog) { return dialog.exec(); };
+
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(300);
+    QObject::connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle,
+                     qOverload<>(&QTimer::start));
+    QObject::connect(&m_settle, &QTimer::timeout, &m_frame, [this] {
+        // While another window is in front, the question waits for this one to come back.
+        if (QGuiApplication::applicationState() == Qt::ApplicationActive) {
+            CheckFileOnDisk();
+        } else {
+            WatchFile();
+        }
+    });
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &m_frame,
+                     [this](Qt::ApplicationState state) {
+                         if (state == Qt::ApplicationActive) {
+                             CheckFileOnDisk();
+                         }
+                     });
+}
+
+void DocCommands::WatchFile() {
+    QString path = QString::fromStdString(m_doc.GetPathName());
+    QStringList wanted;
+    if (!path.isEmpty() && QFileInfo::exists(path)) {
+        wanted << path;
+    }
+    // A file replaced by a rename is no longer the one watched: watch it anew.
+    if (!m_watcher.files().isEmpty()) {
+        m_watcher.removePaths(m_watcher.files());
+    }
+    if (!wanted.isEmpty()) {
+        m_watcher.addPaths(wanted);
+    }
+}
+
+void DocCommands::CheckFileOnDisk() {
+    if (m_bChecking || m_bSaving || m_frame.IsBusy() || QApplication::activeModalWidget()) {
+        return;
+    }
+    m_bChecking = true;
+    WatchFile();
+    QString path = QString::fromStdString(m_doc.GetPathName());
+    switch (m_doc.TakeDiskChange()) {
+        case CDoc::DiskChange::None:
+            break;
+        case CDoc::DiskChange::Deleted:
+            m_ui.ShowMessage(path.toStdString() +
+                             "\n\nThis file has been deleted by another program.");
+            break;
+        case CDoc::DiskChange::Changed: {
+            const bool modified = m_doc.IsModified();
+            QString question = path + QStringLiteral(
+                                          "\n\nThis file has been changed by another program. "
+                                          "Reload it?");
+            if (modified) {
+                question += QStringLiteral("\nThe changes made here would be lost.");
+            }
+            if (m_ui.AskYesNo(question, modified ? Answer::No : Answer::Yes) && m_reload) {
+                m_reload(path);
+            }
+            break;
+        }
+    }
+    m_bChecking = false;
 }
 
 void DocCommands::OnFormatDocument() {
@@ -86,6 +154,7 @@ QString DocCommands::Title() const {
 
 bool DocCommands::DoSave(const QString& path) {
     if (path.toStdString() == m_doc.GetPathName() && m_doc.ChangedOnDisk() &&
+        !m_doc.DiskChangeAsked() &&
         !m_ui.AskYesNo(
             QStringLiteral("%1 has been changed by another program since it was opened.\n"
                            "Overwrite it with this document?")
@@ -97,6 +166,12 @@ bool DocCommands::DoSave(const QString& path) {
     std::string_view text = m_frame.SourceView()->TextView();
     std::string file = path.toStdString();
     CDoc::Written written;
+    // Our own write is no change by another program.
+    m_bSaving = true;
+    struct Done {
+        bool& saving;
+        ~Done() { saving = false; }
+    } done{m_bSaving};
     auto write = [&] { written = m_doc.WriteDocument(file, text); };
     if (text.size() >= CBackgroundWork::kApartFrom) {
         if (std::string failure = m_frame.Work().Run(write); !failure.empty()) {
@@ -105,8 +180,12 @@ bool DocCommands::DoSave(const QString& path) {
     } else {
         write();
     }
+    const int failure = written.failure;
     std::string error = m_doc.FinishSave(file, std::move(written));
     if (!error.empty()) {
+        if (failure == EACCES || failure == EPERM || failure == EROFS) {
+            return OfferSaveAs(error);
+        }
         m_ui.ShowMessage(error);
         return false;
     }
@@ -117,11 +196,32 @@ bool DocCommands::DoSave(const QString& path) {
     return true;
 }
 
+bool DocCommands::OfferSaveAs(const std::string& error) {
+    // The edits stay in the window; another name may be writable.
+    if (!m_ui.AskYesNo(QString::fromStdString(error) +
+                       QStringLiteral("\n\nSave the document under another name?"))) {
+        return false;
+    }
+    return OnFileSaveAs();
+}
+
 bool DocCommands::OnFileSave() {
     if (m_doc.GetPathName().empty()) {
         return OnFileSaveAs();
     }
-    return DoSave(QString::fromStdString(m_doc.GetPathName()));
+    QString path = QString::fromStdString(m_doc.GetPathName());
+    // A name the document was given (Quorrel.xml, Quorreldata.xml) may be a
+    // file of the user's own: replaced only when they say so.
+    if (!m_doc.IsNameChosen() && QFileInfo::exists(path) &&
+        !m_ui.AskYesNo(
+            QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path))) {
+        return OnFileSaveAs();
+    }
+    if (m_doc.DeletedOnDisk() &&
+        !m_ui.AskYesNo(path + QStringLiteral("\n\nThis file no longer exists. Save it again?"))) {
+        return OnFileSaveAs();
+    }
+    return DoSave(path);
 }
 
 bool DocCommands::OnFileSaveAs() {

@@ -2,7 +2,9 @@
 // switch and Parse, Open from URL, and the save prompt before the document is replaced.
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -40,6 +42,14 @@ public:
 
     // Told of every file the document was saved to (the recent-file list).
     std::function<void(const QString& path)> m_onSaved;
+    // Opens the document's file again, as a recent file is opened.
+    std::function<void(const QString& path)> m_reload;
+
+    // Offers to reload the document's file when another program changed it,
+    // or says once that it was deleted. Asks nothing twice for one change.
+    void CheckFileOnDisk();
+    // Watches the document's file for changes by other programs, if it has one.
+    void WatchFile();
 
     // Xml > Format Document: asks for the indentation, then lays the
     // document out anew as a tree command does its change.
@@ -53,12 +63,18 @@ private:
     struct UrlFetchRun;
 
     bool DoSave(const QString& path);
+    // Save As after a save was refused, if the user wants it.
+    bool OfferSaveAs(const std::string& error);
     void OnUrlLoaded(UrlDocument loaded);
 
     CDoc& m_doc;
     UserInterface& m_ui;
     CMainFrame& m_frame;
     std::unique_ptr<UrlFetchRun> m_urlRun;  // while a fetch is under way
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle;  // a program writing a file signals many times: ask once it is done
+    bool m_bSaving = false;
+    bool m_bChecking = false;
 };
 
 }  // namespace quorrel

@@ -96,13 +96,16 @@ private slots:
         QCOMPARE(ReadAll(path), QByteArray("<r>mine</r>\n"));
         QVERIFY(!s.doc().IsModified());
 
-        // Our own save is not a change by another program; a vanished file is written anew.
+        // Our own save is not a change by another program; a vanished file is
+        // written anew once the user says so.
         s.source().setText(QStringLiteral("<r>again</r>\n"));
         s.frame().OnCommand(ID_FILE_SAVE);
         QVERIFY(QFile::remove(path));
         s.source().setText(QStringLiteral("<r>back</r>\n"));
         s.frame().OnCommand(ID_FILE_SAVE);
-        QCOMPARE(s.ui->questions.size(), 2);
+        QCOMPARE(s.ui->questions.size(), 3);
+        QCOMPARE(s.ui->questions[2],
+                 path + QStringLiteral("\n\nThis file no longer exists. Save it again?"));
         QCOMPARE(ReadAll(path), QByteArray("<r>back</r>\n"));
         QVERIFY(s.ui->messages.empty());
     }
@@ -129,9 +132,13 @@ private slots:
                        nullptr),
                  0);
         s.source().setText(QStringLiteral("<r>new</r>"));
+        s.ui->yes = false;  // no Save As
         s.frame().OnCommand(ID_FILE_SAVE);
-        QCOMPARE(s.ui->messages.size(), std::size_t(1));
-        QCOMPARE(s.ui->messages[0], "Cannot write '" + path.toStdString() + "': " + Reason(EROFS));
+        QCOMPARE(s.ui->questions,
+                 QStringList{QString::fromStdString("Cannot write '" + path.toStdString() +
+                                                    "': " + Reason(EROFS)) +
+                             QStringLiteral("\n\nSave the document under another name?")});
+        QVERIFY(s.ui->messages.empty());
         QCOMPARE(ReadAll(path), QByteArray("<r/>"));
         QVERIFY(s.doc().IsModified());
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("doc.xml - Quorrel"));

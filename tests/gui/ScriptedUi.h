@@ -19,23 +19,28 @@ public:
     }
     QString AskOpenFileName() override { return Next(openNames); }
     QString AskSaveFileName(const QString&) override { return Next(saveNames); }
-    bool AskYesNo(const QString& text) override {
+    using UserInterface::AskYesNo;
+    bool AskYesNo(const QString& text, Answer byDefault) override {
         questions << text;
-        return yes;
+        defaults.push_back(byDefault);
+        return answers.empty() ? yes : Next(answers);
     }
 
     std::vector<std::string> messages;
     QStringList savePrompts, questions;
     SaveAnswer saveAnswer = SaveAnswer::Discard;
     std::deque<QString> openNames, saveNames;
+    std::vector<Answer> defaults;  // of each question asked
+    std::deque<bool> answers;      // the next questions' answers; then yes
     bool yes = true;
 
 private:
-    static QString Next(std::deque<QString>& queue) {
+    template <class T>
+    static T Next(std::deque<T>& queue) {
         if (queue.empty()) {
             return {};
         }
-        QString next = queue.front();
+        T next = queue.front();
         queue.pop_front();
         return next;
     }
