@@ -635,7 +635,7 @@ void CMainFrame::ShowItemInText(const CTreeItem* item) {
 }
 
 void CMainFrame::ShowItemPath(const CTreeItem* item) {
-    m_itemPath = QString::fromStdString(ItemPath(item));
+    m_itemPath = QString::fromStdString(ShownItemPath(item));
     statusBar()->showMessage(m_itemPath);
 }
 

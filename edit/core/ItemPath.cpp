@@ -60,6 +60,32 @@ std::string ItemPath(const CTreeItem* item) {
     return item ? ItemPath(item, item->label()) : std::string();
 }
 
+std::string ShownItemPath(const CTreeItem* item) {
+    if (item == nullptr) {
+        return {};
+    }
+    const auto text = [](const CTreeItem& s) {
+        return s.image() == IMG_TEXT || s.image() == IMG_CDATA;
+    };
+    const auto comment = [](const CTreeItem& s) { return s.image() == IMG_COMMENT; };
+    const int kind = item->image();
+    if (item->parent() == nullptr ||
+        (kind != IMG_ATTRIBUTE && kind != IMG_TEXT && kind != IMG_CDATA && kind != IMG_COMMENT)) {
+        return ItemPath(item);
+    }
+    std::string path = ItemPath(item->parent());
+    if (kind == IMG_ATTRIBUTE) {
+        return path + "/@" + AttributeNameOfLabel(item->label());
+    }
+    const bool isComment = kind == IMG_COMMENT;
+    const std::size_t before =
+        isComment ? CountSiblingsBefore(item, comment) : CountSiblingsBefore(item, text);
+    path += isComment ? "/comment()[" : "/text()[";
+    path += std::to_string(before + 1);
+    path += ']';
+    return path;
+}
+
 std::string AttributeNameOfLabel(std::string_view label) {
     return std::string(label.substr(0, label.find(' ')));
 }

@@ -20,6 +20,12 @@ std::size_t CountTextSiblingsBefore(const CTreeItem* item);
 std::string ItemPath(const CTreeItem* item, std::string_view ownLabel);
 std::string ItemPath(const CTreeItem* item);
 
+// The path the message pane shows for an item: an element's item path; for
+// an attribute, text, CDATA or comment item its owner element's item path
+// and then "/@name", "/text()[N]" or "/comment()[N]", N counting from 1
+// among the owner's children of that kind (a CDATA section is text).
+std::string ShownItemPath(const CTreeItem* item);
+
 // The attribute's name in an attribute item's label: the text before the first blank.
 std::string AttributeNameOfLabel(std::string_view label);
 

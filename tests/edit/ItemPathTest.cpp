@@ -80,3 +80,27 @@ TEST(ItemPath, AttributeNameIsTheLabelUpToTheFirstBlank) {
     EXPECT_EQ(AttributeNameOfLabel(AttributeLabel("x:y", "")), "x:y");
     EXPECT_EQ(AttributeNameOfLabel("plain"), "plain");
 }
+
+TEST(ItemPath, ShownPathOfAttributeTextCDataAndCommentItems) {
+    Built b(
+        "<r>top<!--n--><e isbn=\"1\" xmlns:p=\"urn:p\">a<!--c--><![CDATA[d]]>b<x/>"
+        "<!--f-->g<![CDATA[h]]></e></r>");
+    const CTreeItem* r = b.Root();
+    const CTreeItem* e = b.Child(r, 2);
+    ASSERT_EQ(e->label(), "e");
+    std::vector<std::string> shown;
+    for (const CTreeItem& item : e->children()) {
+        shown.push_back(ShownItemPath(&item));
+    }
+    const std::vector<std::string> expected = {"/r[0]/e[0]/@xmlns:p",  "/r[0]/e[0]/@isbn",
+                                               "/r[0]/e[0]/text()[1]", "/r[0]/e[0]/comment()[1]",
+                                               "/r[0]/e[0]/text()[2]", "/r[0]/e[0]/text()[3]",
+                                               "/r[0]/e[0]/x[0]",      "/r[0]/e[0]/comment()[2]",
+                                               "/r[0]/e[0]/text()[4]", "/r[0]/e[0]/text()[5]"};
+    EXPECT_EQ(shown, expected);
+    // The root's own children, and elements, keep the item path.
+    EXPECT_EQ(ShownItemPath(b.Child(r, 0)), "/r[0]/text()[1]");
+    EXPECT_EQ(ShownItemPath(b.Child(r, 1)), "/r[0]/comment()[1]");
+    EXPECT_EQ(ShownItemPath(r), "/r[0]");
+    EXPECT_EQ(ShownItemPath(nullptr), "");
+}

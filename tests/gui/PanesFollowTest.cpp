@@ -85,10 +85,13 @@ private slots:
         struct Case {
             const char* position;
             long offset;
-            const char* path;  // in the message pane, for elements
-        } cases[] = {{"0.0", w.at("<e"), "/r[0]/e[0]"}, {"0", w.at("<r"), "/r[0]"},
-                     {"0.0.0", w.at("x="), nullptr},    {"0.0.1", w.at(">t", 1), nullptr},
-                     {"0.0.2", w.at("<!--"), nullptr},  {"0.0.3", w.at("<![CDATA"), nullptr},
+            const char* path;  // in the message pane
+        } cases[] = {{"0.0", w.at("<e"), "/r[0]/e[0]"},
+                     {"0", w.at("<r"), "/r[0]"},
+                     {"0.0.0", w.at("x="), "/r[0]/e[0]/@x"},
+                     {"0.0.1", w.at(">t", 1), "/r[0]/e[0]/text()[1]"},
+                     {"0.0.2", w.at("<!--"), "/r[0]/e[0]/comment()[1]"},
+                     {"0.0.3", w.at("<![CDATA"), "/r[0]/e[0]/text()[2]"},
                      {"0.1", w.at("<f"), "/r[0]/f[0]"}};
         for (const Case& c : cases) {
             w.choose(c.position);
@@ -96,10 +99,7 @@ private slots:
             QVERIFY(!w.source().hasFocus());
             // The pane draws no caret without the focus; its line stands out instead.
             QVERIFY(w.source().SendScintilla(QsciScintillaBase::SCI_GETCARETLINEVISIBLE) != 0);
-            const QString path = c.path != nullptr
-                                     ? QString::fromLatin1(c.path)
-                                     : QString::fromStdString(ItemPath(w.item(c.position)));
-            QCOMPARE(w.frame().statusBar()->currentMessage(), path);
+            QCOMPARE(w.frame().statusBar()->currentMessage(), QString::fromLatin1(c.path));
         }
         // The caret's own move does not choose anything in return.
         QCOMPARE(w.selected(), w.item("0.1"));
@@ -114,20 +114,23 @@ private slots:
         struct Case {
             long offset;
             const char* position;
-            const char* path;  // in the message pane, for elements
+            const char* path;  // in the message pane
         } cases[] = {
-            {w.at("<r", 1), "0", "/r[0]"},          {w.at("\"1\""), "0", "/r[0]"},
-            {w.at("<e"), "0.0", "/r[0]/e[0]"},      {w.at("x=", 1), "0.0.0", nullptr},
-            {w.at("&amp;"), "0.0.1", nullptr},      {w.at("<!--", 5), "0.0.2", nullptr},
-            {w.at("d]]"), "0.0.3", nullptr},        {w.at("</e", 2), "0.0", "/r[0]/e[0]"},
-            {w.at("<f/>", 3), "0.1", "/r[0]/f[0]"}, {w.at("</r"), "0", "/r[0]"},
+            {w.at("<r", 1), "0", "/r[0]"},
+            {w.at("\"1\""), "0", "/r[0]"},
+            {w.at("<e"), "0.0", "/r[0]/e[0]"},
+            {w.at("x=", 1), "0.0.0", "/r[0]/e[0]/@x"},
+            {w.at("&amp;"), "0.0.1", "/r[0]/e[0]/text()[1]"},
+            {w.at("<!--", 5), "0.0.2", "/r[0]/e[0]/comment()[1]"},
+            {w.at("d]]"), "0.0.3", "/r[0]/e[0]/text()[2]"},
+            {w.at("</e", 2), "0.0", "/r[0]/e[0]"},
+            {w.at("<f/>", 3), "0.1", "/r[0]/f[0]"},
+            {w.at("</r"), "0", "/r[0]"},
         };
         for (const Case& c : cases) {
             w.caretTo(c.offset);
             QCOMPARE(w.selected(), w.item(c.position));
-            if (c.path != nullptr) {
-                QCOMPARE(w.frame().statusBar()->currentMessage(), QString::fromLatin1(c.path));
-            }
+            QCOMPARE(w.frame().statusBar()->currentMessage(), QString::fromLatin1(c.path));
             QVERIFY(w.source().hasFocus() || !w.tree().hasFocus());
             // What a tree command would act on stays the item the user chose there.
             QCOMPARE(w.tree().Current().hSelItem, w.item("0.1"));
