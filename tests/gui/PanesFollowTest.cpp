@@ -36,14 +36,22 @@ struct Window {
     ScriptedUi* ui;
     std::unique_ptr<CXmlEditApp> app;
     QTemporaryDir dir;
-    std::string text = kDocument;
+    std::string text;
 
-    Window() {
-        QString path = dir.filePath(QStringLiteral("doc.xml"));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(kDocument);
-        file.close();
+    // On a document of that text, or on the file named.
+    explicit Window(const std::string& document = kDocument, const QString& named = {})
+        : text(document) {
+        QString path = named;
+        if (path.isEmpty()) {
+            path = dir.filePath(QStringLiteral("doc.xml"));
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write(text.data(), qint64(text.size()));
+        } else {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            text = file.readAll().toStdString();
+        }
         auto scripted = std::make_unique<ScriptedUi>();
         ui = scripted.get();
         app = std::make_unique<CXmlEditApp>(std::move(scripted));
@@ -61,6 +69,20 @@ struct Window {
     void choose(const char* position) {
         frame().SetActivePane(&tree());
         tree().setCurrentIndex(tree().Model()->Reveal(item(position)));
+    }
+    long xOffset() { return source().SendScintilla(QsciScintillaBase::SCI_GETXOFFSET); }
+    QString message() { return frame().statusBar()->currentMessage(); }
+    QString selectedLabel() {
+        return selected() ? QString::fromStdString(std::string(selected()->label())) : QString();
+    }
+    void answerDialogsWith(const QString& name) {
+        tree().m_execDialog = [name](QDialog& dialog) {
+            auto& d = static_cast<CTreeCommandDlg&>(dialog);
+            if (d.NameField() != nullptr) {
+                d.NameField()->setText(name);
+            }
+            return int(QDialog::Accepted);
+        };
     }
     void caretTo(long offset) {
         frame().SetActivePane(&source());
@@ -143,6 +165,39 @@ private slots:
         QCOMPARE(w.frame().statusBar()->currentMessage(), QStringLiteral("/r[0]/f[0]"));
         w.caretTo(long(w.text.size()));
         QCOMPARE(w.frame().statusBar()->currentMessage(), QStringLiteral("Ready"));
+    }
+
+    void theCaretSelectsOnlyItemsTheTextHolds() {
+        Window w(std::string(), QStringLiteral(QUORREL_SAMPLE));
+        // Line 40, "\t\t\t<price>12,90 €</price>": the DTD gives price a vat.
+        const long line40 = w.source().SendScintilla(QsciScintillaBase::SCI_POSITIONFROMLINE, 39UL);
+        QCOMPARE(w.text.substr(std::size_t(line40), 10), std::string("\t\t\t<price>"));
+        for (long plus : {3L, 5L, 9L}) {
+            w.caretTo(line40 + plus);
+            QCOMPARE(w.selectedLabel(), QStringLiteral("price"));
+            QCOMPARE(w.message(), QStringLiteral("/catalog[0]/section[0]/book[0]/price[0]"));
+        }
+        // After a command the places are the new text's; the first book has
+        // two attributes the text does not hold. (Its DTD knows no child n.)
+        const char* book = "<book isbn=\"978-2-07-036024-5\"";
+        w.frame().OnCommand(ID_VALIDATE_NO);
+        w.answerDialogsWith(QStringLiteral("n"));
+        w.choose("0.2.2");
+        QCOMPARE(w.selectedLabel(), QStringLiteral("book"));
+        w.frame().UpdateCommandUI();
+        w.frame().Action(ID_ADD_CHILD_ELEMENT)->trigger();
+        const std::string now = w.source().Text();
+        QVERIFY(now.find("<n") != std::string::npos);
+        QVERIFY(w.ui->messages.empty());
+        const long at = long(now.find(book));
+        for (long plus : {0L, 3L}) {
+            w.caretTo(0);
+            w.caretTo(at + plus);
+            QCOMPARE(w.selectedLabel(), QStringLiteral("book"));
+            QCOMPARE(w.message(), QStringLiteral("/catalog[0]/section[0]/book[0]"));
+        }
+        w.caretTo(at + 7);
+        QCOMPARE(w.message(), QStringLiteral("/catalog[0]/section[0]/book[0]/@isbn"));
     }
 
     void anEditStopsBothUntilTheNextParse() {

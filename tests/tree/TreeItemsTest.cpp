@@ -301,3 +301,36 @@ TEST(TreeItems, ItemAtOffsetIsTheInnermostNode) {
     CTreeItems empty;
     EXPECT_EQ(ItemAtOffset(empty, text, 5), nullptr);
 }
+
+TEST(TreeItems, ItemAtOffsetPassesOverWhatTheTextDoesNotHold) {
+    // s and t get attributes from the DTD; the entity's nodes come twice;
+    // t's declarations stand before its attribute among the items.
+    const std::string text =
+        "<!DOCTYPE r [<!ATTLIST s d CDATA 'dv'><!ATTLIST t q CDATA 'qv'>"
+        "<!ENTITY e '<x y=\"1\"/><z/>'>]>\n"
+        "<r><s k='1'>&e;</s><s>&e; <w/></s>"
+        "<t j='2' xmlns:p='urn:p' xmlns:m='urn:m'/></r>";
+    Built b(text);
+    ASSERT_FALSE(b.items.IsEmpty());
+    auto at = [&](std::string_view marker, std::size_t plus = 0) -> std::string {
+        std::size_t offset = text.find(marker);
+        EXPECT_NE(offset, std::string::npos) << marker;
+        const CTreeItem* item = ItemAtOffset(b.items, text, offset + plus);
+        return item == nullptr ? "none"
+                               : std::string(item->label()) + "@" + std::to_string(item->row());
+    };
+    EXPECT_EQ(at("<s k"), "s@0");
+    EXPECT_EQ(at("k='1'"), "k = \" 1 \"@0");
+    EXPECT_EQ(at("'1'>", 3), "s@0");
+    EXPECT_EQ(at("&e;</s><s>", 1), "s@0");
+    EXPECT_EQ(at("</s><s>", 1), "s@0");
+    EXPECT_EQ(at("<s>&e;"), "s@1");
+    EXPECT_EQ(at("<s>&e;", 4), "s@1");  // the second reference
+    EXPECT_EQ(at("<w"), "w@3");
+    EXPECT_EQ(at("<t"), "t@2");
+    EXPECT_EQ(at("j='2'"), "j = \" 2 \"@2");
+    EXPECT_EQ(at("xmlns:p", 2), "xmlns:p = \" urn:p \"@0");
+    EXPECT_EQ(at("xmlns:m"), "xmlns:m = \" urn:m \"@1");
+    EXPECT_EQ(at("/></r>"), "t@2");
+    EXPECT_EQ(at("</r>", 1), "r@0");
+}

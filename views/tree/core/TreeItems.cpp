@@ -21,10 +21,25 @@ static_assert(sizeof(CTreeItem) <= 40, "tree items stay five words");
 namespace {
 
 // An item's offset: its node's own, else the one it takes the place of.
+struct Place {
+    std::uint32_t offset;
+    bool own;
+};
 template <class Node>
-std::uint32_t OffsetOf(const Node* node, std::uint32_t fallback) {
+Place PlaceOf(const Node* node, std::uint32_t fallback) {
     std::optional<std::size_t> offset = detail::sourceOffset(node);
-    return offset && *offset < CTreeItem::kNoOffset ? std::uint32_t(*offset) : fallback;
+    if (offset && *offset < CTreeItem::kNoOffset) {
+        return {std::uint32_t(*offset), true};
+    }
+    return {fallback, false};
+}
+
+// A label's size shares its word with a flag.
+std::uint32_t LabelSize(std::size_t size) {
+    if (size >= (std::size_t(1) << 31)) {
+        throw std::length_error("a tree item's label is too long");
+    }
+    return std::uint32_t(size);
 }
 
 }  // namespace
@@ -158,11 +173,12 @@ private:
         return std::uint32_t(m_store->labels.size());
     }
 
-    CTreeItem& Push(std::uint32_t labelStart, int image, xmlNodePtr element, std::uint32_t offset) {
+    CTreeItem& Push(std::uint32_t labelStart, int image, xmlNodePtr element, Place place) {
         CTreeItem& item = m_store->items.emplace_back();
-        item.m_offset = offset;
+        item.m_offset = place.offset;
+        item.m_ownPlace = place.own;
         item.m_label = labelStart;
-        item.m_labelSize = std::uint32_t(m_store->labels.size() - labelStart);
+        item.m_labelSize = LabelSize(m_store->labels.size() - labelStart);
         item.m_image = std::uint32_t(image);
         item.m_parent = m_parent;
         m_nodes.push_back(element);
@@ -189,7 +205,7 @@ private:
     void Add(xmlNodePtr element, int image, std::uint32_t fallback) {
         std::uint32_t start = Begin();
         AppendQualified(element->ns, element->name);
-        Push(start, image, element, OffsetOf(element, fallback));
+        Push(start, image, element, PlaceOf(element, fallback));
     }
 
     // The offset of the last item added under the current parent, or the parent's.
@@ -211,7 +227,7 @@ private:
             labels += detail::attributeValue(attr);
         }
         labels += " \"";
-        Push(start, IMG_ATTRIBUTE, nullptr, OffsetOf(attr, m_store->items[m_parent].m_offset));
+        Push(start, IMG_ATTRIBUTE, nullptr, PlaceOf(attr, m_store->items[m_parent].m_offset));
     }
 
     void AddChildrenOf(std::size_t index, xmlNodePtr element) {
@@ -225,7 +241,7 @@ private:
                 m_store->labels += " = \" ";
                 AppendContent(ns->href);
                 m_store->labels += " \"";
-                Push(start, IMG_ATTRIBUTE, nullptr, OffsetOf(ns, m_store->items[index].m_offset));
+                Push(start, IMG_ATTRIBUTE, nullptr, PlaceOf(ns, m_store->items[index].m_offset));
             }
             for (const xmlAttr* a = element->properties; a != nullptr; a = a->next) {
                 AddAttribute({}, a->name, a->ns, a);
@@ -246,7 +262,7 @@ private:
                     int image = c->type == XML_TEXT_NODE      ? IMG_TEXT
                                 : c->type == XML_COMMENT_NODE ? IMG_COMMENT
                                                               : IMG_CDATA;
-                    Push(start, image, nullptr, OffsetOf(c, Before(first)));
+                    Push(start, image, nullptr, PlaceOf(c, Before(first)));
                     break;
                 }
                 default:
@@ -375,7 +391,9 @@ private:
         }
         std::uint32_t before = m_items.empty() ? CTreeItem::kNoOffset : m_items.back().m_offset;
         CTreeItem& item = m_items.emplace_back();
-        item.m_offset = OffsetOf(node, before);
+        Place place = PlaceOf(node, before);
+        item.m_offset = place.offset;
+        item.m_ownPlace = place.own;
         item.m_label = std::uint32_t(Labels().size());
         item.m_image = std::uint32_t(image);
         if (!m_open.empty()) {
@@ -387,7 +405,7 @@ private:
     }
 
     void Close(std::uint32_t index) {
-        m_items[index].m_labelSize = std::uint32_t(Labels().size() - m_items[index].m_label);
+        m_items[index].m_labelSize = LabelSize(Labels().size() - m_items[index].m_label);
     }
 
     void AppendQualified(const xmlNs* ns, const xmlChar* name) {
@@ -552,26 +570,75 @@ std::size_t EndOf(const CTreeItem& item, std::string_view text) {
     }
 }
 
+// The last of the items whose own node starts at or before the offset. An
+// item with no place of its own stands at the place of one before it, and
+// the places never decrease along an element's content.
+const CTreeItem* LastPlacedAtOrBefore(std::span<const CTreeItem> items, std::size_t offset) {
+    auto begin = items.begin();
+    auto end = std::upper_bound(
+        begin, items.end(), offset,
+        [](std::size_t at, const CTreeItem& item) { return at < item.textOffset(); });
+    while (end != begin) {
+        auto last = end - 1;
+        if (last->hasOwnPlace()) {
+            return &*last;
+        }
+        // The first at its place is the one it took the place from, when
+        // that one is a sibling; else it took it from before them all.
+        end = std::lower_bound(
+            begin, last, last->textOffset(),
+            [](const CTreeItem& item, std::size_t at) { return item.textOffset() < at; });
+        if (end != last && end->hasOwnPlace()) {
+            return &*end;
+        }
+    }
+    return nullptr;
+}
+
+// Attributes stand in the order of the element's lists, not of the text
+// (declarations come first): the one written last at or before the offset.
+const CTreeItem* PlacedAttributeAtOrBefore(std::span<const CTreeItem> attributes,
+                                           std::size_t offset) {
+    const CTreeItem* found = nullptr;
+    for (const CTreeItem& a : attributes) {
+        if (a.hasOwnPlace() && a.textOffset() <= offset &&
+            (found == nullptr || a.textOffset() > found->textOffset())) {
+            found = &a;
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 const CTreeItem* ItemAtOffset(const CTreeItems& items, std::string_view text, std::size_t offset) {
     const CTreeItem* node = items.GetRootItem();
-    if (node == nullptr || node->textOffset() == CTreeItem::kNoOffset ||
-        offset < node->textOffset() || offset >= text.size()) {
+    if (node == nullptr || !node->hasOwnPlace() || offset < node->textOffset() ||
+        offset >= text.size()) {
         return nullptr;
     }
-    // The last item in document order that starts at or before the offset.
+    // The innermost item the text holds that starts at or before the offset.
+    bool placedContent = false;
     for (;;) {
         std::span<const CTreeItem> children = node->children();
-        auto after = std::upper_bound(
-            children.begin(), children.end(), offset,
-            [](std::size_t at, const CTreeItem& item) { return at < item.textOffset(); });
-        if (after == children.begin()) {
-            break;
+        auto contentBegin =
+            std::partition_point(children.begin(), children.end(),
+                                 [](const CTreeItem& c) { return c.image() == IMG_ATTRIBUTE; });
+        std::span<const CTreeItem> content(contentBegin, children.end());
+        if (const CTreeItem* child = LastPlacedAtOrBefore(content, offset)) {
+            node = child;
+            continue;
         }
-        node = &*(after - 1);
+        placedContent = std::any_of(content.begin(), content.end(),
+                                    [](const CTreeItem& c) { return c.hasOwnPlace(); });
+        std::span<const CTreeItem> attributes(children.begin(), contentBegin);
+        if (const CTreeItem* attribute = PlacedAttributeAtOrBefore(attributes, offset)) {
+            node = attribute;
+            placedContent = false;
+        }
+        break;
     }
-    if (node->hasChildren()) {
+    if (placedContent) {
         return node;  // in its start tag, before its first child
     }
     std::size_t end = EndOf(*node, text);

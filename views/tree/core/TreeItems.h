@@ -53,10 +53,12 @@ public:
     // a byte offset into that UTF-8 text (kNoOffset when the tree was not
     // built from a parse of a text): an element's '<', an attribute's name,
     // a text's first character, a comment's "<!--", a CDATA section's
-    // "<![CDATA[". Nodes a DTD's entity put in the tree take the place of
-    // the item before them.
+    // "<![CDATA[". Nodes a DTD's entity put in the tree, and the attributes
+    // a DTD supplies, take the place of the item before them.
     static constexpr std::uint32_t kNoOffset = UINT32_MAX;
     std::uint32_t textOffset() const { return m_offset; }
+    // Whether the offset is where the item's own node stands, not one it took.
+    bool hasOwnPlace() const { return m_ownPlace != 0; }
     // The most children an item holds: more need a gigabyte of text.
     static constexpr std::uint32_t kMaxChildren = (1U << 28) - 1;
 
@@ -75,7 +77,8 @@ private:
     std::uint32_t m_image : 3 = 0;  // IMG_ELEMENT_PARENT_OPEN is never stored
     std::uint32_t m_expanded : 1 = 0;
     std::uint32_t m_label = 0;  // offset and size in the storage's labels
-    std::uint32_t m_labelSize = 0;
+    std::uint32_t m_labelSize : 31 = 0;
+    std::uint32_t m_ownPlace : 1 = 0;
     std::uint32_t m_offset = kNoOffset;
 };
 
@@ -133,9 +136,10 @@ const CTreeItem* FindItemAt(const CTreeItems& items, std::string_view position);
 // The innermost item whose node holds the byte offset of text, the text
 // the items were parsed from (the attribute item in an attribute, the
 // element's in its tags or between its children); null before the top item,
-// after it, or when the items have no places. Descends by binary search, so
-// it costs the depth times the logarithm of the width, plus the text between
-// the node found and the offset.
+// after it, or when the items have no places. Items with no place of their
+// own are never the answer: the text does not hold them. Descends by binary
+// search, so it costs the depth times the logarithm of the width, plus the
+// text between the node found and the offset.
 const CTreeItem* ItemAtOffset(const CTreeItems& items, std::string_view text, std::size_t offset);
 
 // Calls visit(item, depth) for every item in document order (parents before
