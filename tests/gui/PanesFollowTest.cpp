@@ -200,6 +200,34 @@ private slots:
         QCOMPARE(w.message(), QStringLiteral("/catalog[0]/section[0]/book[0]/@isbn"));
     }
 
+    void aJumpShowsColumnOneWhenThePlaceFits() {
+        const std::string wide(400, 'a');
+        const std::string indent(16, ' ');
+        Window w("<r>\n<e x=\"" + wide + "\"/>\n" + indent + "<f/>\n<g y=\"" + wide +
+                 "\"><h/></g>\n</r>\n");
+        const long endOfLine2 = w.at("\"/>", 3);
+        // Choosing an item at the start of a line, from the end of a long line.
+        w.caretTo(endOfLine2);
+        QVERIFY(w.xOffset() > 0);
+        w.choose("0.1");
+        QCOMPARE(w.source().CaretOffset(), w.at("<f"));
+        QCOMPARE(w.xOffset(), 0L);
+        // A place too far right for the pane is scrolled to, not past.
+        w.choose("0.2.1");
+        QCOMPARE(w.source().CaretOffset(), w.at("<h"));
+        QVERIFY(w.xOffset() > 0);
+        // After a command, at the node it changed.
+        w.choose("0.1");
+        w.caretTo(endOfLine2);
+        QVERIFY(w.xOffset() > 0);
+        w.answerDialogsWith(QStringLiteral("q"));
+        w.frame().SetActivePane(&w.tree());
+        w.frame().UpdateCommandUI();
+        w.frame().Action(ID_RENAME_ELEMENT)->trigger();
+        QCOMPARE(w.source().CaretOffset(), long(w.source().Text().find("<q")));
+        QCOMPARE(w.xOffset(), 0L);
+    }
+
     void anEditStopsBothUntilTheNextParse() {
         Window w;
         w.caretTo(w.at("<f"));

@@ -347,6 +347,17 @@ void CDView::ShowOffset(std::size_t offset) {
     const long line = SendScintilla(SCI_LINEFROMPOSITION, static_cast<unsigned long>(position));
     SendScintilla(SCI_ENSUREVISIBLEENFORCEPOLICY, static_cast<unsigned long>(line));
     SendScintilla(SCI_GOTOPOS, static_cast<unsigned long>(position));
+    // Scrolled only as far as the caret, the line would show cut at the left;
+    // when the place fits beside column 1, the line shows from there.
+    const long lineStart = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    const long startX = SendScintilla(SCI_POINTXFROMPOSITION, 0UL, lineStart);
+    const long caretX = SendScintilla(SCI_POINTXFROMPOSITION, 0UL, position);
+    const long textLeft = startX + SendScintilla(SCI_GETXOFFSET);
+    const long room = long(viewport()->width()) - textLeft - SendScintilla(SCI_GETMARGINRIGHT);
+    const long caretRoom = SendScintilla(SCI_TEXTWIDTH, std::uintptr_t(STYLE_DEFAULT), "M");
+    if (caretX - startX + caretRoom < room) {
+        SendScintilla(SCI_SETXOFFSET, 0UL);
+    }
 }
 
 long CDView::CaretOffset() const {
