@@ -33,8 +33,9 @@ namespace quorrel {
 namespace {
 
 // The Split command: arrow keys move the splitter bar until Enter places it
-// or Esc puts it back. Any other key, or a mouse click, ends the mode as Esc
-// does and then goes where it was meant to.
+// or Esc puts it back. Any other key ends the mode as Esc does and nothing
+// more: it is neither typed nor a shortcut. A mouse click ends the mode and
+// then goes where it was meant to.
 class SplitterKeys : public QObject {
 public:
     static constexpr const char* kName = "splitterKeys";  // while the mode lasts
@@ -56,9 +57,11 @@ protected:
             case QEvent::KeyPress:
                 return OnKey(static_cast<QKeyEvent*>(event));
             case QEvent::ShortcutOverride:
-                // A key that runs a shortcut never arrives as a key press.
+                // Taken, so that no shortcut runs: the key arrives as a key
+                // press, which ends the mode.
                 if (!IsModeKey(static_cast<QKeyEvent*>(event)->key())) {
-                    Cancel();
+                    event->accept();
+                    return true;
                 }
                 return false;
             case QEvent::MouseButtonPress:
@@ -114,7 +117,7 @@ private:
                 return false;  // held for a finer step, or on the way to another key
             default:
                 Cancel();
-                return false;
+                return true;
         }
     }
 

@@ -235,8 +235,9 @@ private slots:
         QVERIFY(w.frame().Action(ID_FILE_MRU_FILE1)->isVisible());
     }
 
-    // View > Split: arrows move the bar until Enter or Esc; any other key or a
-    // mouse click ends the mode and is not lost; afterwards the status says "Ready".
+    // View > Split: arrows move the bar until Enter or Esc; any other key ends
+    // the mode as Esc does and nothing else, a mouse click ends it and is not
+    // lost; afterwards the status says "Ready".
     void splitModeEndsAndGivesTheKeyboardBack() {
         Window w;
         QSplitter* splitter = w.frame().Splitter();
@@ -253,14 +254,19 @@ private slots:
         w.key(Qt::Key_Right);  // the bar stays; the key is the text's again
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
 
-        // Another key ends the mode as Esc does, and reaches the text.
-        w.frame().Action(ID_WINDOW_SPLIT)->trigger();
-        w.key(Qt::Key_Left);
-        QCOMPARE(splitter->sizes()[0], start[0]);
+        // Another key ends the mode as Esc does, and is not typed.
+        QCOMPARE(w.source().Text(), std::string());
+        for (Qt::Key ending : {Qt::Key_A, Qt::Key_Space, Qt::Key_Down}) {
+            w.frame().Action(ID_WINDOW_SPLIT)->trigger();
+            w.key(Qt::Key_Left);
+            QCOMPARE(splitter->sizes()[0], start[0]);
+            w.key(ending);
+            QCOMPARE(splitter->sizes()[0], start[0] + 10);
+            QCOMPARE(w.status(), QStringLiteral("Ready"));
+            QCOMPARE(w.source().Text(), std::string());
+            QVERIFY(!w.source().isModified());
+        }
         w.key(Qt::Key_A);
-        QCOMPARE(splitter->sizes()[0], start[0] + 10);
-        QCOMPARE(w.status(), QStringLiteral("Ready"));
-        QCOMPARE(w.source().Text(), std::string("a"));
         w.key(Qt::Key_B);
         QCOMPARE(w.source().Text(), std::string("ab"));
 
@@ -276,12 +282,14 @@ private slots:
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
         QCOMPARE(w.source().Text(), std::string("ab"));
 
-        // And a key that runs a shortcut: F6 moves to the tree.
+        // And a key that would run a shortcut runs none: F6 stays in the text.
         w.frame().Action(ID_WINDOW_SPLIT)->trigger();
         w.key(Qt::Key_Right);
         w.key(Qt::Key_F6);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
         QCOMPARE(w.status(), QStringLiteral("Ready"));
+        QCOMPARE(w.frame().ActiveView(), static_cast<QWidget*>(w.frame().SourceView()));
+        w.key(Qt::Key_F6);
         QCOMPARE(w.frame().ActiveView(), static_cast<QWidget*>(w.frame().TreeView()));
 
         // Esc puts the bar back and ends the mode.
