@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -399,6 +400,18 @@ private slots:
         auto* help = s.frame().findChild<HelpWindow*>(QStringLiteral("helpWindow"));
         QVERIFY(help != nullptr);
         QVERIFY(help->toPlainText().contains(QStringLiteral("Tree commands")));
+        // Inside the screen, centred on the main window.
+        QVERIFY(QTest::qWaitForWindowExposed(help));
+        const QRect screen = s.frame().screen()->availableGeometry();
+        const QRect shown = help->frameGeometry();
+        QVERIFY2(screen.contains(shown), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                        .arg(shown.x())
+                                                        .arg(shown.y())
+                                                        .arg(shown.width())
+                                                        .arg(shown.height())));
+        const QPoint off = shown.center() - s.frame().frameGeometry().center();
+        QVERIFY2(off.manhattanLength() <= 2,
+                 qPrintable(QStringLiteral("off by %1,%2").arg(off.x()).arg(off.y())));
         qputenv("QUORREL_HELP_DIR", QByteArray());
     }
 

@@ -365,5 +365,47 @@ if [[ -n "$shots" ]]; then
 	fi
 fi
 
+# 8. View > Split ended by a letter or by Enter: the mode ends and nothing is
+#    typed (Ctrl+S then writes the file as it was). Help Topics opens inside
+#    the screen, centred on the main window.
+split=$work/split.xml
+printf '<r><a/></r>\n' >"$split"
+if start_editor "$split"; then
+	for ending in a Return; do
+		before=$(cat "$split")
+		xdotool key ctrl+Home alt+v p
+		sleep 0.3
+		xdotool key Right Right "$ending"
+		sleep 0.3
+		xdotool key ctrl+s
+		sleep 0.5
+		if [[ "$(cat "$split")" == "$before" ]]; then
+			pass "$ending ends View > Split without being typed"
+		else
+			fail "$ending ending View > Split: the file holds $(tr '\n' '|' <"$split")"
+		fi
+	done
+	xdotool key alt+h h
+	if wait_for 5 has_window "Quorrel Help"; then
+		sleep 0.5
+		read -r hx hy hw hh < <(outer_geometry "$(window_named "Quorrel Help")")
+		read -r mx my mw mh < <(outer_geometry "$window")
+		dx=$(((hx + hw / 2) - (mx + mw / 2)))
+		dy=$(((hy + hh / 2) - (my + mh / 2)))
+		if ((hx >= 0 && hy >= 0 && hx + hw <= 1280 && hy + hh <= 1024 &&
+			dx * dx <= 9 && dy * dy <= 9)); then
+			pass "the help window opens inside the screen, centred on the main window"
+		else
+			fail "help window at $hx $hy ${hw}x$hh, main window at $mx $my ${mw}x$mh"
+		fi
+		shot "$shots/help-window.png"
+	else
+		fail "Help Topics opened no help window (open: $(titles | tr '\n' '|'))"
+	fi
+	stop_editor
+else
+	fail "the split document did not open"
+fi
+
 echo "$passes passed, $failures failed"
 ((failures == 0))
