@@ -435,6 +435,11 @@ void CMainFrame::CreateAccelerators() {
         {QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE},
         {QKeySequence(Qt::Key_F6), ID_NEXT_PANE},
         {QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE},
+        // The keys the menus show beside these commands.
+        {QKeySequence(Qt::CTRL | Qt::Key_U), ID_OPEN_URL},
+        {QKeySequence(Qt::CTRL | Qt::Key_F), ID_EDIT_FIND},
+        {QKeySequence(Qt::Key_F3), ID_EDIT_REPEAT},
+        {QKeySequence(Qt::CTRL | Qt::Key_H), ID_EDIT_REPLACE},
     };
     for (const Accelerator& a : accelerators) {
         auto* shortcut = new QShortcut(a.keys, this);

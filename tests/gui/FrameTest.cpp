@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -23,6 +24,8 @@
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "doc/ui/DocCommands.h"
+#include "doc/ui/UrlDlg.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "tests/gui/PopupScript.h"
 #include "tests/gui/ScriptedUi.h"
@@ -298,6 +301,58 @@ private slots:
         w.key(Qt::Key_Escape);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
         QCOMPARE(w.status(), QStringLiteral("Ready"));
+    }
+
+    // The keys the menus show run their commands, while those are enabled.
+    void menuKeysRunTheirCommands() {
+        QTemporaryDir dir;
+        Window w(Write(dir, QStringLiteral("keys.xml"), "<r><a>x</a><a>x</a></r>"));
+        QVERIFY(w.started);
+        auto* find = w.source().findChild<QDialog*>(QStringLiteral("findDialog"));
+        QVERIFY(find == nullptr);
+        auto backToTheWindow = [&] {
+            find->hide();
+            w.frame().activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&w.frame()));
+            w.frame().SetActivePane(&w.source());
+            QTRY_COMPARE(QGuiApplication::focusWindow(), w.window());
+        };
+        auto selectionStart = [&] {
+            return w.source().SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
+        };
+        const std::string text = w.source().Text();
+
+        w.key(Qt::Key_F, Qt::ControlModifier);
+        find = w.source().findChild<QDialog*>(QStringLiteral("findDialog"));
+        QVERIFY(find != nullptr && find->isVisible());
+        QCOMPARE(find->windowTitle(), QStringLiteral("Find"));
+        find->findChild<QLineEdit*>(QStringLiteral("findWhat"))->setText(QStringLiteral("x"));
+        backToTheWindow();
+        w.key(Qt::Key_F3);
+        QCOMPARE(selectionStart(), long(text.find('x')));
+        w.key(Qt::Key_F3);
+        QCOMPARE(selectionStart(), long(text.rfind('x')));
+        w.key(Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(find->isVisible());
+        QCOMPARE(find->windowTitle(), QStringLiteral("Replace"));
+        backToTheWindow();
+
+        // With the tree the active pane the source pane's commands are off.
+        w.frame().SetActivePane(w.frame().TreeView());
+        w.key(Qt::Key_F, Qt::ControlModifier);
+        w.key(Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(!find->isVisible());
+        w.key(Qt::Key_F3);
+        QCOMPARE(selectionStart(), long(text.rfind('x')));
+
+        int asked = 0;
+        w.frame().Document().m_execUrlDialog = [&](CUrlDlg&) {
+            ++asked;
+            return int(QDialog::Rejected);
+        };
+        w.key(Qt::Key_U, Qt::ControlModifier);
+        QCOMPARE(asked, 1);
+        QCOMPARE(w.source().Text(), text);
     }
 
     // Each tree command's dialog is wide enough for a window manager to show
