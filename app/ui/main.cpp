@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/ui/Allocator.h"
 #include "app/ui/MainFrame.h"
@@ -38,16 +40,13 @@ void QuitWhenReady(quorrel::CXmlEditApp& app) {
     poll->start(10);
 }
 
-}  // namespace
+void NameTheApplication() {
+    QCoreApplication::setApplicationName(QStringLiteral("Quorrel"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Hollenby"));
+}
 
-int main(int argc, char** argv) {
-    quorrel::TuneAllocator();
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quorrel"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
-    QApplication::setOrganizationName(QStringLiteral("Hollenby"));
-
-    QCommandLineParser parser;
+void DescribeOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(
         QStringLiteral("Quorrel, an XML editor: the document as coloured source text and as a "
                        "tree, side by side."));
@@ -56,6 +55,48 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument(QStringLiteral("file"),
                                  QStringLiteral("The XML document to open."),
                                  QStringLiteral("[FILE]"));
+}
+
+// --help and --version need no window, so no display either.
+bool AsksOnlyForText(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) {
+            return false;
+        }
+        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"}) {
+            if (std::strcmp(argv[i], option) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Prints the help or the version and exits, as QCommandLineParser does.
+[[noreturn]] void AnswerWithoutWindow(int argc, char** argv) {
+    QCoreApplication core(argc, argv);
+    NameTheApplication();
+    QCommandLineParser parser;
+    DescribeOptions(parser);
+    parser.parse(core.arguments());  // options of the window system are not known here
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion();  // first, as QCommandLineParser::process() has it
+    }
+    parser.showHelp(0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (AsksOnlyForText(argc, argv)) {
+        AnswerWithoutWindow(argc, argv);
+    }
+    quorrel::TuneAllocator();
+    QApplication application(argc, argv);
+    NameTheApplication();
+
+    QCommandLineParser parser;
+    DescribeOptions(parser);
     parser.process(application);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
