@@ -8,6 +8,8 @@
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "doc/ui/DocCommands.h"
+#include "doc/ui/UrlDlg.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 
@@ -71,6 +73,12 @@ private slots:
     void builtInKeysLeaveTheTextAlone() {
         Window w;
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(&w.source()));
+        // Ctrl+U is the window's Open (URL): its dialog is cancelled.
+        int urlAsked = 0;
+        w.frame().Document().m_execUrlDialog = [&](CUrlDlg&) {
+            ++urlAsked;
+            return int(QDialog::Rejected);
+        };
         const QString original = QStringLiteral("<a>Mixed Case</a>\n\t<b>second line</b>\n");
         struct Press {
             Qt::Key key;
@@ -102,6 +110,7 @@ private slots:
             QVERIFY2(w.text() == original.toStdString(), qPrintable(name));
             QVERIFY2(w.source().SendScintilla(QsciScintilla::SCI_GETZOOM) == 0, qPrintable(name));
         }
+        QCOMPARE(urlAsked, 1);
         // Held with Ctrl, a character key types nothing (Ctrl++ is "+" to the platform).
         for (char c : {'+', '=', '-', '1', '/'}) {
             for (Qt::KeyboardModifiers modifiers : {ctrl, ctrlShift}) {
