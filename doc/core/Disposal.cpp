@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -21,21 +22,25 @@ struct HeldDocument : Disposable {
     std::unique_ptr<XmlDocument> document;
 };
 
+// One thread for the program's life, started with the first hand-over,
+// freeing in the order handed.
 class Disposer {
 public:
     void Hand(std::unique_ptr<Disposable> thing) {
         std::lock_guard lock(m_mutex);
-        if (!m_thread.joinable()) {
-            m_thread = std::thread([this] { Run(); });
-            m_thread.detach();  // never joined: the program may end while it works
+        if (!m_started) {
+            std::thread([this] { Run(); }).detach();  // the program may end while it works
+            m_started = true;
         }
         m_pending.push_back(std::move(thing));
+        ++m_handed;
         m_wake.notify_one();
     }
 
     void Wait() {
         std::unique_lock lock(m_mutex);
-        m_idle.wait(lock, [this] { return m_pending.empty() && !m_busy; });
+        const std::uint64_t handed = m_handed;
+        m_freedChanged.wait(lock, [this, handed] { return m_freed >= handed; });
     }
 
 private:
@@ -45,22 +50,20 @@ private:
             m_wake.wait(lock, [this] { return !m_pending.empty(); });
             std::unique_ptr<Disposable> next = std::move(m_pending.front());
             m_pending.pop_front();
-            m_busy = true;
             lock.unlock();
             next.reset();
             lock.lock();
-            m_busy = false;
-            if (m_pending.empty()) {
-                m_idle.notify_all();
-            }
+            ++m_freed;
+            m_freedChanged.notify_all();
         }
     }
 
     std::mutex m_mutex;
-    std::condition_variable m_wake, m_idle;
+    std::condition_variable m_wake, m_freedChanged;
     std::deque<std::unique_ptr<Disposable>> m_pending;
-    bool m_busy = false;
-    std::thread m_thread;
+    std::uint64_t m_handed = 0;  // counts, so a wait knows what was handed before it
+    std::uint64_t m_freed = 0;
+    bool m_started = false;
 };
 
 // Made once and never destroyed: its thread may outlive main().

@@ -1,6 +1,7 @@
 // Freeing a large document takes about as long as parsing it. What is
-// replaced goes to a thread of its own, so the one that replaced it goes on;
-// whatever is still waiting when the program ends is left to the system.
+// replaced goes to the disposal thread (one for the program's life), so the
+// one that replaced it goes on; whatever is still waiting when the program
+// ends is left to the system.
 #pragma once
 
 #include <memory>
@@ -41,7 +42,7 @@ void AbandonAtExit(std::unique_ptr<XmlDocument> document);
 // From now on DisposeOf keeps what it is handed until the program ends
 // (for a program that does one thing and ends).
 void LeaveDocumentsToTheSystem();
-// Waits until everything handed over has been freed (the tests use it).
+// Returns once everything handed over before the call has been freed.
 void WaitForDisposal();
 
 }  // namespace quorrel
