@@ -479,11 +479,36 @@ void BuildItems(TreeCommandResult& result) {
     }
 }
 
+TreeTarget TargetOf(const CurrentItem& current, TreeCommand command) {
+    TreeTarget target;
+    if (current.hSelItem == nullptr) {
+        return target;
+    }
+    target.present = true;
+    target.selectedImage = current.nSelSelectedImage;
+    target.label = current.strSelItem;
+    Addresses kind = AddressedKind(command);
+    if (kind == Addresses::Element) {
+        target.path = ItemPath(current.hSelItem, current.strSelItem);
+    } else if (const CTreeItem* owner = current.hSelItem->parent()) {
+        target.path = ItemPath(owner);
+    }
+    if (kind == Addresses::Text) {
+        target.textOrdinal = CountTextSiblingsBefore(current.hSelItem);
+    }
+    return target;
+}
+
 DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand command,
                     const CommandInputs& inputs) {
+    return ChangeDom(dom, TargetOf(current, command), command, inputs);
+}
+
+DomChange ChangeDom(XmlDocument& dom, const TreeTarget& target, TreeCommand command,
+                    const CommandInputs& inputs) {
     DomChange result;
-    if (inputs.cancelled || current.hSelItem == nullptr ||
-        !IsTreeCommandEnabled(command, current.nSelSelectedImage)) {
+    if (inputs.cancelled || !target.present ||
+        !IsTreeCommandEnabled(command, target.selectedImage)) {
         return result;
     }
     CommandFields fields = FieldsOf(command);
@@ -498,17 +523,13 @@ DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand co
     }
 
     Addresses kind = AddressedKind(command);
-    const CTreeItem* addressed =
-        kind == Addresses::Element ? current.hSelItem : current.hSelItem->parent();
-    std::string path =
-        kind == Addresses::Element ? ItemPath(addressed, current.strSelItem) : ItemPath(addressed);
     const char* missing =
         (command == TreeCommand::AttributeToElement || command == TreeCommand::DeleteAttribute)
             ? kSomeUnexpectedError
             : kUnexpectedError;
     std::optional<std::vector<XmlNode>> nodes;
-    if (addressed != nullptr) {
-        nodes = dom.selectNodes(path);
+    if (!target.path.empty()) {
+        nodes = dom.selectNodes(target.path);
     }
     if (!nodes || nodes->empty()) {
         result.outcome = CommandOutcome::Failed;
@@ -518,9 +539,9 @@ DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand co
 
     Change change{command, inputs, {}, 0};
     if (kind == Addresses::Attribute) {
-        change.attributeName = AttributeNameOfLabel(current.strSelItem);
+        change.attributeName = AttributeNameOfLabel(target.label);
     } else if (kind == Addresses::Text) {
-        change.textOrdinal = CountTextSiblingsBefore(current.hSelItem);
+        change.textOrdinal = target.textOrdinal;
     }
     bool succeeded = false;
     try {
@@ -539,6 +560,13 @@ DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand co
 TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                      const CurrentItem& current, TreeCommand command,
                                      const CommandInputs& inputs, ResultFor wanted) {
+    return ComputeTreeCommand(doc, std::move(dom), TargetOf(current, command), command, inputs,
+                              wanted);
+}
+
+TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                     const TreeTarget& target, TreeCommand command,
+                                     const CommandInputs& inputs, ResultFor wanted) {
     TreeCommandResult stopped;
     stopped.dom = std::move(dom);  // untouched
     if (!stopped.dom || stopped.dom->hollow() ||
@@ -552,7 +580,7 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
             doc.ParseText(*stopped.dom, doc.m_strText);
         }
     }
-    DomChange change = ChangeDom(*stopped.dom, current, command, inputs);
+    DomChange change = ChangeDom(*stopped.dom, target, command, inputs);
     if (change.outcome == CommandOutcome::Stopped) {
         return stopped;
     }

@@ -66,6 +66,18 @@ struct CurrentItem {
 // The item as current item, recorded now.
 CurrentItem CurrentItemOf(const CTreeItem* item);
 
+// What a command needs of the current item, as values: worked out where the
+// items are shown, so that the command itself may run on any thread while
+// the user expands and collapses them.
+struct TreeTarget {
+    bool present = false;         // there is a current item
+    int selectedImage = -1;       // its kind
+    std::string label;            // its label as recorded
+    std::string path;             // the addressed element's item path; empty when there is none
+    std::size_t textOrdinal = 0;  // a text item's place among its element's text items
+};
+TreeTarget TargetOf(const CurrentItem& current, TreeCommand command);
+
 // The dialog's outcome.
 struct CommandInputs {
     bool cancelled = false;
@@ -106,6 +118,8 @@ struct DomChange {
 };
 // The command's checks and its change on dom alone, nothing written: the
 // first step of ComputeTreeCommand.
+DomChange ChangeDom(XmlDocument& dom, const TreeTarget& target, TreeCommand command,
+                    const CommandInputs& inputs);
 DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand command,
                     const CommandInputs& inputs);
 
@@ -119,6 +133,10 @@ enum class ResultFor {
     Text,  // only the check that it parses (where no DTD or schema is consulted)
 };
 // A hollow DOM (or none) is parsed again from the document text first.
+TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                     const TreeTarget& target, TreeCommand command,
+                                     const CommandInputs& inputs,
+                                     ResultFor wanted = ResultFor::Dom);
 TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                      const CurrentItem& current, TreeCommand command,
                                      const CommandInputs& inputs,
