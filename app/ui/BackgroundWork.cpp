@@ -1,13 +1,16 @@
 #include "app/ui/BackgroundWork.h"
 
-#include <QCoreApplication>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QEventLoop>
 #include <QTimer>
 
-#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <system_error>
-#include <thread>
+#include <utility>
 
 #include "app/ui/MainFrame.h"
 #include "app/ui/ProgressBar.h"
@@ -17,56 +20,149 @@ namespace quorrel {
 
 namespace {
 
-std::string Guarded(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const std::exception& e) {
-        return e.what();
+// The worker's word that a job has ended: an event counter the window's
+// event loop watches. Nothing is posted across the threads; what the job
+// left is handed over under the mutex.
+int EndedSignal() {
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
     }
-    return {};
+    return fd;
 }
 
 }  // namespace
 
-std::string CBackgroundWork::Run(const std::function<void()>& work, bool busy) {
+CBackgroundWork::CBackgroundWork(CMainFrame& frame)
+    : m_frame(frame),
+      m_endedFd(EndedSignal()),
+      m_endedNotifier(m_endedFd, QSocketNotifier::Read),
+      m_worker([this](std::stop_token stop) { Serve(stop); }) {
+    connect(&m_endedNotifier, &QSocketNotifier::activated, this, [this] {
+        std::uint64_t count = 0;
+        if (::read(m_endedFd, &count, sizeof count) == sizeof count) {
+            Finish();
+        }
+    });
+}
+
+CBackgroundWork::~CBackgroundWork() {
+    m_worker.request_stop();
+    m_worker.join();
+    m_endedNotifier.setEnabled(false);
+    ::close(m_endedFd);
+}
+
+void CBackgroundWork::Serve(std::stop_token stop) {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_wake.wait(lock, stop, [this] { return m_job != nullptr; })) {
+                return;
+            }
+            job = std::move(m_job);
+            m_job = nullptr;
+        }
+        auto ended = std::make_unique<Ended>();
+        try {
+            ended->continuation = job();
+        } catch (const std::exception& e) {
+            ended->error = e.what();
+            ended->failed = true;
+        }
+        job = nullptr;  // what it held goes here, not on the window's thread
+        {
+            std::lock_guard lock(m_mutex);
+            m_ended = std::move(ended);
+        }
+        const std::uint64_t one = 1;
+        (void)!::write(m_endedFd, &one, sizeof one);  // a counter's write cannot fail here
+    }
+}
+
+bool CBackgroundWork::Start(const QString& what, Job job, Failure failed, bool busy) {
     if (m_running) {
-        return Guarded(work);
+        return false;
     }
     m_running = true;
-    CProgressBar progress(&m_frame);
+    m_failed = std::move(failed);
     if (busy) {
         // Busy, without a measure of how far: a bar that runs to and fro.
-        progress.Create(QString(), 100, 100, false, 1);
-        progress.SetRange(0, 0, 1);
+        m_progress = std::make_unique<CProgressBar>(&m_frame);
+        m_progress->Create(QString(), 100, 100, false, 1);
+        m_progress->SetRange(0, 0, 1);
     }
     CDView* source = m_frame.SourceView();
-    const bool readOnly = source->isReadOnly();
+    m_readOnlyBefore = source->isReadOnly();
     source->setReadOnly(true);
+    m_frame.ShowWorkUnderWay(what);
     m_frame.UpdateCommandUI();
-
-    std::string error;
-    std::atomic<bool> ended{false};
-    QEventLoop loop;
-    try {
-        std::jthread worker([&] {
-            error = Guarded(work);
-            ended = true;
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        // The loop ends when the work has; earlier only when the application
-        // quits, and then the worker is waited for as the thread is joined.
-        loop.exec();
-    } catch (const std::system_error&) {
-        error = Guarded(work);  // no thread to be had: the work is done here
+    {
+        std::lock_guard lock(m_mutex);
+        m_job = std::move(job);
     }
-    progress.Clear();
-    source->setReadOnly(readOnly);
+    m_wake.notify_one();
+    return true;
+}
+
+void CBackgroundWork::Finish() {
+    std::unique_ptr<Ended> ended;
+    {
+        std::lock_guard lock(m_mutex);
+        ended = std::move(m_ended);
+    }
+    if (!ended) {
+        return;
+    }
+    if (m_progress) {
+        m_progress->Clear();
+        m_progress.reset();
+    }
+    m_frame.SourceView()->setReadOnly(m_readOnlyBefore);
     m_running = false;
+    m_frame.EndWorkUnderWay();
+    // The next job may start from here on: the continuation's own
+    // broadcast may need one.
+    Failure failed = std::move(m_failed);
+    m_failed = nullptr;
+    if (ended->failed) {
+        if (failed) {
+            failed(ended->error);
+        }
+    } else if (ended->continuation) {
+        ended->continuation();
+    }
     m_frame.UpdateCommandUI();
+    emit finished();
     if (std::exchange(m_closeWhenDone, false)) {
         QTimer::singleShot(0, &m_frame, [frame = &m_frame] { frame->close(); });
     }
+}
+
+std::string CBackgroundWork::Run(const QString& what, const std::function<void()>& work,
+                                 bool busy) {
+    std::string error;
+    const bool started = Start(
+        what,
+        [&work]() -> Continuation {
+            work();
+            return nullptr;
+        },
+        [&error](const std::string& e) { error = e; }, busy);
+    if (!started) {
+        return "Another command is under way.";
+    }
+    // Finish comes through the event loop: inside this one at the earliest.
+    QEventLoop loop;
+    connect(this, &CBackgroundWork::finished, &loop, &QEventLoop::quit);
+    loop.exec();
     return error;
+}
+
+void CBackgroundWork::CloseWhenDone() {
+    m_closeWhenDone = true;
+    m_frame.ShowWorkUnderWay(QStringLiteral("Closing when the command has finished…"));
 }
 
 }  // namespace quorrel

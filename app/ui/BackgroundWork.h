@@ -1,40 +1,89 @@
 // Long document work off the window's thread: parsing, a tree command's
-// change and refresh, saving, building a document from a database. While it
-// runs the window keeps painting (its events are processed), the status
-// bar's progress pane shows that something is under way, every command waits
-// and the source text is read-only. The caller waits for the result as if it
-// had done the work itself, so results and messages come as they would.
+// change and refresh, saving, building a document from a database. One
+// worker thread, one job at a time: a job gets its inputs as values, runs on
+// the worker, and what it returns is applied on the window's thread when it
+// has ended. While it runs the window keeps painting, the message pane says
+// what runs, the status bar's progress pane shows a busy bar, every command
+// waits and the source text is read-only.
 #pragma once
 
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace quorrel {
 
 class CMainFrame;
+class CProgressBar;
 
-class CBackgroundWork {
+class CBackgroundWork : public QObject {
+    Q_OBJECT
 public:
-    explicit CBackgroundWork(CMainFrame& frame) : m_frame(frame) {}
+    explicit CBackgroundWork(CMainFrame& frame);
+    // Waits for the job under way; what it returned is dropped.
+    ~CBackgroundWork() override;
+    CBackgroundWork(const CBackgroundWork&) = delete;
+    CBackgroundWork& operator=(const CBackgroundWork&) = delete;
 
     // Documents whose text is at least this long are worked on apart;
     // smaller ones on the window's thread, where it takes no noticeable time.
     static constexpr std::size_t kApartFrom = 1 << 20;
 
+    // Applied on the window's thread once the job has ended.
+    using Continuation = std::function<void()>;
+    // Runs on the worker; reads only what it was given.
+    using Job = std::function<Continuation()>;
+    // An exception out of the job, as its message, on the window's thread.
+    using Failure = std::function<void(const std::string& error)>;
+
     bool IsRunning() const { return m_running; }
-    // Runs work on another thread (or on this one when a thread cannot be
-    // had or work is under way already) and returns when it has ended. An
-    // exception out of work is returned as its message, else an empty string.
+    // Starts job on the worker and returns; refused (false, nothing run)
+    // while another job runs. what: the message pane's text meanwhile.
     // busy: the progress pane shows a busy bar (not when the caller shows its own progress).
-    std::string Run(const std::function<void()>& work, bool busy = true);
+    bool Start(const QString& what, Job job, Failure failed, bool busy = true);
+    // Runs work on the worker and returns when it has ended, the window's
+    // events processed meanwhile; an exception out of work is returned as its
+    // message, else an empty string. For callers that cannot go on before it
+    // has (a save before the document is replaced).
+    std::string Run(const QString& what, const std::function<void()>& work, bool busy = true);
     // The window closes (asking as usual) once the work has ended.
-    void CloseWhenDone() { m_closeWhenDone = true; }
+    void CloseWhenDone();
     bool ClosesWhenDone() const { return m_closeWhenDone; }
 
+signals:
+    // A job has ended and what it returned has been applied.
+    void finished();
+
 private:
+    struct Ended {
+        Continuation continuation;
+        std::string error;
+        bool failed = false;
+    };
+    void Serve(std::stop_token stop);
+    void Finish();
+
     CMainFrame& m_frame;
     bool m_running = false;
     bool m_closeWhenDone = false;
+    bool m_readOnlyBefore = false;
+    Failure m_failed;
+    std::unique_ptr<CProgressBar> m_progress;
+
+    std::mutex m_mutex;  // the hand-over between the two threads
+    std::condition_variable_any m_wake;
+    Job m_job;                       // given, not yet begun
+    std::unique_ptr<Ended> m_ended;  // ended, not yet applied
+    int m_endedFd;                   // the worker counts ended jobs here
+    QSocketNotifier m_endedNotifier;
+    std::jthread m_worker;  // last: started once the rest is ready
 };
 
 }  // namespace quorrel

@@ -644,7 +644,9 @@ void CMainFrame::ShowItemInText(const CTreeItem* item) {
 
 void CMainFrame::ShowItemPath(const CTreeItem* item) {
     m_itemPath = QString::fromStdString(ShownItemPath(item));
-    statusBar()->showMessage(m_itemPath);
+    if (m_workUnderWay.isEmpty()) {
+        statusBar()->showMessage(m_itemPath);
+    }
 }
 
 void CMainFrame::ShowCaretInTree() {
@@ -674,7 +676,20 @@ void CMainFrame::ClearItemPath() {
 }
 
 QString CMainFrame::IdleMessage() const {
+    if (!m_workUnderWay.isEmpty()) {
+        return m_workUnderWay;
+    }
     return m_wellFormedness.isEmpty() ? QStringLiteral("Ready") : m_wellFormedness;
+}
+
+void CMainFrame::ShowWorkUnderWay(const QString& what) {
+    m_workUnderWay = what;
+    statusBar()->showMessage(IdleMessage());
+}
+
+void CMainFrame::EndWorkUnderWay() {
+    m_workUnderWay.clear();
+    statusBar()->showMessage(IdleMessage());
 }
 
 void CMainFrame::ShowWellFormedness(const QString& message) {
@@ -696,6 +711,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     }
     if (m_app.IsOpening()) {
         m_app.CloseWhenOpened();  // the window closes as usual once the file is in
+        ShowWorkUnderWay(QStringLiteral("Closing when the command has finished…"));
         event->ignore();
         return;
     }

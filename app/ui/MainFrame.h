@@ -51,6 +51,9 @@ public:
     bool IsBusy() const;
     // Where long document work runs off the window's thread.
     CBackgroundWork& Work() const { return *m_work; }
+    // The message pane says what runs ("Saving…") until it has ended.
+    void ShowWorkUnderWay(const QString& what);
+    void EndWorkUnderWay();
     QAction* Action(int id) const;
     // Enables, disables and checks every menu item and toolbar button.
     void UpdateCommandUI();
@@ -109,6 +112,7 @@ private:
     bool m_following = false;  // one pane is following the other
     long m_caretSeen = 0;      // where the source caret was last followed from, or put
     QString m_itemPath;        // the path the message pane shows for the caret, if any
+    QString m_workUnderWay;    // what long work runs, while it does
     std::map<int, QAction*> m_actions;
     std::vector<QAction*> m_recentActions;
     QTimer* m_decorationWait =

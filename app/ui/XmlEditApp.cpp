@@ -220,6 +220,7 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
         run->busy->SetRange(0, 0, 1);
     }
     m_openRun = std::move(run);
+    m_frame->ShowWorkUnderWay(QStringLiteral("Opening %1…").arg(QFileInfo(path).fileName()));
     // The file's text replaces the view's: nothing typed meanwhile may be lost unseen.
     m_frame->SourceView()->setReadOnly(true);
     m_frame->UpdateCommandUI();
@@ -255,6 +256,7 @@ void CXmlEditApp::OnFileLoaded() {
     std::unique_ptr<FileOpenRun> run = std::move(m_openRun);
     run->worker.join();
     run->busy.reset();
+    m_frame->EndWorkUnderWay();
     m_frame->SourceView()->setReadOnly(false);
     bool opened = false;
     if (!run->file->error.empty()) {

@@ -26,7 +26,8 @@ bool RunApart(CMainFrame& frame, UserInterface& ui, const std::function<bool(Mes
     CollectingSink messages;
     bool ok = false;
     // The command's own progress bar shows it is under way.
-    std::string failure = frame.Work().Run([&] { ok = work(messages); }, false);
+    std::string failure = frame.Work().Run(
+        QStringLiteral("Getting XML data…"), [&] { ok = work(messages); }, false);
     for (const std::string& message : messages.messages) {
         ui.ShowMessage(message);
     }
@@ -107,7 +108,8 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
     progress.SetPos(30);
     if (text.size() >= CDView::kPrepareFrom) {
         prepared = sourceView->PrepareText(text.size());
-        frame.Work().Run([&] { prepared.Fill(text); }, false);
+        frame.Work().Run(
+            QStringLiteral("Getting XML data…"), [&] { prepared.Fill(text); }, false);
     }
     progress.SetPos(45);
 

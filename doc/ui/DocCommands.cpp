@@ -174,7 +174,8 @@ bool DocCommands::DoSave(const QString& path) {
     } done{m_bSaving};
     auto write = [&] { written = m_doc.WriteDocument(file, text); };
     if (text.size() >= CBackgroundWork::kApartFrom) {
-        if (std::string failure = m_frame.Work().Run(write); !failure.empty()) {
+        if (std::string failure = m_frame.Work().Run(QStringLiteral("Saving…"), write);
+            !failure.empty()) {
             written.error = "Cannot save '" + file + "':\n" + failure;
         }
     } else {

@@ -133,7 +133,10 @@ struct Window {
         frame().UpdateCommandUI();
         QVERIFY(frame().Action(ID_RENAME_ELEMENT)->isEnabled());
         frame().Action(ID_RENAME_ELEMENT)->trigger();
+        waitForWork();
     }
+    // What a command starts apart is in place once the window has applied it.
+    void waitForWork() { QTRY_VERIFY_WITH_TIMEOUT(!frame().Work().IsRunning(), 60000); }
     QByteArray onDisk() {
         QFile file(path);
         file.open(QIODevice::ReadOnly);
@@ -185,6 +188,7 @@ private slots:
         // Parse and Save run apart as well and leave what they would.
         w.seen = {};
         w.frame().Action(ID_PARSE)->trigger();
+        w.waitForWork();
         QVERIFY(w.seen.ticks > 0);
         QVERIFY(w.ui->messages.empty());
         QCOMPARE(std::string(FindItemAt(w.tree().Items(), "0.0")->label()),

@@ -156,10 +156,24 @@ bool CClassView::WorkApart() const {
     std::size_t size = m_doc.m_bTextPending && m_doc.m_textViewSource
                            ? m_doc.m_textViewSource().size()
                            : m_doc.m_strText.size();
-    return m_work != nullptr && !m_work->IsRunning() && size >= CBackgroundWork::kApartFrom;
+    return m_work != nullptr && size >= CBackgroundWork::kApartFrom;
 }
 
+bool CClassView::WorkUnderWay() const {
+    return m_work != nullptr && m_work->IsRunning();
+}
+
+struct CClassView::ParsedApart {
+    std::string text;  // the view's text, when the document's was pending
+    std::unique_ptr<XmlDocument> dom;
+    CTreeItems items;
+    std::optional<CTreeRows> rows;
+};
+
 void CClassView::Refresh(bool reparse) {
+    if (WorkUnderWay()) {
+        return;  // the document is the worker's; the text cannot change meanwhile
+    }
     // Built apart and swapped in, so a message shown while parsing finds the
     // view with its old, whole items.
     CTreeItems fresh;
@@ -168,28 +182,27 @@ void CClassView::Refresh(bool reparse) {
         // The text the view holds is read as it stands (it is read-only meanwhile).
         const bool pending = m_doc.m_bTextPending && m_doc.m_textViewSource;
         std::string_view shown = pending ? m_doc.m_textViewSource() : std::string_view();
-        std::string text;
-        std::unique_ptr<XmlDocument> dom;
-        std::string error = m_work->Run([&] {
-            if (pending) {
-                text.assign(shown);
-            }
-            ParsedTree parsed =
-                ParseForTree(m_doc, pending ? std::string_view(text) : m_doc.m_strText);
-            dom = std::move(parsed.dom);
-            fresh = std::move(parsed.items);
-            rows = CTreeRows::Of(fresh);
-        });
-        if (!error.empty()) {
-            m_doc.Messages().ShowMessage("The document could not be parsed:\n" + error);
-            return;
-        }
-        if (pending) {
-            m_doc.m_strText = std::move(text);
-            m_doc.m_bTextPending = false;
-        }
-        m_doc.InstallParsed(std::move(dom));
-    } else if (reparse) {
+        const CDoc& doc = m_doc;
+        m_work->Start(
+            QStringLiteral("Parsing…"),
+            [this, &doc, pending, shown]() -> CBackgroundWork::Continuation {
+                auto out = std::make_shared<ParsedApart>();
+                if (pending) {
+                    out->text.assign(shown);
+                }
+                ParsedTree parsed =
+                    ParseForTree(doc, pending ? std::string_view(out->text) : doc.m_strText);
+                out->dom = std::move(parsed.dom);
+                out->items = std::move(parsed.items);
+                out->rows = CTreeRows::Of(out->items);
+                return [this, out, pending] { ShowParsedApart(std::move(*out), pending); };
+            },
+            [this](const std::string& error) {
+                m_doc.Messages().ShowMessage("The document could not be parsed:\n" + error);
+            });
+        return;
+    }
+    if (reparse) {
         ReparseAndBuildTree(m_doc, fresh);
         ExpandBranches(fresh, fresh.GetRootItem());
     } else if (m_builtItems) {
@@ -203,9 +216,25 @@ void CClassView::Refresh(bool reparse) {
     m_builtRows.reset();
     ShowItems(std::move(fresh), std::move(rows));
     if (reparse) {
-        const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
-        emit parsed(error && error->line > 0 ? error : nullptr);
+        EmitParsed();
     }
+}
+
+void CClassView::ShowParsedApart(ParsedApart parsed, bool pending) {
+    if (pending) {
+        m_doc.m_strText = std::move(parsed.text);
+        m_doc.m_bTextPending = false;
+    }
+    m_doc.InstallParsed(std::move(parsed.dom));
+    m_builtItems.reset();
+    m_builtRows.reset();
+    ShowItems(std::move(parsed.items), std::move(parsed.rows));
+    EmitParsed();
+}
+
+void CClassView::EmitParsed() {
+    const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
+    emit parsed(error && error->line > 0 ? error : nullptr);
 }
 
 void CClassView::UseBuiltItems(CTreeItems items, CTreeRows rows) {
@@ -218,7 +247,7 @@ void CClassView::OnUpdate(CDocView* sender) {
 }
 
 void CClassView::OnActivateView(bool activate, bool fromOtherKind) {
-    if (activate && fromOtherKind && m_doc.m_bTextChanged) {
+    if (activate && fromOtherKind && m_doc.m_bTextChanged && !WorkUnderWay()) {
         Refresh(true);
         m_doc.m_bTextChanged = false;
     }
@@ -410,13 +439,56 @@ void CClassView::ShowCommandDone(const std::vector<int>& changedAt) {
     if (const CTreeItem* changed = ItemAt(changedAt)) {
         emit changedNodeShown(changed);
     }
-    const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
-    emit parsed(error && error->line > 0 ? error : nullptr);
+    EmitParsed();
 }
+
+namespace {
+
+// What the message pane says while a command runs apart.
+QString UnderWay(TreeCommand command) {
+    switch (command) {
+        case TreeCommand::AddAttribute:
+            return QStringLiteral("Adding attributes…");
+        case TreeCommand::AddChildElement:
+            return QStringLiteral("Adding child elements…");
+        case TreeCommand::AddTextNode:
+            return QStringLiteral("Adding text nodes…");
+        case TreeCommand::RenameElement:
+            return QStringLiteral("Renaming elements…");
+        case TreeCommand::DeleteElementAndChildren:
+        case TreeCommand::DeleteElementOnly:
+            return QStringLiteral("Deleting elements…");
+        case TreeCommand::ElementToAttribute:
+            return QStringLiteral("Making elements attributes…");
+        case TreeCommand::DuplicateElementSubTree:
+            return QStringLiteral("Duplicating the element…");
+        case TreeCommand::ChangeAttributeName:
+            return QStringLiteral("Renaming attributes…");
+        case TreeCommand::ChangeAttributeValue:
+            return QStringLiteral("Changing attribute values…");
+        case TreeCommand::AttributeToElement:
+            return QStringLiteral("Making attributes elements…");
+        case TreeCommand::DeleteAttribute:
+            return QStringLiteral("Deleting attributes…");
+        case TreeCommand::DeleteTextNode:
+            return QStringLiteral("Deleting text nodes…");
+        case TreeCommand::ChangeTextValue:
+            return QStringLiteral("Changing text values…");
+    }
+    return QStringLiteral("Working…");
+}
+
+}  // namespace
+
+struct CClassView::ChangedApart {
+    TreeCommandResult result;
+    std::optional<CTreeRows> rows;
+    PreparedText prepared;
+};
 
 void CClassView::OnTreeCommand(TreeCommand command) {
     if (!IsTreeCommandEnabled(command, m_current.nSelSelectedImage) ||
-        m_current.hSelItem == nullptr) {
+        m_current.hSelItem == nullptr || WorkUnderWay()) {
         return;
     }
     const CTreeItem* changed = ChangedNode(command, m_current.hSelItem);
@@ -427,27 +499,34 @@ void CClassView::OnTreeCommand(TreeCommand command) {
     }
     CommandInputs inputs = dialog->Inputs();
     dialog.reset();
-    UndoCaretScope undoCaret(m_sourceView,
-                             InStepWithText() ? changed->textOffset() : CTreeItem::kNoOffset);
-    CurrentItem current = m_current;
+    // Values only: the items may be expanded and collapsed while the command runs.
+    const TreeTarget target = TargetOf(m_current, command);
+    const CDoc& doc = m_doc;
     RunDocumentChange(
-        [&, current](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
-            return ComputeTreeCommand(m_doc, std::move(dom), current, command, inputs, wanted);
+        UnderWay(command),
+        [&doc, target, command, inputs](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
+            return ComputeTreeCommand(doc, std::move(dom), target, command, inputs, wanted);
         },
-        changedAt);
+        changedAt, InStepWithText() ? changed->textOffset() : CTreeItem::kNoOffset);
 }
 
 void CClassView::OnFormatDocument(const std::string& indent) {
+    if (WorkUnderWay()) {
+        return;
+    }
+    const CDoc& doc = m_doc;
     RunDocumentChange(
-        [&](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
-            return ComputeFormatDocument(m_doc, std::move(dom), indent, wanted);
+        QStringLiteral("Formatting the document…"),
+        [&doc, indent](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
+            return ComputeFormatDocument(doc, std::move(dom), indent, wanted);
         },
-        {0});
+        {0}, CTreeItem::kNoOffset);
 }
 
-void CClassView::RunDocumentChange(const DocumentChange& compute,
-                                   const std::vector<int>& changedAt) {
+void CClassView::RunDocumentChange(const QString& what, DocumentChange compute,
+                                   const std::vector<int>& changedAt, std::size_t undoOffset) {
     if (!WorkApart()) {
+        UndoCaretScope undoCaret(m_sourceView, undoOffset);
         TreeCommandResult result = compute(std::move(m_doc.m_pDomDoc), ResultFor::Dom);
         BuildItems(result);
         CTreeItems fresh;
@@ -460,34 +539,46 @@ void CClassView::RunDocumentChange(const DocumentChange& compute,
         return;
     }
     // The change, the new text, its parse, the items, their rows and the
-    // source pane's document, all apart; the items shown now stay whole
-    // meanwhile (the item path is read from them).
-    TreeCommandResult result;
-    std::optional<CTreeRows> rows;
-    PreparedText prepared =
+    // source pane's document, all apart; the worker is given the DOM and
+    // values, the items shown stay the window's.
+    auto work = std::make_shared<ChangedApart>();
+    work->prepared =
         m_sourceView ? m_sourceView->PrepareText(m_doc.m_strText.size()) : PreparedText();
-    std::unique_ptr<XmlDocument> dom = std::move(m_doc.m_pDomDoc);
-    std::string error = m_work->Run([&] {
-        result = compute(std::move(dom), ResultFor::Tree);
-        BuildItems(result);
-        if (result.outcome == CommandOutcome::Done) {
-            rows = CTreeRows::Of(result.items);
-            prepared.Fill(result.text);
-        }
-    });
-    if (!error.empty()) {
-        m_doc.RestoreDomFromText();
-        m_doc.Messages().ShowMessage(kUnexpectedError);
-        return;
+    auto dom = std::make_shared<std::unique_ptr<XmlDocument>>(std::move(m_doc.m_pDomDoc));
+    const bool started = m_work->Start(
+        what,
+        [this, work, dom, compute = std::move(compute), changedAt,
+         undoOffset]() -> CBackgroundWork::Continuation {
+            work->result = compute(std::move(*dom), ResultFor::Tree);
+            BuildItems(work->result);
+            if (work->result.outcome == CommandOutcome::Done) {
+                work->rows = CTreeRows::Of(work->result.items);
+                work->prepared.Fill(work->result.text);
+            }
+            return [this, work, changedAt, undoOffset] {
+                ShowChangedApart(std::move(*work), changedAt, undoOffset);
+            };
+        },
+        [this](const std::string&) {
+            m_doc.RestoreDomFromText();
+            m_doc.Messages().ShowMessage(kUnexpectedError);
+        });
+    if (!started) {
+        m_doc.m_pDomDoc = std::move(*dom);
     }
-    if (result.outcome == CommandOutcome::Done && m_sourceView != nullptr) {
-        m_sourceView->UsePreparedText(std::move(prepared));
+}
+
+void CClassView::ShowChangedApart(ChangedApart changed, const std::vector<int>& changedAt,
+                                  std::size_t undoOffset) {
+    UndoCaretScope undoCaret(m_sourceView, undoOffset);
+    if (changed.result.outcome == CommandOutcome::Done && m_sourceView != nullptr) {
+        m_sourceView->UsePreparedText(std::move(changed.prepared));
     }
     CTreeItems fresh;
     CommandOutcome outcome =
-        ApplyTreeCommand(m_doc, fresh, std::move(result), m_doc.Messages(), this);
+        ApplyTreeCommand(m_doc, fresh, std::move(changed.result), m_doc.Messages(), this);
     if (outcome == CommandOutcome::Done) {
-        ShowItems(std::move(fresh), std::move(rows));
+        ShowItems(std::move(fresh), std::move(changed.rows));
         ShowCommandDone(changedAt);
     }
 }

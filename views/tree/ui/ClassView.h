@@ -96,17 +96,27 @@ public:
     void ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows = std::nullopt);
 
 private:
+    struct ParsedApart;   // a large text's parse, as the worker leaves it
+    struct ChangedApart;  // a document change, likewise
     // A change of the whole document as a tree command makes it: computed
     // (apart on a large document) from the DOM, put in place, shown, the
-    // caret at changedAt's node.
+    // caret at changedAt's node; undoing its text puts the caret at undoOffset.
     using DocumentChange =
         std::function<TreeCommandResult(std::unique_ptr<XmlDocument> dom, ResultFor wanted)>;
-    void RunDocumentChange(const DocumentChange& compute, const std::vector<int>& changedAt);
+    void RunDocumentChange(const QString& what, DocumentChange compute,
+                           const std::vector<int>& changedAt, std::size_t undoOffset);
+    void ShowChangedApart(ChangedApart changed, const std::vector<int>& changedAt,
+                          std::size_t undoOffset);
     void Refresh(bool reparse);
+    void ShowParsedApart(ParsedApart parsed, bool pending);
+    // The parse's outcome, to the source pane.
+    void EmitParsed();
     // After a command's items are shown: the node it changed, then the parse's outcome.
     void ShowCommandDone(const std::vector<int>& changedAt);
     // Whether the document is large enough to be worked on apart.
     bool WorkApart() const;
+    // Long work runs: the document is the worker's until it has ended.
+    bool WorkUnderWay() const;
     void RegisterCommands();
     // Shift+F10 or the Menu key: the current item's menu, at the item.
     void OnKeyboardContextMenu();
