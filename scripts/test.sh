@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds, and runs every test; then the same tests
 # again under AddressSanitizer and UndefinedBehaviorSanitizer
-# (scripts/sanitize.sh) and each fuzz target for a minute (scripts/fuzz.sh).
-# QUORREL_EXTRA_CHECKS=0 leaves those two out. Exits non-zero on any failure.
+# (scripts/sanitize.sh), the core's and the long-work window tests under
+# ThreadSanitizer (scripts/tsan.sh), and each fuzz target for a minute
+# (scripts/fuzz.sh). QUORREL_EXTRA_CHECKS=0 leaves those three out. Exits non-zero on any failure.
 set -uo pipefail
 
 script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
@@ -19,6 +20,9 @@ if [[ ${QUORREL_EXTRA_CHECKS:-1} != 0 ]]; then
 	echo
 	echo "== The tests again under AddressSanitizer and UndefinedBehaviorSanitizer"
 	"$script_dir/sanitize.sh" || status=1
+	echo
+	echo "== The core and long-work window tests under ThreadSanitizer"
+	"$script_dir/tsan.sh" || status=1
 	echo
 	echo "== Fuzzing, a minute per target"
 	"$script_dir/fuzz.sh" 60 || status=1
