@@ -41,6 +41,7 @@ CBackgroundWork::CBackgroundWork(CMainFrame& frame)
     connect(&m_endedNotifier, &QSocketNotifier::activated, this, [this] {
         std::uint64_t count = 0;
         if (::read(m_endedFd, &count, sizeof count) == sizeof count) {
+            RunPosted();
             Finish();
         }
     });
@@ -78,6 +79,26 @@ void CBackgroundWork::Serve(std::stop_token stop) {
         }
         const std::uint64_t one = 1;
         (void)!::write(m_endedFd, &one, sizeof one);  // a counter's write cannot fail here
+    }
+}
+
+void CBackgroundWork::Post(Continuation fn) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_posted.push_back(std::move(fn));
+    }
+    const std::uint64_t one = 1;
+    (void)!::write(m_endedFd, &one, sizeof one);
+}
+
+void CBackgroundWork::RunPosted() {
+    std::vector<Continuation> posted;
+    {
+        std::lock_guard lock(m_mutex);
+        posted.swap(m_posted);
+    }
+    for (Continuation& fn : posted) {
+        fn();
     }
 }
 

@@ -17,6 +17,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace quorrel {
 
@@ -53,6 +54,9 @@ public:
     // message, else an empty string. For callers that cannot go on before it
     // has (a save before the document is replaced).
     std::string Run(const QString& what, const std::function<void()>& work, bool busy = true);
+    // Any thread: fn runs on the window's thread soon after, handed over as
+    // a job's result is (for work that runs apart on threads of its own).
+    void Post(Continuation fn);
     // The window closes (asking as usual) once the work has ended.
     void CloseWhenDone();
     bool ClosesWhenDone() const { return m_closeWhenDone; }
@@ -69,6 +73,7 @@ private:
     };
     void Serve(std::stop_token stop);
     void Finish();
+    void RunPosted();
 
     CMainFrame& m_frame;
     bool m_running = false;
@@ -81,7 +86,8 @@ private:
     std::condition_variable_any m_wake;
     Job m_job;                       // given, not yet begun
     std::unique_ptr<Ended> m_ended;  // ended, not yet applied
-    int m_endedFd;                   // the worker counts ended jobs here
+    std::vector<Continuation> m_posted;
+    int m_endedFd;  // the worker counts ended jobs here
     QSocketNotifier m_endedNotifier;
     std::jthread m_worker;  // last: started once the rest is ready
 };

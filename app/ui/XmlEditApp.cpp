@@ -176,15 +176,13 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
     run->prepared = m_frame->SourceView()->PrepareText(std::size_t(QFileInfo(path).size()));
     FileOpenRun* current = run.get();
     // Handled on the window's thread, if this open is still the one under way.
-    auto post = [this, current](auto handler) {
-        QMetaObject::invokeMethod(
-            m_frame.get(),
-            [this, current, handler] {
-                if (m_openRun.get() == current) {
-                    handler();
-                }
-            },
-            Qt::QueuedConnection);
+    CBackgroundWork* work = &m_frame->Work();
+    auto post = [this, current, work](auto handler) {
+        work->Post([this, current, handler] {
+            if (m_openRun.get() == current) {
+                handler();
+            }
+        });
     };
     try {
         current->worker = std::jthread([this, current, absolute, options, post] {

@@ -279,14 +279,11 @@ void DocCommands::OnOpenUrl() {
             }
             // Handled on the window's thread; the frame outlives these commands, so
             // an answer that arrives after them is dropped with it.
-            QMetaObject::invokeMethod(
-                &m_frame,
-                [this, current, loaded] {
-                    if (m_urlRun.get() == current) {
-                        OnUrlLoaded(std::move(*loaded));
-                    }
-                },
-                Qt::QueuedConnection);
+            m_frame.Work().Post([this, current, loaded] {
+                if (m_urlRun.get() == current) {
+                    OnUrlLoaded(std::move(*loaded));
+                }
+            });
         });
     } catch (const std::system_error& e) {
         run->progress.Clear();

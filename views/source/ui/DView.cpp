@@ -605,9 +605,11 @@ void CDView::SetUpTypingCheck() {
     connect(m_checkTimer, &QTimer::timeout, this, &CDView::StartTypingCheck);
     m_checker = std::make_unique<WellFormedChecker>(
         [this](std::uint64_t ticket, const WellFormedResult& result) {
-            QMetaObject::invokeMethod(
-                this, [this, ticket, result] { ShowTypingCheck(ticket, result); },
-                Qt::QueuedConnection);
+            {
+                std::lock_guard lock(m_checkedMutex);
+                m_checked.emplace(ticket, result);
+            }
+            QMetaObject::invokeMethod(this, "TakeTypingCheck", Qt::QueuedConnection);
         });
     connect(this, &QsciScintilla::textChanged, this, &CDView::OnTextChangedForCheck);
     m_checkEnabled = true;
@@ -668,6 +670,17 @@ void CDView::StartTypingCheck() {
     std::string text = m_checker->TakeBuffer();
     CopyTextInto(text);
     m_checker->Start(std::move(text), m_textGeneration);
+}
+
+void CDView::TakeTypingCheck() {
+    std::optional<std::pair<std::uint64_t, WellFormedResult>> checked;
+    {
+        std::lock_guard lock(m_checkedMutex);
+        checked.swap(m_checked);
+    }
+    if (checked) {
+        ShowTypingCheck(checked->first, checked->second);
+    }
 }
 
 void CDView::ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result) {

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
+#include "views/source/core/WellFormedCheck.h"
 
 class QsciPrinter;
 class QTimer;
@@ -33,7 +35,6 @@ class FindDialog;
 class WellFormedChecker;
 class XmlLexer;
 struct ParseError;
-struct WellFormedResult;
 
 // A large text made into a document of the source pane off the window's
 // thread: begun on the window's thread, filled on any, shown on the
@@ -157,6 +158,8 @@ private:
     void OnTextChangedForCheck();
     void StartTypingCheck();
     void ShowTypingCheck(std::uint64_t ticket, const WellFormedResult& result);
+    // The checker's latest finding, taken over from its thread.
+    Q_INVOKABLE void TakeTypingCheck();
     void ClearTypingCheck();
     void RemoveTypingMarks();
     void MarkTypingError(long line, long column);
@@ -205,6 +208,9 @@ private:
     };
     std::optional<HeldDocument> m_held;
     // The typing check.
+    // Handed over under the mutex: a finding the window has not taken yet.
+    std::mutex m_checkedMutex;
+    std::optional<std::pair<std::uint64_t, WellFormedResult>> m_checked;
     std::unique_ptr<WellFormedChecker> m_checker;
     QTimer* m_checkTimer = nullptr;
     std::uint64_t m_textGeneration = 0;  // counts changes of the text
