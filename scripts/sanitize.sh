@@ -31,4 +31,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$script_dir/sanitizers/lsan.supp:print_suppressions=0
 
 exec ctest --test-dir "$build_dir" --output-on-failure -j2 \
-	-E '^qscintilla-is-ours$|^x11\.window$|_NOT_BUILT$'
+	-E '^qscintilla-is-ours$|^x11\.window$|^cli\.window-options$|_NOT_BUILT$'
