@@ -98,7 +98,9 @@ std::string DescribeWithoutBlanks(const CTreeItems& items) {
                 label += c;
             }
         }
-        if (label.starts_with("xmlns=") || label.starts_with("xmlns:")) {
+        // A blank text the DOM left out but the text keeps is an item where
+        // xml:space="preserve" now holds.
+        if (label.empty() || label.starts_with("xmlns=") || label.starts_with("xmlns:")) {
             return;
         }
         out.append(std::size_t(depth) * 2, ' ');
