@@ -3,7 +3,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <QEventLoop>
 #include <QTimer>
 
 #include <cerrno>
@@ -159,26 +158,6 @@ void CBackgroundWork::Finish() {
     if (std::exchange(m_closeWhenDone, false)) {
         QTimer::singleShot(0, &m_frame, [frame = &m_frame] { frame->close(); });
     }
-}
-
-std::string CBackgroundWork::Run(const QString& what, const std::function<void()>& work,
-                                 bool busy) {
-    std::string error;
-    const bool started = Start(
-        what,
-        [&work]() -> Continuation {
-            work();
-            return nullptr;
-        },
-        [&error](const std::string& e) { error = e; }, busy);
-    if (!started) {
-        return "Another command is under way.";
-    }
-    // Finish comes through the event loop: inside this one at the earliest.
-    QEventLoop loop;
-    connect(this, &CBackgroundWork::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    return error;
 }
 
 void CBackgroundWork::CloseWhenDone() {

@@ -49,11 +49,6 @@ public:
     // while another job runs. what: the message pane's text meanwhile.
     // busy: the progress pane shows a busy bar (not when the caller shows its own progress).
     bool Start(const QString& what, Job job, Failure failed, bool busy = true);
-    // Runs work on the worker and returns when it has ended, the window's
-    // events processed meanwhile; an exception out of work is returned as its
-    // message, else an empty string. For callers that cannot go on before it
-    // has (a save before the document is replaced).
-    std::string Run(const QString& what, const std::function<void()>& work, bool busy = true);
     // Any thread: fn runs on the window's thread soon after, handed over as
     // a job's result is (for work that runs apart on threads of its own).
     void Post(Continuation fn);

@@ -17,6 +17,9 @@
 #include <QToolBar>
 #include <QWindow>
 
+#include <memory>
+#include <optional>
+
 #include "app/ui/Artwork.h"
 #include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
@@ -722,7 +725,22 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     m_doc.SyncText();
-    if (!m_docCommands->SaveModified()) {
+    // A large document is saved apart: then the answer comes later, and the
+    // window closes once the save has ended well.
+    struct Answer {
+        bool inside = true;  // still within SaveModified
+        std::optional<bool> replaceable;
+    };
+    auto answer = std::make_shared<Answer>();
+    m_docCommands->SaveModified([this, answer](bool replaceable) {
+        if (answer->inside) {
+            answer->replaceable = replaceable;
+        } else if (replaceable) {
+            QTimer::singleShot(0, this, [this] { close(); });
+        }
+    });
+    answer->inside = false;
+    if (!answer->replaceable.value_or(false)) {
         event->ignore();
         return;
     }

@@ -100,7 +100,7 @@ bool CXmlEditApp::InitInstance(const QString& file) {
     QFileInfo named(file);
     const bool apart = !file.isEmpty() && named.isFile() && named.isReadable() &&
                        std::size_t(named.size()) >= CBackgroundWork::kApartFrom;
-    bool ok = file.isEmpty() ? OnFileNew() : apart || OpenDocumentFile(file);
+    bool ok = file.isEmpty() ? (NewDocument(), true) : apart || OpenDocumentFile(file);
     if (!ok) {
         return false;
     }
@@ -122,29 +122,33 @@ void CXmlEditApp::LeaveDocumentAtExit() {
     AbandonAtExit(std::move(m_doc->m_pDomDoc));
 }
 
-bool CXmlEditApp::OnFileNew() {
-    if (m_frame && !m_frame->Document().SaveModified()) {
-        return false;
-    }
+void CXmlEditApp::OnFileNew() {
+    m_frame->Document().SaveModified([this](bool replaceable) {
+        if (replaceable) {
+            NewDocument();
+        }
+    });
+}
+
+void CXmlEditApp::NewDocument() {
     m_doc->OnNewDocument();
     m_doc->UpdateAllViews(nullptr);
     if (m_frame) {
         m_frame->SourceView()->ShowParseError(nullptr);
         m_frame->UpdateTitle();
     }
-    return true;
 }
 
-bool CXmlEditApp::OnFileOpen() {
-    if (!m_frame->Document().SaveModified()) {
-        return false;
-    }
-    QString path = m_ui->AskOpenFileName();
-    if (path.isEmpty()) {
-        return false;
-    }
-    OpenDocumentFileInBackground(path);
-    return true;
+void CXmlEditApp::OnFileOpen() {
+    m_frame->Document().SaveModified([this](bool replaceable) {
+        if (!replaceable) {
+            return;
+        }
+        QString path = m_ui->AskOpenFileName();
+        if (!path.isEmpty()) {
+            OpenDocumentFileInBackground(path);
+        }
+    });
 }
 
 bool CXmlEditApp::OpenDocumentFile(const QString& path) {
@@ -303,16 +307,21 @@ void CXmlEditApp::AddRecentFile(const QString& path) {
 }
 
 void CXmlEditApp::OpenRecent(int index) {
-    if (index >= m_recent.size() || !m_frame->Document().SaveModified()) {
+    if (index >= m_recent.size()) {
         return;
     }
     QString path = m_recent[index];
-    OpenDocumentFileInBackground(path, [this, path](bool opened) {
-        if (!opened) {
-            m_recent.removeAll(path);
-            m_settings.setValue(QStringLiteral("Recent File List"), m_recent);
-            m_frame->SetRecentFiles(m_recent);
+    m_frame->Document().SaveModified([this, path](bool replaceable) {
+        if (!replaceable) {
+            return;
         }
+        OpenDocumentFileInBackground(path, [this, path](bool opened) {
+            if (!opened) {
+                m_recent.removeAll(path);
+                m_settings.setValue(QStringLiteral("Recent File List"), m_recent);
+                m_frame->SetRecentFiles(m_recent);
+            }
+        });
     });
 }
 

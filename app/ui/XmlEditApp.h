@@ -36,10 +36,11 @@ public:
     CMainFrame& Frame() { return *m_frame; }
     UserInterface& UI() { return *m_ui; }
 
-    bool OnFileNew();
+    // File > New and File > Open: each asks to save a modified document first.
+    void OnFileNew();
     // Exit: the DOM is left to the system, not freed (seconds for a large one).
     void LeaveDocumentAtExit();
-    bool OnFileOpen();
+    void OnFileOpen();
     // Opens path on this thread; false when the file could not be read.
     bool OpenDocumentFile(const QString& path);
     // Opens path as File > Open does: read and parsed on another thread, the
@@ -67,6 +68,7 @@ private:
     struct FileOpenRun;
 
     void RegisterCommands();
+    void NewDocument();
     void OpenRecent(int index);
     void OnFileTextRead(const std::string& text, std::optional<std::size_t> nulOffset);
     // The text was cut at a NUL byte at offset: said before the text is shown.

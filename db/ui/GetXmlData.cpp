@@ -2,6 +2,11 @@
 
 #include <QApplication>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/ui/BackgroundWork.h"
 #include "app/ui/MainFrame.h"
@@ -20,30 +25,118 @@ namespace {
 
 constexpr const char* kGeneratedName = "Quorreldata.xml";
 
-// The queries run apart, the window live meanwhile; what the driver said is
-// shown afterwards, in the order it said it.
-bool RunApart(CMainFrame& frame, UserInterface& ui, const std::function<bool(MessageSink&)>& work) {
+// One Get Xml Data from the mapping's OK until the document is in place. The
+// queries run apart, one job after another; between the jobs only the
+// window's thread touches it.
+struct GetXmlDataRun {
+    GetXmlDataRun(CDoc& doc, UserInterface& ui, CMainFrame& frame, CXmlGenerator generator)
+        : doc(doc), ui(ui), frame(frame), progress(&frame), generator(std::move(generator)) {}
+    CDoc& doc;
+    UserInterface& ui;
+    CMainFrame& frame;
+    CProgressBar progress;  // the command's own: no busy bar beside it
+    CXmlGenerator generator;
     CollectingSink messages;
-    bool ok = false;
-    // The command's own progress bar shows it is under way.
-    std::string failure = frame.Work().Run(
-        QStringLiteral("Getting XML data…"), [&] { ok = work(messages); }, false);
-    for (const std::string& message : messages.messages) {
-        ui.ShowMessage(message);
+    std::vector<std::string> columns;
+    std::unique_ptr<XmlDocument> dom;  // built apart: a failure leaves the document's as it was
+    std::string text;
+    PreparedText prepared;
+};
+
+using Run = std::shared_ptr<GetXmlDataRun>;
+
+// What the driver said, in the order it said it, then why the job failed, if it did.
+void ShowMessages(const Run& run, const std::string& failure = {}) {
+    for (const std::string& message : std::exchange(run->messages.messages, {})) {
+        run->ui.ShowMessage(message);
     }
     if (!failure.empty()) {
-        ui.ShowMessage(failure);
-        return false;
+        run->ui.ShowMessage(failure);
     }
-    return ok;
 }
 
-}  // namespace
-
-void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& commands) {
-    if (!commands.SaveModified()) {
-        return;  // Cancel in the save prompt stops the command
+// step runs on the worker and says whether to go on; next, on the window's
+// thread, after the driver's messages.
+void RunApart(const Run& run, std::function<bool(GetXmlDataRun&)> step,
+              std::function<void(const Run&)> next) {
+    const bool started = run->frame.Work().Start(
+        QStringLiteral("Getting XML data…"),
+        [run, step = std::move(step), next = std::move(next)]() -> CBackgroundWork::Continuation {
+            const bool ok = step(*run);
+            return [run, ok, next] {
+                ShowMessages(run);
+                if (ok) {
+                    next(run);
+                }
+            };
+        },
+        [run](const std::string& failure) { ShowMessages(run, failure); }, false);
+    if (!started) {
+        run->ui.ShowMessage("Another command is under way.");
     }
+}
+
+void PutInPlace(const Run& run) {
+    CDoc& doc = run->doc;
+    CDView* sourceView = run->frame.SourceView();
+    run->progress.SetPos(45);
+    doc.SetLocalPathName(std::filesystem::absolute(kGeneratedName).string());
+    doc.m_codec = TextCodec();
+    doc.SetDom(std::move(run->dom));
+    sourceView->UsePreparedText(std::move(run->prepared));
+    sourceView->SetDocumentText(run->text);
+    doc.m_strText = std::move(run->text);
+    doc.m_bTextPending = false;      // the document holds the view's text already
+    doc.UpdateAllViews(sourceView);  // the tree parses the new text
+    run->progress.SetPos(60);
+    doc.SetModifiedFlag(true);
+    run->progress.Clear();
+    run->frame.UpdateTitle();
+}
+
+void ShowGenerated(const Run& run) {
+    run->progress.SetPos(30);
+    if (run->text.size() < CDView::kPrepareFrom) {
+        PutInPlace(run);
+        return;
+    }
+    // A large text becomes the pane's document apart.
+    run->prepared = run->frame.SourceView()->PrepareText(run->text.size());
+    RunApart(
+        run,
+        [](GetXmlDataRun& r) {
+            r.prepared.Fill(r.text);
+            return true;
+        },
+        PutInPlace);
+}
+
+bool Generate(GetXmlDataRun& run) {
+    run.dom = std::make_unique<XmlDocument>();
+    if (run.generator.Generate(*run.dom, run.messages) != 0) {
+        return false;  // the reason goes to the user
+    }
+    try {
+        run.text = run.dom->xml();
+    } catch (const std::bad_alloc&) {
+        run.messages.ShowMessage(std::string(CXmlGenerator::kNoMemoryMessage));
+        return false;
+    }
+    return true;
+}
+
+void MapColumns(const Run& run) {
+    run->doc.m_columnNames = std::move(run->columns);
+    CAttrElemDlg mapping(run->doc.m_columnNames, &run->frame);
+    if (mapping.exec() != QDialog::Accepted) {
+        return;
+    }
+    run->generator.SetColumnModes(run->doc.m_columnNames);
+    run->progress.SetPos(15);
+    RunApart(run, Generate, ShowGenerated);
+}
+
+void AskAndGenerate(CDoc& doc, UserInterface& ui, CMainFrame& frame) {
     doc.m_columnNames.clear();
 
     CXmlGenerator& settings = doc.m_xmlGenerator;
@@ -66,65 +159,25 @@ void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& 
         return;
     }
 
-    CProgressBar progress(&frame);
-    progress.Create(QString(), 100, 100, false, 1);
-    progress.SetRange(0, 60, 1);
     CXmlGenerator generator(source.m_strDsn, source.m_strUser, source.m_strPassword,
                             source.m_nMaxRows);
     generator.SetQuery(source.m_strQuery);
-    bool collected = RunApart(frame, ui, [&](MessageSink& messages) {
-        return generator.CollectColumnNames(doc.m_columnNames, messages);
-    });
-    if (!collected) {
-        return;  // the driver's message has been shown; nothing to map
-    }
-    CAttrElemDlg mapping(doc.m_columnNames, &frame);
-    if (mapping.exec() != QDialog::Accepted) {
-        return;
-    }
-    generator.SetColumnModes(doc.m_columnNames);
-    progress.SetPos(15);
+    auto run = std::make_shared<GetXmlDataRun>(doc, ui, frame, std::move(generator));
+    run->progress.Create(QString(), 100, 100, false, 1);
+    run->progress.SetRange(0, 60, 1);
+    RunApart(
+        run, [](GetXmlDataRun& r) { return r.generator.CollectColumnNames(r.columns, r.messages); },
+        MapColumns);
+}
 
-    // Built apart, so that a failure leaves the document's DOM as it was.
-    auto dom = std::make_unique<XmlDocument>();
-    std::string text;
-    CDView* sourceView = frame.SourceView();
-    PreparedText prepared;
-    bool generated = RunApart(frame, ui, [&](MessageSink& messages) {
-        if (generator.Generate(*dom, messages) != 0) {
-            return false;  // the reason goes to the user
-        }
-        try {
-            text = dom->xml();
-        } catch (const std::bad_alloc&) {
-            messages.ShowMessage(std::string(CXmlGenerator::kNoMemoryMessage));
-            return false;
-        }
-        return true;
-    });
-    if (!generated) {
-        return;
-    }
-    progress.SetPos(30);
-    if (text.size() >= CDView::kPrepareFrom) {
-        prepared = sourceView->PrepareText(text.size());
-        frame.Work().Run(
-            QStringLiteral("Getting XML data…"), [&] { prepared.Fill(text); }, false);
-    }
-    progress.SetPos(45);
+}  // namespace
 
-    doc.SetLocalPathName(std::filesystem::absolute(kGeneratedName).string());
-    doc.m_codec = TextCodec();
-    doc.SetDom(std::move(dom));
-    sourceView->UsePreparedText(std::move(prepared));
-    sourceView->SetDocumentText(text);
-    doc.m_strText = std::move(text);
-    doc.m_bTextPending = false;      // the document holds the view's text already
-    doc.UpdateAllViews(sourceView);  // the tree parses the new text
-    progress.SetPos(60);
-    doc.SetModifiedFlag(true);
-    progress.Clear();
-    frame.UpdateTitle();
+void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& commands) {
+    commands.SaveModified([&doc, &ui, &frame](bool replaceable) {
+        if (replaceable) {  // Cancel in the save prompt stops the command
+            AskAndGenerate(doc, ui, frame);
+        }
+    });
 }
 
 }  // namespace quorrel

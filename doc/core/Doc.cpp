@@ -198,8 +198,12 @@ LoadResult CDoc::FinishOpenDocument(FileDocument file) {
 }
 
 CDoc::Written CDoc::WriteDocument(const std::string& path, std::string_view viewText) const {
+    return WriteText(path, viewText, m_codec);
+}
+
+CDoc::Written CDoc::WriteText(const std::string& path, std::string_view viewText, TextCodec codec) {
     Written written;
-    written.codec = CodecForDeclaration(viewText, m_codec);
+    written.codec = CodecForDeclaration(viewText, codec);
     EncodeResult encoded = EncodeText(viewText, written.codec);
     if (!encoded.ok()) {
         written.error = "Cannot save '" + path + "':\n" + encoded.error;

@@ -101,6 +101,8 @@ public:
         int failure = 0;  // the errno value of a failed write
     };
     Written WriteDocument(const std::string& path, std::string_view viewText) const;
+    // The same from values alone, for a save that runs apart: codec is the document's.
+    static Written WriteText(const std::string& path, std::string_view viewText, TextCodec codec);
     std::string FinishSave(const std::string& path, Written written);
     // Whether another program changed or replaced the document's file since
     // it was opened or last saved here (false when the file is gone).

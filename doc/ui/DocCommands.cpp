@@ -152,63 +152,93 @@ QString DocCommands::Title() const {
     return QFileInfo(QString::fromStdString(m_doc.GetPathName())).fileName();
 }
 
-bool DocCommands::DoSave(const QString& path) {
+void DocCommands::DoSave(const QString& path, Then then) {
     if (path.toStdString() == m_doc.GetPathName() && m_doc.ChangedOnDisk() &&
         !m_doc.DiskChangeAsked() &&
         !m_ui.AskYesNo(
             QStringLiteral("%1 has been changed by another program since it was opened.\n"
                            "Overwrite it with this document?")
                 .arg(path))) {
-        return false;
+        Tell(then, false);
+        return;
     }
     // The view's text as it stands, without a copy: the pane is read-only
     // while a large one is encoded and written apart.
     std::string_view text = m_frame.SourceView()->TextView();
     std::string file = path.toStdString();
-    CDoc::Written written;
     // Our own write is no change by another program.
     m_bSaving = true;
-    struct Done {
-        bool& saving;
-        ~Done() { saving = false; }
-    } done{m_bSaving};
-    auto write = [&] { written = m_doc.WriteDocument(file, text); };
-    if (text.size() >= CBackgroundWork::kApartFrom) {
-        if (std::string failure = m_frame.Work().Run(QStringLiteral("Saving…"), write);
-            !failure.empty()) {
-            written.error = "Cannot save '" + file + "':\n" + failure;
+    if (text.size() < CBackgroundWork::kApartFrom) {
+        CDoc::Written written;
+        try {
+            written = CDoc::WriteText(file, text, m_doc.m_codec);
+        } catch (const std::exception& e) {
+            written.error = "Cannot save '" + file + "':\n" + e.what();
         }
-    } else {
-        write();
+        FinishSave(path, std::move(written), std::move(then));
+        return;
     }
+    // Told on the window's thread once the write has ended, failed or not.
+    auto end = std::make_shared<std::function<void(CDoc::Written)>>(
+        [this, path, then](CDoc::Written written) { FinishSave(path, std::move(written), then); });
+    const bool started = m_frame.Work().Start(
+        QStringLiteral("Saving…"),
+        [end, file, text, codec = m_doc.m_codec]() -> CBackgroundWork::Continuation {
+            auto written = std::make_shared<CDoc::Written>(CDoc::WriteText(file, text, codec));
+            return [end, written] { (*end)(std::move(*written)); };
+        },
+        [end, file](const std::string& failure) {
+            CDoc::Written written;
+            written.error = "Cannot save '" + file + "':\n" + failure;
+            (*end)(std::move(written));
+        });
+    if (!started) {
+        m_bSaving = false;
+        m_ui.ShowMessage("Cannot save '" + file + "' while another command is under way.");
+        Tell(then, false);
+    }
+}
+
+void DocCommands::FinishSave(const QString& path, CDoc::Written written, Then then) {
+    m_bSaving = false;
     const int failure = written.failure;
-    std::string error = m_doc.FinishSave(file, std::move(written));
+    std::string error = m_doc.FinishSave(path.toStdString(), std::move(written));
     if (!error.empty()) {
         if (failure == EACCES || failure == EPERM || failure == EROFS) {
-            return OfferSaveAs(error);
+            OfferSaveAs(error, std::move(then));
+            return;
         }
         m_ui.ShowMessage(error);
-        return false;
+        Tell(then, false);
+        return;
     }
     m_frame.UpdateTitle();
     if (m_onSaved) {
         m_onSaved(path);
     }
-    return true;
+    Tell(then, true);
 }
 
-bool DocCommands::OfferSaveAs(const std::string& error) {
+void DocCommands::Tell(const Then& then, bool saved) {
+    if (then) {
+        then(saved);
+    }
+}
+
+void DocCommands::OfferSaveAs(const std::string& error, Then then) {
     // The edits stay in the window; another name may be writable.
     if (!m_ui.AskYesNo(QString::fromStdString(error) +
                        QStringLiteral("\n\nSave the document under another name?"))) {
-        return false;
+        Tell(then, false);
+        return;
     }
-    return OnFileSaveAs();
+    OnFileSaveAs(std::move(then));
 }
 
-bool DocCommands::OnFileSave() {
+void DocCommands::OnFileSave(Then then) {
     if (m_doc.GetPathName().empty()) {
-        return OnFileSaveAs();
+        OnFileSaveAs(std::move(then));
+        return;
     }
     QString path = QString::fromStdString(m_doc.GetPathName());
     // A name the document was given (Quorrel.xml, Quorreldata.xml) may be a
@@ -216,47 +246,61 @@ bool DocCommands::OnFileSave() {
     if (!m_doc.IsNameChosen() && QFileInfo::exists(path) &&
         !m_ui.AskYesNo(
             QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(path))) {
-        return OnFileSaveAs();
+        OnFileSaveAs(std::move(then));
+        return;
     }
     if (m_doc.DeletedOnDisk() &&
         !m_ui.AskYesNo(path + QStringLiteral("\n\nThis file no longer exists. Save it again?"))) {
-        return OnFileSaveAs();
+        OnFileSaveAs(std::move(then));
+        return;
     }
-    return DoSave(path);
+    DoSave(path, std::move(then));
 }
 
-bool DocCommands::OnFileSaveAs() {
+void DocCommands::OnFileSaveAs(Then then) {
     QString suggested = m_doc.GetPathName().empty() ? Title() + QStringLiteral(".xml")
                                                     : QString::fromStdString(m_doc.GetPathName());
     QString path = m_ui.AskSaveFileName(suggested);
     if (path.isEmpty()) {
-        return false;
+        Tell(then, false);
+        return;
     }
     if (QFileInfo(path).suffix().isEmpty()) {
         path += QStringLiteral(".xml");
     }
-    return DoSave(path);
+    DoSave(path, std::move(then));
 }
 
-bool DocCommands::SaveModified() {
+void DocCommands::SaveModified(Then then) {
     if (!m_doc.IsModified()) {
-        return true;
+        Tell(then, true);
+        return;
     }
     switch (m_ui.AskSaveChanges(Title())) {
         case SaveAnswer::Save:
-            return OnFileSave();
+            OnFileSave(std::move(then));
+            return;
         case SaveAnswer::Discard:
-            return true;
+            Tell(then, true);
+            return;
         case SaveAnswer::Cancel:
-            return false;
+            Tell(then, false);
+            return;
     }
-    return false;
 }
 
 void DocCommands::OnOpenUrl() {
-    if (IsFetching() || !SaveModified()) {
-        return;  // Cancel in the save prompt stops the command
+    if (IsFetching()) {
+        return;
     }
+    SaveModified([this](bool saved) {
+        if (saved) {  // Cancel in the save prompt stops the command
+            AskUrlAndFetch();
+        }
+    });
+}
+
+void DocCommands::AskUrlAndFetch() {
     CUrlDlg dialog(&m_frame);
     dialog.m_strUrl = QString::fromStdString(m_doc.m_strLastUrl);
     if (m_execUrlDialog(dialog) != QDialog::Accepted) {

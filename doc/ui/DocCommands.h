@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/ui/CommandTarget.h"
+#include "doc/core/Doc.h"
 
 namespace quorrel {
 
@@ -26,10 +27,13 @@ public:
     DocCommands(const DocCommands&) = delete;
     DocCommands& operator=(const DocCommands&) = delete;
 
-    bool OnFileSave();
-    bool OnFileSaveAs();
+    // Told whether the document was saved (or, for SaveModified, may be replaced).
+    // A large document is saved apart: then is told once the save has ended.
+    using Then = std::function<void(bool saved)>;
+    void OnFileSave(Then then = {});
+    void OnFileSaveAs(Then then = {});
     // Asks to save a modified document; false when the user cancelled (or the save failed).
-    bool SaveModified();
+    void SaveModified(Then then);
     // The document's title: its file name, or "Quorrel" for a new document.
     QString Title() const;
 
@@ -62,9 +66,12 @@ public:
 private:
     struct UrlFetchRun;
 
-    bool DoSave(const QString& path);
+    void DoSave(const QString& path, Then then);
+    void FinishSave(const QString& path, CDoc::Written written, Then then);
+    static void Tell(const Then& then, bool saved);
     // Save As after a save was refused, if the user wants it.
-    bool OfferSaveAs(const std::string& error);
+    void OfferSaveAs(const std::string& error, Then then);
+    void AskUrlAndFetch();
     void OnUrlLoaded(UrlDocument loaded);
 
     CDoc& m_doc;

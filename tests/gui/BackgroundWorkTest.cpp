@@ -121,7 +121,6 @@ private slots:
                 return nullptr;
             },
             nullptr));
-        QVERIFY(!w.frame().Work().Run(QStringLiteral("x"), [&ran] { ran = true; }).empty());
         QVERIFY(!ran);
 
         // The user meanwhile: items collapsed and expanded, the caret moved, keys typed.
@@ -154,8 +153,17 @@ private slots:
                  std::string("purchase"));
 
         // The runner takes the next job once this one is done.
-        QVERIFY(w.frame().Work().Run(QStringLiteral("x"), [&ran] { ran = true; }).empty());
-        QVERIFY(ran);
+        bool applied = false;
+        QVERIFY(w.frame().Work().Start(
+            QStringLiteral("x"),
+            [&ran, &applied]() -> CBackgroundWork::Continuation {
+                ran = true;
+                return [&applied] { applied = true; };
+            },
+            nullptr));
+        QVERIFY(!applied);  // the continuation comes through the window's event loop
+        w.waitForWork();
+        QVERIFY(ran && applied);
 
         // A close asked for while a command runs says so, then asks as usual.
         w.ui->saveAnswer = SaveAnswer::Cancel;

@@ -406,6 +406,8 @@ private slots:
             Press(true)(dialog);
         });
         s.frame().OnCommand(ID_GET_XML_DATA);
+        QVERIFY(s.frame().IsBusy());  // the queries run apart, the command returned
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
 
         QCOMPARE(script->shown, (QStringList{QStringLiteral("ODBC Data Source"),
                                              QStringLiteral("Attribute/Element")}));
@@ -450,6 +452,7 @@ private slots:
             Press(false)(dialog);
         });
         s.frame().OnCommand(ID_GET_XML_DATA);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
         QCOMPARE(again.shown.size(), 1);
         QVERIFY(Snapshot(s) == before);
         QVERIFY(s.doc().m_columnNames.empty());
@@ -496,6 +499,7 @@ private slots:
                 script.Then(step);
             }
             s.frame().OnCommand(ID_GET_XML_DATA);
+            QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
             QVERIFY2(script.unexpected.isEmpty(), c.what);
             QCOMPARE(script.shown.size(), qsizetype(c.steps.size()));
             QCOMPARE(s.ui->messages, c.messages);
@@ -510,6 +514,7 @@ private slots:
         s.ui->saveAnswer = SaveAnswer::Cancel;
         DialogScript none;
         s.frame().OnCommand(ID_GET_XML_DATA);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
         QCOMPARE(s.ui->savePrompts, QStringList{QStringLiteral("catalog.xml")});
         QVERIFY(none.shown.isEmpty());
         QVERIFY(Snapshot(s) == edited);
@@ -530,6 +535,7 @@ private slots:
             QStringLiteral("600"), QStringLiteral("app"), QStringLiteral("secret")));
         script.Then(Press(true));
         s.frame().OnCommand(ID_GET_XML_DATA);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
         QCOMPARE(script.shown, (QStringList{QStringLiteral("ODBC Data Source"),
                                             QStringLiteral("Attribute/Element")}));
         QCOMPARE(s.ui->messages.size(), std::size_t(1));
@@ -551,6 +557,7 @@ private slots:
             Press(true)(dialog);
         });
         s.frame().OnCommand(ID_GET_XML_DATA);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
         QVERIFY(s.ui->messages.empty());
         QCOMPARE(s.source().Text(),
                  std::string("<?xml version = \"1.0\"?>\n<rowset>\n\t</rowset>\n"));
@@ -595,6 +602,7 @@ private slots:
                                QStringLiteral("SELECT id FROM products WHERE id < 2")));
         script.Then(Press(true));
         s.frame().OnCommand(ID_GET_XML_DATA);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("Quorreldata.xml - Quorrel"));
         QVERIFY(s.doc().SourceUrl().empty());
         const std::size_t requests = server.Requests().size();

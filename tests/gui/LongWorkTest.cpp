@@ -195,6 +195,8 @@ private slots:
                  std::string("purchase"));
         w.seen = {};
         w.frame().Action(ID_FILE_SAVE)->trigger();
+        QVERIFY(w.frame().Work().IsRunning());  // under way, not waited for inside the command
+        w.waitForWork();
         QVERIFY(!w.seen.commandEnabled);
         QCOMPARE(w.onDisk(), QByteArray::fromStdString(expected));
         QVERIFY(!w.doc().IsModified());
