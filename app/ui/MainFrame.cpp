@@ -708,19 +708,16 @@ void CMainFrame::ShowWellFormedness(const QString& message) {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     if (m_work->IsRunning()) {
-        m_work->CloseWhenDone();  // the window closes as usual once the work has ended
+        // A fetch is stopped first, other work waited for; the window closes
+        // (asking to save as usual) once it has ended.
+        m_docCommands->CancelUrlFetch();
+        m_work->CloseWhenDone();
         event->ignore();
         return;
     }
     if (m_app.IsOpening()) {
         m_app.CloseWhenOpened();  // the window closes as usual once the file is in
         ShowWorkUnderWay(QStringLiteral("Closing when the command has finished…"));
-        event->ignore();
-        return;
-    }
-    if (m_docCommands->IsFetching()) {
-        // The fetch stops first; the window closes (asking to save as usual) once it has.
-        m_docCommands->CancelUrlFetch(true);
         event->ignore();
         return;
     }

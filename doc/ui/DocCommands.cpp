@@ -27,9 +27,8 @@ namespace quorrel {
 struct DocCommands::UrlFetchRun {
     explicit UrlFetchRun(CMainFrame& frame) : progress(&frame) {}
     CProgressBar progress;
-    std::atomic<bool> cancel{false};
-    bool closeWhenDone = false;
-    std::jthread worker;  // declared last, so it is joined before the rest goes
+    // Shared with the job, which may outlive this run when the window goes first.
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
 };
 
 namespace {
@@ -139,10 +138,7 @@ void DocCommands::OnFormatDocument() {
 }
 
 DocCommands::~DocCommands() {
-    if (m_urlRun) {
-        m_urlRun->cancel = true;
-        m_urlRun.reset();  // waits for the worker, which stops at once
-    }
+    CancelUrlFetch();  // the runner waits for the job, which stops at once
 }
 
 QString DocCommands::Title() const {
@@ -311,46 +307,35 @@ void DocCommands::AskUrlAndFetch() {
     run->progress.SetRange(0, 60, 1);
     UrlRequest request =
         m_doc.BeginOpenUrl(dialog.m_strUrl.toStdString(), ProgressOf(run->progress));
-    request.fetch.cancel = &run->cancel;
-    UrlFetchRun* current = run.get();
-    try {
-        current->worker = std::jthread([this, current, request] {
-            auto loaded = std::make_shared<UrlDocument>();
-            try {
-                *loaded = CDoc::LoadUrlDocument(request);
-            } catch (const std::exception& e) {
-                loaded->error = e.what();
-            }
-            // Handled on the window's thread; the frame outlives these commands, so
-            // an answer that arrives after them is dropped with it.
-            m_frame.Work().Post([this, current, loaded] {
-                if (m_urlRun.get() == current) {
-                    OnUrlLoaded(std::move(*loaded));
-                }
-            });
-        });
-    } catch (const std::system_error& e) {
+    request.fetch.cancel = run->cancel.get();
+    const bool started = m_frame.Work().Start(
+        QStringLiteral("Opening %1…").arg(dialog.m_strUrl),
+        [this, request, cancel = run->cancel]() -> CBackgroundWork::Continuation {
+            auto loaded = std::make_shared<UrlDocument>(CDoc::LoadUrlDocument(request));
+            return [this, loaded] { OnUrlLoaded(std::move(*loaded)); };
+        },
+        [this](const std::string& error) {
+            UrlDocument failed;
+            failed.error = error;
+            OnUrlLoaded(std::move(failed));
+        },
+        false);  // the command's own progress bar shows it is under way
+    if (!started) {
         run->progress.Clear();
-        m_ui.ShowMessage("Could not open the URL:\n" + std::string(e.what()));
+        m_ui.ShowMessage("Could not open the URL while another command is under way.");
         return;
     }
     m_urlRun = std::move(run);
-    // The fetched document replaces the text: nothing typed meanwhile may be lost unseen.
-    m_frame.SourceView()->setReadOnly(true);
-    m_frame.UpdateCommandUI();
 }
 
-void DocCommands::CancelUrlFetch(bool closeAfter) {
+void DocCommands::CancelUrlFetch() {
     if (m_urlRun) {
-        m_urlRun->cancel = true;
-        m_urlRun->closeWhenDone = m_urlRun->closeWhenDone || closeAfter;
+        *m_urlRun->cancel = true;
     }
 }
 
 void DocCommands::OnUrlLoaded(UrlDocument loaded) {
     std::unique_ptr<UrlFetchRun> run = std::move(m_urlRun);
-    run->worker.join();
-    m_frame.SourceView()->setReadOnly(false);
     UrlOpenResult result = UrlOpenResult::NotFetched;
     try {
         result = m_doc.FinishOpenUrl(std::move(loaded), ProgressOf(run->progress));
@@ -362,12 +347,7 @@ void DocCommands::OnUrlLoaded(UrlDocument loaded) {
         m_frame.SourceView()->ShowParseError(nullptr);
         m_frame.UpdateTitle();
     }
-    bool close = run->closeWhenDone;
     run.reset();  // the progress bar goes with the command
-    m_frame.UpdateCommandUI();
-    if (close) {
-        m_frame.close();
-    }
 }
 
 }  // namespace quorrel

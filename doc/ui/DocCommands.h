@@ -41,8 +41,8 @@ public:
     // document changes when the fetch ends. Every other command waits till then.
     void OnOpenUrl();
     bool IsFetching() const { return m_urlRun != nullptr; }
-    // Stops a fetch under way; closeAfter closes the window once it has stopped.
-    void CancelUrlFetch(bool closeAfter);
+    // Stops a fetch under way; it ends as a cancelled fetch does.
+    void CancelUrlFetch();
 
     // Told of every file the document was saved to (the recent-file list).
     std::function<void(const QString& path)> m_onSaved;
