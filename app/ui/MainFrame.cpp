@@ -715,12 +715,6 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    if (m_app.IsOpening()) {
-        m_app.CloseWhenOpened();  // the window closes as usual once the file is in
-        ShowWorkUnderWay(QStringLiteral("Closing when the command has finished…"));
-        event->ignore();
-        return;
-    }
     m_doc.SyncText();
     // A large document is saved apart: then the answer comes later, and the
     // window closes once the save has ended well.

@@ -25,19 +25,19 @@
 
 namespace quorrel {
 
-// One open in the background, from the file's name until the document is in place.
+// One open in the background, from the file's name until the document is in
+// place: two jobs, reading the file, then showing its text and parsing it.
+// While a job runs only the worker touches what the job fills in.
 struct CXmlEditApp::FileOpenRun {
-    std::shared_ptr<FileDocument> file;  // the worker's until it has ended
-    CTreeItems items;                    // likewise
+    std::string path;  // absolute
+    LoadOptions options;
+    bool large = false;  // shows the busy bar
+    FileDocument file;
+    CTreeItems items;
     CTreeRows rows;
-    PreparedText prepared;  // the source pane's document of a large file, filled apart
+    PreparedText prepared;  // the source pane's document, filled apart
     bool textShown = false;
-    bool warning = false;          // the NUL warning is on screen
-    bool loadedMeanwhile = false;  // and the open ended while it was
-    bool closeWhenDone = false;
     std::function<void(bool)> done;
-    std::unique_ptr<CProgressBar> busy;  // a large file's, while it is read and parsed
-    std::jthread worker;                 // declared last, so it is joined before the rest goes
 };
 
 namespace {
@@ -84,8 +84,8 @@ CXmlEditApp::CXmlEditApp(std::unique_ptr<UserInterface> ui) : m_ui(std::move(ui)
 }
 
 CXmlEditApp::~CXmlEditApp() {
-    m_openRun.reset();  // waits for the worker; what it posted goes with the frame
-    m_frame.reset();    // the views leave the document before it goes
+    m_frame.reset();  // its runner waits for the job; the views leave the document before it goes
+    m_openRun.reset();
 }
 
 bool CXmlEditApp::InitInstance(const QString& file) {
@@ -173,110 +173,93 @@ void CXmlEditApp::OpenDocumentFileInBackground(const QString& path,
     if (IsOpening()) {
         return;
     }
-    std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
-    LoadOptions options = m_doc->FileParseOptions(absolute);
-    auto run = std::make_unique<FileOpenRun>();
+    auto run = std::make_shared<FileOpenRun>();
+    run->path = QFileInfo(path).absoluteFilePath().toStdString();
+    run->options = m_doc->FileParseOptions(run->path);
+    run->large = std::size_t(QFileInfo(path).size()) >= CBackgroundWork::kApartFrom;
     run->done = std::move(done);
-    run->prepared = m_frame->SourceView()->PrepareText(std::size_t(QFileInfo(path).size()));
-    FileOpenRun* current = run.get();
-    // Handled on the window's thread, if this open is still the one under way.
+    m_openRun = run;
+    StartOpenJob(
+        run, [](FileOpenRun& r) { r.file = CDoc::ReadFileDocument(r.path); },
+        [this](const std::shared_ptr<FileOpenRun>& r) { OnFileRead(r); });
+}
+
+void CXmlEditApp::StartOpenJob(const std::shared_ptr<FileOpenRun>& run,
+                               std::function<void(FileOpenRun&)> step,
+                               std::function<void(const std::shared_ptr<FileOpenRun>&)> next) {
+    const QString what =
+        QStringLiteral("Opening %1…").arg(QFileInfo(QString::fromStdString(run->path)).fileName());
+    const bool started = m_frame->Work().Start(
+        what,
+        [run, step = std::move(step), next = std::move(next)]() -> CBackgroundWork::Continuation {
+            step(*run);
+            return [run, next] { next(run); };
+        },
+        [this, run](const std::string& error) {
+            run->file.error = "Cannot open '" + run->path + "':\n" + error;
+            OnFileLoaded(run);
+        },
+        run->large);
+    if (!started) {
+        m_openRun.reset();
+        m_ui->ShowMessage("Cannot open '" + run->path + "' while another command is under way.");
+    }
+}
+
+void CXmlEditApp::OnFileRead(const std::shared_ptr<FileOpenRun>& run) {
+    if (!run->file.error.empty()) {
+        OnFileLoaded(run);
+        return;
+    }
+    if (run->file.decoded.nulOffset) {
+        ShowNulWarning(*run->file.decoded.nulOffset);  // before the text and any parse error
+    }
+    run->prepared = m_frame->SourceView()->PrepareText(run->file.decoded.text.size());
+    // The text is shown while it is parsed: both only read it. It becomes the
+    // pane's document on a thread of its own, and is shown once it has.
     CBackgroundWork* work = &m_frame->Work();
-    auto post = [this, current, work](auto handler) {
-        work->Post([this, current, handler] {
-            if (m_openRun.get() == current) {
-                handler();
-            }
-        });
-    };
-    try {
-        current->worker = std::jthread([this, current, absolute, options, post] {
-            auto file = std::make_shared<FileDocument>();
-            try {
-                *file = CDoc::ReadFileDocument(absolute);
-                if (file->error.empty()) {
-                    // The text is shown while it is parsed: both only read it.
-                    // A large one becomes the pane's document on a thread of its own.
-                    std::jthread filler([current, file, post, this] {
-                        current->prepared.Fill(file->decoded.text);
-                        post([this, file] {
-                            OnFileTextRead(file->decoded.text, file->decoded.nulOffset);
-                        });
-                    });
-                    ParseFileForTree(*file, options, current->items);
-                    current->rows = CTreeRows::Of(current->items);
-                }
-            } catch (const std::exception& e) {
-                file->error = "Cannot open '" + absolute + "':\n" + e.what();
-            }
-            current->file = file;
-            post([this] { OnFileLoaded(); });
-        });
-    } catch (const std::system_error& e) {
-        m_ui->ShowMessage("Cannot open '" + absolute + "':\n" + e.what());
+    StartOpenJob(
+        run,
+        [this, run, work](FileOpenRun& r) {
+            std::jthread filler([this, run, work] {
+                run->prepared.Fill(run->file.decoded.text);
+                work->Post([this, run] { OnFileTextRead(run); });
+            });
+            ParseFileForTree(r.file, r.options, r.items);
+            r.rows = CTreeRows::Of(r.items);
+        },
+        [this](const std::shared_ptr<FileOpenRun>& r) { OnFileLoaded(r); });
+}
+
+void CXmlEditApp::OnFileTextRead(const std::shared_ptr<FileOpenRun>& run) {
+    if (m_openRun != run) {
         return;
     }
-    if (std::size_t(QFileInfo(path).size()) >= CBackgroundWork::kApartFrom) {
-        // Busy, as long work on the document shows it; the tree comes seconds after the text.
-        run->busy = std::make_unique<CProgressBar>(m_frame.get());
-        run->busy->Create(QString(), 100, 100, false, 1);
-        run->busy->SetRange(0, 0, 1);
-    }
-    m_openRun = std::move(run);
-    m_frame->ShowWorkUnderWay(QStringLiteral("Opening %1…").arg(QFileInfo(path).fileName()));
-    // The file's text replaces the view's: nothing typed meanwhile may be lost unseen.
-    m_frame->SourceView()->setReadOnly(true);
-    m_frame->UpdateCommandUI();
-}
-
-void CXmlEditApp::CloseWhenOpened() {
-    if (m_openRun) {
-        m_openRun->closeWhenDone = true;
-    }
-}
-
-void CXmlEditApp::OnFileTextRead(const std::string& text, std::optional<std::size_t> nulOffset) {
-    if (nulOffset) {
-        // A message box runs the event loop: the end of the open waits for it.
-        m_openRun->warning = true;
-        ShowNulWarning(*nulOffset);
-        m_openRun->warning = false;
-    }
-    m_openRun->textShown = true;
+    run->textShown = true;
     m_frame->TreeView()->ShowNoItems();
-    m_frame->SourceView()->UsePreparedText(std::move(m_openRun->prepared));
-    m_frame->SourceView()->ShowLoadingText(text);
-    if (m_openRun->loadedMeanwhile) {
-        OnFileLoaded();
-    }
+    m_frame->SourceView()->UsePreparedText(std::move(run->prepared));
+    m_frame->SourceView()->ShowLoadingText(run->file.decoded.text);
 }
 
-void CXmlEditApp::OnFileLoaded() {
-    if (m_openRun->warning) {
-        m_openRun->loadedMeanwhile = true;
+void CXmlEditApp::OnFileLoaded(const std::shared_ptr<FileOpenRun>& run) {
+    if (m_openRun != run) {
         return;
     }
-    std::unique_ptr<FileOpenRun> run = std::move(m_openRun);
-    run->worker.join();
-    run->busy.reset();
-    m_frame->EndWorkUnderWay();
-    m_frame->SourceView()->setReadOnly(false);
+    m_openRun.reset();
     bool opened = false;
-    if (!run->file->error.empty()) {
+    if (!run->file.error.empty()) {
         m_frame->SourceView()->DropLoadingText();
-        m_ui->ShowMessage(run->file->error);
+        m_ui->ShowMessage(run->file.error);
         if (run->textShown) {
             m_frame->TreeView()->OnUpdate(nullptr);  // the document's own tree again
         }
     } else {
-        opened = ShowOpenedFile(m_doc->FinishOpenDocument(std::move(*run->file)), &run->items,
+        opened = ShowOpenedFile(m_doc->FinishOpenDocument(std::move(run->file)), &run->items,
                                 &run->rows);
     }
     m_frame->UpdateCommandUI();
     if (run->done) {
         run->done(opened);
-    }
-    if (run->closeWhenDone) {
-        m_frame->close();
     }
 }
 

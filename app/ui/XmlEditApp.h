@@ -49,8 +49,6 @@ public:
     void OpenDocumentFileInBackground(const QString& path,
                                       std::function<void(bool opened)> done = {});
     bool IsOpening() const { return m_openRun != nullptr; }
-    // Closes the window once the open under way has ended.
-    void CloseWhenOpened();
     void AddRecentFile(const QString& path);
     QStringList RecentFiles() const { return m_recent; }
     void OnAppAbout();
@@ -70,10 +68,14 @@ private:
     void RegisterCommands();
     void NewDocument();
     void OpenRecent(int index);
-    void OnFileTextRead(const std::string& text, std::optional<std::size_t> nulOffset);
+    void StartOpenJob(const std::shared_ptr<FileOpenRun>& run,
+                      std::function<void(FileOpenRun&)> step,
+                      std::function<void(const std::shared_ptr<FileOpenRun>&)> next);
+    void OnFileRead(const std::shared_ptr<FileOpenRun>& run);
+    void OnFileTextRead(const std::shared_ptr<FileOpenRun>& run);
     // The text was cut at a NUL byte at offset: said before the text is shown.
     void ShowNulWarning(std::size_t offset);
-    void OnFileLoaded();
+    void OnFileLoaded(const std::shared_ptr<FileOpenRun>& run);
     // Shows a file the document has opened (or why it could not); built: its
     // tree items, if made already.
     bool ShowOpenedFile(const LoadResult& loaded, CTreeItems* built, CTreeRows* rows);
@@ -84,7 +86,7 @@ private:
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<QsciPrinter> m_printer;
     QStringList m_recent;
-    std::unique_ptr<FileOpenRun> m_openRun;  // while a file is opened in the background
+    std::shared_ptr<FileOpenRun> m_openRun;  // while a file is opened in the background
 };
 
 }  // namespace quorrel

@@ -191,6 +191,33 @@ private slots:
         QVERIFY(w.doc().m_strText.find("<n19 id=\"0\">") != std::string::npos);
         QVERIFY(w.ui->messages.empty());
     }
+
+    void opensAndSavesAreJobsOfTheOneRunner() {
+        Window w;
+        auto openAndSave = [&w] {
+            w.ui->openNames.push_back(w.path);
+            w.frame().OnCommand(ID_FILE_OPEN);
+            QVERIFY(w.frame().Work().IsRunning());
+            QVERIFY(!w.frame().Work().Start(
+                QStringLiteral("x"), [] { return CBackgroundWork::Continuation(); }, nullptr));
+            w.waitForWork();
+            QVERIFY(!w.app->IsOpening());
+            QCOMPARE(w.doc().m_strText, LargeDocument().toStdString());
+            w.frame().OnCommand(ID_FILE_SAVE);
+            QVERIFY(w.frame().Work().IsRunning());
+            w.waitForWork();
+        };
+        openAndSave();
+        WaitForDisposal();
+        const int afterFirst = ThreadCount();
+        for (int i = 0; i < 5; ++i) {
+            openAndSave();
+        }
+        WaitForDisposal();
+        QCOMPARE(ThreadCount(), afterFirst);
+        QVERIFY(w.ui->messages.empty());
+        QVERIFY(!w.doc().IsModified());
+    }
 };
 
 QTEST_MAIN(BackgroundWorkTest)
