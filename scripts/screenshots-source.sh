@@ -4,14 +4,15 @@
 # driving the window with xdotool as a user does: the sample catalogue with its
 # DOCTYPE and three books folded (source-folding.png), then a closing tag
 # mistyped, marked once typing pauses (source-typing-error.png). BUILD_DIR
-# defaults to build, OUT_DIR to docs. The clicks assume the 1200x760 window
-# the script sets and the fixed font's 21-pixel lines under Xvfb.
+# defaults to build, OUT_DIR to res/screenshots. The clicks assume the
+# 1200x760 window the script sets and the fixed font's 21-pixel lines under
+# Xvfb.
 set -euo pipefail
 
 script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd -- "$script_dir/.." && pwd)
 build_dir=$(realpath -- "${1:-"$repo_root/build"}")
-out_dir=$(realpath -m -- "${2:-"$repo_root/docs"}")
+out_dir=$(realpath -m -- "${2:-"$repo_root/res/screenshots"}")
 "$script_dir/install-deps.sh" >&2
 
 work=$(mktemp -d)
