@@ -17,6 +17,7 @@
 #include "edit/core/TreeCommands.h"
 #include "views/source/core/Colorize.h"
 #include "views/tree/core/TreeItems.h"
+#include "views/tree/core/TreeListing.h"
 
 namespace {
 
@@ -112,82 +113,10 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
-void PrintEscaped(std::string& out, std::string_view label) {
-    for (char c : label) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
-// Line and column (from 1, in characters) of byte offsets into a UTF-8
-// text, asked mostly in increasing order.
-class LineColumns {
-public:
-    explicit LineColumns(std::string_view text) : m_text(text) {}
-
-    std::string At(std::size_t offset) {
-        if (offset < m_offset) {
-            m_offset = 0, m_line = 1, m_column = 1;
-        }
-        offset = std::min(offset, m_text.size());
-        for (; m_offset < offset; ++m_offset) {
-            unsigned char c = static_cast<unsigned char>(m_text[m_offset]);
-            if (c == '\n' ||
-                (c == '\r' && (m_offset + 1 >= m_text.size() || m_text[m_offset + 1] != '\n'))) {
-                ++m_line, m_column = 1;
-            } else if (c != '\r' && (c & 0xC0) != 0x80) {
-                ++m_column;  // a character's first byte
-            }
-        }
-        return "@" + std::to_string(m_line) + ":" + std::to_string(m_column);
-    }
-
-private:
-    std::string_view m_text;
-    std::size_t m_offset = 0;
-    long m_line = 1, m_column = 1;
-};
-
-// text: the document text, when each item's position is to be printed.
-void PrintItems(const CTreeItems& items, const std::string* text = nullptr) {
-    std::string out;
-    std::optional<LineColumns> positions;
-    if (text != nullptr) {
-        positions.emplace(*text);
-    }
-    VisitItems(items, [&](const CTreeItem& item, int depth) {
-        out.append(std::size_t(depth) * 2, ' ');
-        out += std::to_string(item.image());
-        out += '/';
-        out += std::to_string(item.selectedImage());
-        out += ' ';
-        PrintEscaped(out, item.label());
-        if (positions) {
-            out += '\t';
-            out += item.textOffset() == CTreeItem::kNoOffset ? std::string("@?")
-                                                             : positions->At(item.textOffset());
-        }
-        out += '\n';
-        if (out.size() > (1 << 20)) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
+void PrintItems(const CTreeItems& items, const std::string* text) {
+    WriteTreeListing(items, {.positionsIn = text}, [](std::string_view piece) {
+        std::fwrite(piece.data(), 1, piece.size(), stdout);
     });
-    std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
 void PrintMessages(const CollectingSink& sink) {

@@ -14,6 +14,7 @@
 #include "edit/core/TreeCommands.h"
 #include "views/source/core/Colorize.h"
 #include "views/tree/core/TreeItems.h"
+#include "views/tree/core/TreeListing.h"
 
 namespace quorrel::fuzz {
 
@@ -49,40 +50,12 @@ LoadOptions HermeticOptions(bool validate) {
     return options;
 }
 
-void Escape(std::string& out, std::string_view label) {
-    for (char c : label) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 // The items in document order, one line each, as quorrel-cli tree prints them.
 std::string Describe(const CTreeItems& items, std::vector<const CTreeItem*>* order = nullptr) {
-    std::string out;
-    VisitItems(items, [&](const CTreeItem& item, int depth) {
-        if (order != nullptr) {
-            order->push_back(&item);
-        }
-        out.append(std::size_t(depth) * 2, ' ');
-        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " ";
-        Escape(out, item.label());
-        out += '\n';
-    });
-    return out;
+    if (order != nullptr) {
+        VisitItems(items, [&](const CTreeItem& item, int) { order->push_back(&item); });
+    }
+    return TreeListing(items);
 }
 
 // The same with the labels' blanks left out: the text keeps blanks of mixed

@@ -11,6 +11,7 @@
 #include "doc/core/MessageSink.h"
 #include "edit/core/TreeCommands.h"
 #include "views/tree/core/TreeItems.h"
+#include "views/tree/core/TreeListing.h"
 
 namespace quorrel::test_support {
 
@@ -33,24 +34,14 @@ inline std::string Fresh(const std::string& text) {
     return dom.xml();
 }
 
-// The items in document order, one line each: depth, images and label.
+// The items in document order, one line each, as quorrel-cli tree lists them.
 inline std::string DescribeItems(const CTreeItems& items) {
-    std::string out;
-    VisitItems(items, [&out](const CTreeItem& item, int depth) {
-        out.append(std::size_t(depth) * 2, ' ');
-        out += std::to_string(item.image()) + "/" + std::to_string(item.selectedImage()) + " " +
-               std::string(item.label()) + "\n";
-    });
-    return out;
+    return TreeListing(items);
 }
 
 // The same with a '+' after the images of an expanded item.
 inline void Dump(const CTreeItems& items, std::string& out) {
-    VisitItems(items, [&out](const CTreeItem& item, int depth) {
-        out += std::string(std::size_t(depth) * 2, ' ') + std::to_string(item.image()) + "/" +
-               std::to_string(item.selectedImage()) + (item.expanded() ? "+ " : " ") +
-               std::string(item.label()) + "\n";
-    });
+    out += TreeListing(items, {.markExpanded = true});
 }
 
 struct CountingView : CDocView {
