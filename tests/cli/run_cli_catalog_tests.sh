@@ -5,20 +5,10 @@
 set -u
 cli=$1
 httpd=$2
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 work=$(mktemp -d)
 server=
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
-
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-    fi
-}
 
 mkdir -p "$work/a/dtds" "$work/site"
 printf 'SECRET-4711' >"$work/secret.txt"
@@ -77,5 +67,4 @@ server=
 check "the server saw no file content" "0" "$(grep -c SECRET "$work/httpd.out")"
 check "the server saw the DTDs asked for" "2" "$(grep -c '^/exfil1.dtd$' "$work/httpd.out")"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -2,27 +2,9 @@
 # quorrel-cli on hostile input: a message and an exit status, never a crash or a wait.
 set -u
 cli=$1
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-    fi
-}
-contains() {  # name needle file
-    if grep -qF -- "$2" "$3"; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s: no "%s" in\n%s\n' "$1" "$2" "$(head -c 2000 "$3")"
-    fi
-}
 
 python3 - "$work" <<'PY'
 import sys
@@ -33,20 +15,20 @@ PY
 
 timeout 60 "$cli" tree "$work/deep.xml" >"$work/out" 2>"$work/err"; rc=$?
 check "deep: status" 2 "$rc"
-contains "deep: reason" "Excessive depth in document: elements are nested more than 256 levels deep" "$work/err"
+file_contains "deep: reason" "Excessive depth in document: elements are nested more than 256 levels deep" "$work/err"
 timeout 60 "$cli" highlight "$work/deep.xml" >"$work/out" 2>"$work/err"; rc=$?
 check "deep: colours" "0 0 $(stat -c %s "$work/deep.xml") tag" "$rc $(cat "$work/out")"
 
 timeout 60 "$cli" tree "$work/crowded.xml" >"$work/out" 2>"$work/err"; rc=$?
 check "crowded: status" 2 "$rc"
-contains "crowded: reason" "The element 'r' has more than 10000 attributes" "$work/err"
+file_contains "crowded: reason" "The element 'r' has more than 10000 attributes" "$work/err"
 
 mkfifo "$work/fifo.xml"
 mkdir "$work/folder.xml"
 for target in /dev/zero /dev/urandom "$work/fifo.xml" "$work/folder.xml" "$work/missing.xml"; do
     timeout 20 "$cli" tree "$target" >"$work/out" 2>"$work/err"; rc=$?
     check "$target: status" 66 "$rc"
-    contains "$target: names the file" "Cannot read '$target': " "$work/err"
+    file_contains "$target: names the file" "Cannot read '$target': " "$work/err"
 done
 
 # Past the size limit, also a file that holds more than its size says: read no further.
@@ -55,7 +37,7 @@ for target in "$work/big.xml" /proc/self/maps; do
     for command in tree highlight; do
         QUORREL_MAX_DOCUMENT_BYTES=100 timeout 20 "$cli" $command "$target" >"$work/out" 2>"$work/err"; rc=$?
         check "$command $target past the limit: status" 66 "$rc"
-        contains "$command $target past the limit: message" \
+        file_contains "$command $target past the limit: message" \
             "Cannot read '$target': the file is larger than 100 bytes." "$work/err"
     done
 done
@@ -66,7 +48,7 @@ check "big.xml within the limit" "0 0/0 r" "$rc $(head -n 1 "$work/out")"
 printf '<r><a/></r>' >"$work/doc.xml"
 "$cli" edit "$work/doc.xml" 0.0 add-attribute --name u:v --value 1 >"$work/out" 2>"$work/err"; rc=$?
 check "unbound prefix: status" 1 "$rc"
-contains "unbound prefix: message" "The change was not made: the document would no longer be well-formed." "$work/err"
+file_contains "unbound prefix: message" "The change was not made: the document would no longer be well-formed." "$work/err"
 check "unbound prefix: text unchanged" "<r><a/></r>" "$(cat "$work/out")"
 
 # -o through a symbolic link writes its target and keeps the link.
@@ -76,14 +58,14 @@ ln -s real/out.xml "$work/link.xml"
 "$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o "$work/link.xml" 2>"$work/err"; rc=$?
 check "symlink: status" 0 "$rc"
 check "symlink: still a link" "yes" "$([ -L "$work/link.xml" ] && echo yes || echo no)"
-contains "symlink: target written" '<a x="1"/>' "$work/real/out.xml"
+file_contains "symlink: target written" '<a x="1"/>' "$work/real/out.xml"
 
 # -o names what the user chose: links, kinds and modes of the file stay.
 printf '<r/>' >"$work/h1.xml"
 ln "$work/h1.xml" "$work/h2.xml"
 "$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o "$work/h1.xml" 2>"$work/err"; rc=$?
 check "hard link: status" 0 "$rc"
-contains "hard link: second name written" '<a x="1"/>' "$work/h2.xml"
+file_contains "hard link: second name written" '<a x="1"/>' "$work/h2.xml"
 mkfifo "$work/out-fifo.xml"
 exec 3<>"$work/out-fifo.xml"  # a reader is there before the document comes
 "$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o "$work/out-fifo.xml" 2>"$work/err"; rc=$?
@@ -91,10 +73,10 @@ python3 -c 'import os; os.set_blocking(3, False); print(os.read(3, 65536).decode
 exec 3>&-
 check "fifo: status" 0 "$rc"
 check "fifo: still a fifo" "yes" "$([ -p "$work/out-fifo.xml" ] && echo yes || echo no)"
-contains "fifo: reader got the document" '<a x="1"/>' "$work/from-fifo"
+file_contains "fifo: reader got the document" '<a x="1"/>' "$work/from-fifo"
 "$cli" edit "$work/doc.xml" 0.0 add-attribute --name x --value 1 -o /dev/stdout 2>"$work/err" | cat >"$work/piped"
 check "/dev/stdout into a pipe: status" 0 "${PIPESTATUS[0]}"
-contains "/dev/stdout into a pipe: text" '<a x="1"/>' "$work/piped"
+file_contains "/dev/stdout into a pipe: text" '<a x="1"/>' "$work/piped"
 
 # A file the user may not write is refused, also when its folder is writable.
 as_user=()
@@ -114,5 +96,4 @@ check "read-only file: message" "quorrel-cli: Cannot write '$work/shared/ro.xml'
 check "read-only file: unchanged" "<old/>" "$(cat "$work/shared/ro.xml")"
 check "read-only file: nothing left beside it" "in.xml ro.xml" "$(ls -A "$work/shared" | tr '\n' ' ' | sed 's/ $//')"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -2,19 +2,9 @@
 # quorrel-cli tree --positions: where each item's node starts in the text.
 set -u
 cli=$1
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-    fi
-}
 
 # Every kind of item, with the root's own attribute, a namespace
 # declaration, references, a processing instruction and non-ASCII text.
@@ -83,5 +73,4 @@ check "positions without file" 64 "$rc"
 "$cli" path --positions "$work/kinds.xml" 0 >/dev/null 2>&1; rc=$?
 check "positions only for tree" 64 "$rc"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

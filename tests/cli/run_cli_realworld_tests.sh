@@ -6,19 +6,9 @@
 # not define.
 set -u
 cli=$1
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-    fi
-}
 
 mkdir -p "$work/dtds" "$work/docs"
 shop_dtd='<!ELEMENT shop (item*)><!ELEMENT item (#PCDATA)><!ATTLIST item currency CDATA "EUR">'
@@ -135,5 +125,4 @@ printf '<!DOCTYPE r [<!ENTITY w SYSTEM "wide.ent">]>\n<r>&w;</r>\n' >"$work/docs
 out=$("$cli" tree --no-validate "$work/docs/wide.xml" 2>"$work/err"); rc=$?
 check "UTF-16 external entity" $'0:0/0 r\n  4/4 wide:' "$rc:$out:$(cat "$work/err")"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -4,20 +4,10 @@ set -u
 cli=$1
 data=$2/cli
 httpd=${3:-}  # quorrel-test-httpd, for fetch
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 work=$(mktemp -d)
 servers=()
 trap 'for pid in "${servers[@]}"; do kill "$pid"; wait "$pid"; done 2>/dev/null; rm -rf "$work"' EXIT
-
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-    fi
-}
 
 out=$("$cli" tree "$data/example.xml"); rc=$?
 check "tree example" $'0/0 a\n  2/2 b\n    3/3 y = " 2 "\n    4/4 t\n  2/2 c' "$out"
@@ -207,5 +197,4 @@ check "fetch without URL" 64 "$rc"
 check "fetch with two URLs" 64 "$rc"
 check "help names fetch" 1 "$("$cli" --help | grep -c '^  fetch')"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -4,20 +4,10 @@
 set -u
 cli=$1
 fixture=$2
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset QUORREL_ODBC_PASSWORD
-
-check() { # name expected actual
-	if [ "$2" == "$3" ]; then
-		passes=$((passes + 1))
-	else
-		failures=$((failures + 1))
-		printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-	fi
-}
 
 [[ -f $fixture/odbc.ini ]] || {
 	echo "no data sources in $fixture (run through ctest)"
@@ -133,5 +123,4 @@ for args in "--query x" "--dsn lite" "--dsn lite --query 'SELECT 1' --max-rows -
 	check "usage: $args" 64 "$?"
 done
 
-echo "db2xml: $passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish db2xml

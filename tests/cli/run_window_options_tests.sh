@@ -3,25 +3,8 @@
 # display at all, as command-line programs do. Usage: run_window_options_tests.sh QUORREL
 set -u
 quorrel=$1
-failures=0
-passes=0
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 
-check() { # name expected actual
-	if [ "$2" == "$3" ]; then
-		passes=$((passes + 1))
-	else
-		failures=$((failures + 1))
-		printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-	fi
-}
-contains() { # name needle haystack
-	if [[ "$3" == *"$2"* ]]; then
-		passes=$((passes + 1))
-	else
-		failures=$((failures + 1))
-		printf 'FAIL %s: no "%s" in\n%s\n' "$1" "$2" "$3"
-	fi
-}
 # No display, no platform chosen: what a shell over ssh has.
 bare() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$quorrel" "$@"; }
 
@@ -47,5 +30,4 @@ check "file then --version" "Quorrel 1.0" "$out"
 out=$(bare --help some.xml >/dev/null 2>&1; echo $?)
 check "--help then a file: status" 0 "$out"
 
-echo "$passes passed, $failures failed"
-((failures == 0))
+finish
