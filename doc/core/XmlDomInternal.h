@@ -13,7 +13,8 @@
 
 namespace quorrel {
 class XmlDocument;
-}
+class XmlNode;
+}  // namespace quorrel
 
 namespace quorrel::detail {
 
@@ -171,6 +172,9 @@ struct DocState {
     ~DocState() { clear(); }
     void clear();
     xmlDocPtr ensureDoc();
+    // A handle on a node of the document (nsOwner: the element declaring
+    // the namespace node is one of), for the XPath code that finds nodes.
+    static XmlNode handle(XmlDocument& document, void* node, void* nsOwner = nullptr);
 };
 
 // For the checks of the serialiser: marks every element (and, with texts,
