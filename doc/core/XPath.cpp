@@ -642,6 +642,15 @@ std::string TreeItemOf(XmlNode node) {
     return addresses.Of(static_cast<const xmlNode*>(node.raw())).treeItem;
 }
 
+XmlNode OwnerElementOf(XmlNode attribute) {
+    if (!attribute || attribute.nodeType() != NodeType::Attribute ||
+        IsNamespaceDeclaration(attribute)) {
+        return {};
+    }
+    xmlNodePtr owner = static_cast<xmlAttrPtr>(attribute.raw())->parent;
+    return owner ? detail::DocState::handle(attribute.ownerDocument(), owner) : XmlNode();
+}
+
 XmlNode NodeAtTreeItem(XmlDocument& dom, std::string_view position) {
     std::vector<std::size_t> rows;
     for (std::string_view rest = position; !rest.empty();) {

@@ -175,6 +175,8 @@ std::string AbsoluteXPath(XmlNode node, const std::vector<NamespaceBinding>& nam
 // tree item's position (XPathRow::treeItem); empty when it has no tree item.
 std::string ShownItemPathOf(XmlNode node);
 std::string TreeItemOf(XmlNode node);
+// The element an attribute belongs to (null for any other node).
+XmlNode OwnerElementOf(XmlNode attribute);
 // The node of the tree item at a position ("0.2.1"); null when none.
 XmlNode NodeAtTreeItem(XmlDocument& dom, std::string_view position);
 
