@@ -325,4 +325,41 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
     return ApplyTreeCommand(doc, items, std::move(result), messages, treeView);
 }
 
+bool ChangeElement(XmlNode element, TreeCommand command, const CommandInputs& inputs,
+                   std::string_view attributeName, std::size_t textOrdinal) {
+    if (command == TreeCommand::DeleteElementAndChildren) {
+        XmlNode root = element.ownerDocument().documentElement();
+        if (IsBelow(element, root)) {
+            element.parentNode().removeChild(element);
+        }
+        return true;
+    }
+    return Change{command, inputs, std::string(attributeName), textOrdinal}.ApplyTo(element);
+}
+
+TreeCommandResult FinishTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                    DomChange change, ResultFor wanted) {
+    TreeCommandResult result;
+    if (change.outcome == CommandOutcome::Stopped ||
+        (change.outcome == CommandOutcome::Failed && !change.domChanged)) {
+        result.outcome = change.outcome;
+        if (change.outcome == CommandOutcome::Failed) {
+            result.messages.push_back(std::move(change.message));
+        }
+        result.dom = std::move(dom);
+        return result;
+    }
+    if (change.outcome == CommandOutcome::Failed) {
+        DisposeOf(std::move(dom));
+        return Failed(doc, change.message, true);
+    }
+    result.outcome = CommandOutcome::Done;
+    Regenerate(doc, std::move(dom), result, wanted);
+    if (std::string reason = NotWellFormed(doc, result); !reason.empty()) {
+        DisposeOf(std::move(result.dom));
+        return Failed(doc, std::string(kChangeNotWellFormed) + reason, true);
+    }
+    return result;
+}
+
 }  // namespace quorrel

@@ -166,6 +166,17 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
 // is marked modified.
 void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView);
 
+// One command's change on one element of its scope, as the frame makes it
+// on each: attributeName for the attribute commands, textOrdinal for the
+// text commands. Delete Element And Children removes this element with its
+// subtree (if an earlier change has not). False when the change reports a failure.
+bool ChangeElement(XmlNode element, TreeCommand command, const CommandInputs& inputs,
+                   std::string_view attributeName = {}, std::size_t textOrdinal = 0);
+// What a change on dom comes to, as ComputeTreeCommand ends: Done gives the
+// new text (undone when it would not parse again) and its parse.
+TreeCommandResult FinishTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
+                                    DomChange change, ResultFor wanted = ResultFor::Dom);
+
 // Appends to destination a copy of node with its whole subtree (without recursion).
 void CopyNode(XmlNode node, XmlNode destination);
 // Appends to destination copies of all of source's children, in order.
