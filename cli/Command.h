@@ -22,6 +22,7 @@ public:
 std::unique_ptr<Command> MakeTree();
 std::unique_ptr<Command> MakePath();
 std::unique_ptr<Command> MakeEdit();
+std::unique_ptr<Command> MakeXPath();
 std::unique_ptr<Command> MakeFormat();
 std::unique_ptr<Command> MakeHighlight();
 std::unique_ptr<Command> MakeDb2Xml();

@@ -7,6 +7,7 @@
 
 #include "cli/Command.h"
 #include "cli/Common.h"
+#include "cli/XPathCommand.h"
 #include "edit/core/TreeCommands.h"
 
 namespace quorrel::cli {
@@ -27,7 +28,19 @@ constexpr const char* kUsage =
     "      The document text afterwards goes to standard output (UTF-8), or is\n"
     "      saved to OUT in the file's own encoding. Message boxes go to standard\n"
     "      error and make the exit status 1; a command the item does not enable\n"
-    "      exits with 3. --verbose prints \"modified: yes|no\" to standard error.\n";
+    "      exits with 3. --verbose prints \"modified: yes|no\" to standard error.\n"
+    "  edit [--no-validate] FILE --xpath EXPR COMMAND [--ns PREFIX=URI]...\n"
+    "       [--name TEXT] [--value TEXT] [--cancel] [--verbose] [-o OUT]\n"
+    "      Run COMMAND on every node the XPath expression EXPR finds (see xpath),\n"
+    "      as one command: the nodes fixed when found and changed in document\n"
+    "      order, elements for the element commands, attributes or text nodes\n"
+    "      for theirs. delete-element-and-children deletes the matches and\n"
+    "      their children, not every element of their names. Matches of more\n"
+    "      than one kind, none, or a number, string or boolean print a message\n"
+    "      and exit with 1; a command their kind does not enable, or matches\n"
+    "      the tree shows no item for that would enable it (the document\n"
+    "      element, its attributes), exit with 3; an expression that does not\n"
+    "      compile, with 64. --verbose also prints \"matches: N\".\n";
 
 class Edit final : public Command {
 public:
@@ -37,6 +50,9 @@ public:
 };
 
 int Edit::run(const std::vector<std::string_view>& args) const {
+    if (EditNamesXPath(args)) {
+        return EditMatchesCommand(args);
+    }
     Arguments parsed = ParseArguments(args, true);
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);

@@ -20,6 +20,7 @@ std::vector<std::unique_ptr<Command>> Commands() {
     commands.push_back(MakeTree());
     commands.push_back(MakePath());
     commands.push_back(MakeEdit());
+    commands.push_back(MakeXPath());
     commands.push_back(MakeFormat());
     commands.push_back(MakeHighlight());
     commands.push_back(MakeDb2Xml());

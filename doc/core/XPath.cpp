@@ -133,13 +133,66 @@ std::string NameOf(const xmlNode* node) {
     }
 }
 
+// Where a node before or after the document element stands: the parse
+// places only what is inside it, so the text is read from the start, past
+// the document type declaration and the document element, for the
+// prolog's and the epilogue's comments and processing instructions in turn.
+std::optional<std::size_t> TopLevelPlace(const xmlNode* node, std::string_view text) {
+    std::size_t cursor = 0;
+    for (const xmlNode* c = node->parent->children; c != nullptr; c = c->next) {
+        std::size_t at = std::string_view::npos;
+        if (c->type == XML_DTD_NODE) {
+            if (std::optional<detail::TextSpan> doctype = detail::findDoctype(text)) {
+                cursor = doctype->end;
+            }
+            continue;
+        }
+        if (c->type == XML_ELEMENT_NODE) {
+            if (detail::hasSpan(c)) {
+                cursor = std::max(detail::spanBegin(c), detail::elementEnd(c));
+            }
+            continue;
+        }
+        if (c->type == XML_COMMENT_NODE) {
+            at = text.find("<!--", cursor);
+        } else if (c->type == XML_PI_NODE) {
+            const std::string open = std::string("<?") + str(c->name);
+            for (at = text.find(open, cursor); at != std::string_view::npos;
+                 at = text.find(open, at + 1)) {
+                const std::size_t after = at + open.size();
+                if (after >= text.size() || text[after] == '?' || text[after] == ' ' ||
+                    text[after] == '\t' || text[after] == '\n' || text[after] == '\r') {
+                    break;
+                }
+            }
+        } else {
+            continue;
+        }
+        if (at == std::string_view::npos) {
+            return std::nullopt;
+        }
+        if (c == node) {
+            return at;
+        }
+        cursor = at + 2;
+    }
+    return std::nullopt;
+}
+
 // Where the node stands in the parsed text: its own place, the reference
 // it came from, else its parent's (an attribute's element's).
-std::optional<std::size_t> PlaceOf(const xmlNode* node, bool& own) {
+std::optional<std::size_t> PlaceOf(const xmlNode* node, std::string_view text, bool& own) {
     own = true;
     if (node->type == XML_NAMESPACE_DECL) {
         own = false;
         node = reinterpret_cast<const xmlNode*>(reinterpret_cast<const xmlNs*>(node)->next);
+    }
+    if (node != nullptr && node->parent != nullptr && node->type != XML_ATTRIBUTE_NODE &&
+        (node->parent->type == XML_DOCUMENT_NODE || node->parent->type == XML_HTML_DOCUMENT_NODE) &&
+        !detail::hasSpan(node)) {
+        if (std::optional<std::size_t> place = TopLevelPlace(node, text)) {
+            return place;
+        }
     }
     for (; node != nullptr; node = node->parent, own = false) {
         if (node->type == XML_DOCUMENT_NODE || node->type == XML_HTML_DOCUMENT_NODE) {
@@ -338,7 +391,7 @@ class XPathResultBuilder {
 public:
     XPathResultBuilder(XmlDocument& dom, std::string_view text,
                        const std::vector<NamespaceBinding>& namespaces)
-        : m_addresses(namespaces), m_places(text), m_placed(dom.parsedFrom(text)) {}
+        : m_addresses(namespaces), m_text(text), m_places(text), m_placed(dom.parsedFrom(text)) {}
 
     // False when cancelled part-way.
     bool Build(const xmlXPathObject& value, XPathResult& result, XPathCancel* cancel) {
@@ -384,7 +437,7 @@ private:
         r.offset = XPathRow::kNoOffset;
         if (m_placed) {
             bool own = false;
-            if (std::optional<std::size_t> place = PlaceOf(node, own)) {
+            if (std::optional<std::size_t> place = PlaceOf(node, m_text, own)) {
                 r.offset = *place;
                 r.ownPlace = own;
                 m_places.At(*place, r.line, r.column);
@@ -403,6 +456,7 @@ private:
     }
 
     detail::NodeAddresses m_addresses;
+    std::string_view m_text;
     LineColumns m_places;
     bool m_placed;
 };

@@ -375,4 +375,16 @@ DomChange ChangeDom(XmlDocument& dom, const TreeTarget& target, TreeCommand comm
     return result;
 }
 
+bool ChangeElement(XmlNode element, TreeCommand command, const CommandInputs& inputs,
+                   std::string_view attributeName, std::size_t textOrdinal) {
+    if (command == TreeCommand::DeleteElementAndChildren) {
+        XmlNode root = element.ownerDocument().documentElement();
+        if (IsBelow(element, root)) {
+            element.parentNode().removeChild(element);
+        }
+        return true;
+    }
+    return Change{command, inputs, std::string(attributeName), textOrdinal}.ApplyTo(element);
+}
+
 }  // namespace quorrel

@@ -325,18 +325,6 @@ CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& c
     return ApplyTreeCommand(doc, items, std::move(result), messages, treeView);
 }
 
-bool ChangeElement(XmlNode element, TreeCommand command, const CommandInputs& inputs,
-                   std::string_view attributeName, std::size_t textOrdinal) {
-    if (command == TreeCommand::DeleteElementAndChildren) {
-        XmlNode root = element.ownerDocument().documentElement();
-        if (IsBelow(element, root)) {
-            element.parentNode().removeChild(element);
-        }
-        return true;
-    }
-    return Change{command, inputs, std::string(attributeName), textOrdinal}.ApplyTo(element);
-}
-
 TreeCommandResult FinishTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                     DomChange change, ResultFor wanted) {
     TreeCommandResult result;
