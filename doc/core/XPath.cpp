@@ -391,7 +391,7 @@ class XPathResultBuilder {
 public:
     XPathResultBuilder(XmlDocument& dom, std::string_view text,
                        const std::vector<NamespaceBinding>& namespaces)
-        : m_addresses(namespaces), m_text(text), m_places(text), m_placed(dom.parsedFrom(text)) {}
+        : m_dom(dom), m_addresses(namespaces), m_text(text), m_places(text) {}
 
     // False when cancelled part-way.
     bool Build(const xmlXPathObject& value, XPathResult& result, XPathCancel* cancel) {
@@ -435,7 +435,11 @@ private:
         r.kind = KindOf(node);
         ++storage.kinds[std::size_t(r.kind)];
         r.offset = XPathRow::kNoOffset;
-        if (m_placed) {
+        if (!m_placed) {
+            // Hashing the text costs a pass over it: only a node-set needs it.
+            m_placed = m_dom.parsedFrom(m_text);
+        }
+        if (*m_placed) {
             bool own = false;
             if (std::optional<std::size_t> place = PlaceOf(node, m_text, own)) {
                 r.offset = *place;
@@ -455,10 +459,11 @@ private:
         storage.rows.push_back(r);
     }
 
+    XmlDocument& m_dom;
     detail::NodeAddresses m_addresses;
     std::string_view m_text;
     LineColumns m_places;
-    bool m_placed;
+    std::optional<bool> m_placed;
 };
 
 namespace {
