@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, and runs every test; then the same tests
-# again under AddressSanitizer and UndefinedBehaviorSanitizer
+# Installs the dependencies, checks that the C++ files are as clang-format
+# writes them (scripts/format.sh --check; a difference fails the run before
+# anything is built), builds with warnings as errors and runs every test; then
+# the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer
 # (scripts/sanitize.sh), the core's and the long-work window tests under
 # ThreadSanitizer (scripts/tsan.sh), and each fuzz target for a minute
-# (scripts/fuzz.sh). QUORREL_EXTRA_CHECKS=0 leaves those three out. Exits non-zero on any failure.
+# (scripts/fuzz.sh). QUORREL_EXTRA_CHECKS=0 leaves those three out. Exits
+# non-zero on any failure.
 set -uo pipefail
 
 script_dir=$(cd -- "$(dirname -- "${BASH_SOURCE[0]}")" && pwd)
 repo_root=$(cd -- "$script_dir/.." && pwd)
 
-"$script_dir/build.sh" "$repo_root/build" || exit 1
+"$script_dir/install-deps.sh" || exit 1
+echo "== Formatting"
+"$script_dir/format.sh" --check || exit 1
+
+"$script_dir/build.sh" "$repo_root/build" RelWithDebInfo -DQUORREL_WERROR=ON || exit 1
 
 summary=$(mktemp)
 trap 'rm -f "$summary"' EXIT
