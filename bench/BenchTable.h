@@ -30,8 +30,8 @@ inline std::string FormatSeconds(double s) {
 // rate: show MB/s (the operation goes over the whole document); peakMb <= 0
 // and reference <= 0 leave those columns empty.
 inline void PrintRow(const std::string& operation, double megabytes,
-                     const std::vector<double>& seconds, bool rate, double peakMb,
-                     double reference, const std::string& referenceName) {
+                     const std::vector<double>& seconds, bool rate, double peakMb, double reference,
+                     const std::string& referenceName) {
     if (seconds.empty()) {
         std::printf("ROW\t%s\t%.0f MB\tfailed\t\t\t\t\t\n", operation.c_str(), megabytes);
         return;

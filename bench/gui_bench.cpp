@@ -4,8 +4,8 @@
 // of the tree; the caret's first jump to the end (shown, then coloured between
 // events) and the panes following each other there; one keystroke (insert,
 // restyle, repaint) in the middle of the document, with folding and the typing
-// check off and on, and while a check runs; the typing check's parts (the text's copy on the window's thread, the
-// parse on the worker, the pause until the mark shows); folding the document
+// check off and on, and while a check runs; the typing check's parts (the text's copy on the
+// window's thread, the parse on the worker, the pause until the mark shows); folding the document
 // element; and the process's peak memory. Beside each size a bare libxml2
 // parse of the same bytes, timed in a child before the window starts.
 #include <libxml/parser.h>
