@@ -392,6 +392,9 @@ void CClassView::OnContextMenu(const QPoint& globalPos) {
             menu.addAction(action);
         }
     }
+    if (m_extendMenu) {
+        m_extendMenu(menu, item);
+    }
     m_execMenu(menu, globalPos + QPoint(0, 10));
 }
 

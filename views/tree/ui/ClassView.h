@@ -18,6 +18,7 @@ class QMenu;
 namespace quorrel {
 
 class CBackgroundWork;
+struct XPathQuery;
 class CDView;
 class TreeModel;
 
@@ -50,6 +51,11 @@ public:
 
     // Runs a tree command from its dialog.
     void OnTreeCommand(TreeCommand command);
+    // A tree command on every node the query finds, as one command (see
+    // MatchCommands); firstMatch: the first node's tree item ("0.2.1"), where
+    // the caret goes after.
+    void OnMatchCommand(const XPathQuery& query, TreeCommand command, const CommandInputs& inputs,
+                        const std::string& firstMatch);
     // Xml > Format Document (indent: the step, or empty for the document's
     // own), as one command: the tree rebuilt, one step of Undo.
     void OnFormatDocument(const std::string& indent);
@@ -62,6 +68,8 @@ public:
     std::function<QAction*(int command)> m_actionOf;
     std::function<QAction*(QMenu& menu, const QPoint& at)> m_execMenu;
     std::function<int(QDialog& dialog)> m_execDialog;
+    // Adds to an item's context menu what others offer for it (Copy XPath).
+    std::function<void(QMenu& menu, const CTreeItem* item)> m_extendMenu;
 
     // Whether the items' places in the text hold: no edit since they were built.
     bool InStepWithText() const;

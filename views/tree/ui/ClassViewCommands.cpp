@@ -5,6 +5,7 @@
 
 #include "app/ui/BackgroundWork.h"
 #include "app/ui/Commands.h"
+#include "edit/core/MatchCommands.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
@@ -126,6 +127,23 @@ void CClassView::OnTreeCommand(TreeCommand command) {
             return ComputeTreeCommand(doc, std::move(dom), target, command, inputs, wanted);
         },
         changedAt, InStepWithText() ? changed->textOffset() : CTreeItem::kNoOffset);
+}
+
+void CClassView::OnMatchCommand(const XPathQuery& query, TreeCommand command,
+                                const CommandInputs& inputs, const std::string& firstMatch) {
+    if (WorkUnderWay()) {
+        return;
+    }
+    const CTreeItem* first = FindItemAt(m_items, firstMatch);
+    const CTreeItem* changed = first != nullptr ? ChangedNode(command, first) : nullptr;
+    const CDoc& doc = m_doc;
+    RunDocumentChange(
+        UnderWay(command),
+        [&doc, query, command, inputs](std::unique_ptr<XmlDocument> dom, ResultFor wanted) {
+            return ComputeMatchCommand(doc, std::move(dom), query, command, inputs, wanted);
+        },
+        PositionOf(changed),
+        changed != nullptr && InStepWithText() ? changed->textOffset() : CTreeItem::kNoOffset);
 }
 
 void CClassView::OnFormatDocument(const std::string& indent) {
