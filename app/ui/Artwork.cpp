@@ -196,6 +196,11 @@ QIcon ToolbarIcon(int command) {
             p.drawEllipse(QRectF(2.5, 10, 11, 4));
             p.drawEllipse(QRectF(2.5, 1, 11, 4));
             break;
+        case ID_FIND_XPATH:
+            Letter(p, QRect(0, 0, 16, 15), QStringLiteral("X"), QColor(160, 60, 0), 13);
+            p.setPen(QPen(kEdge, 1.5));
+            p.drawLine(10, 11, 15, 14);
+            break;
         case ID_HELP_TOPICS:
             Letter(p, QRect(0, 0, 16, 15), QStringLiteral("?"), kBlue, 13);
             break;

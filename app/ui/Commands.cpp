@@ -34,6 +34,9 @@ const std::vector<CommandText>& AllCommands() {
         {ID_PARSE, "&Parse", "Parses active document and builds the tree on the right."},
         {ID_FORMAT_DOCUMENT, "&Format Document...",
          "Indents the whole document anew; mixed content stays as it is\nFormat Document"},
+        {ID_FIND_XPATH, "Find by &XPath...\tCtrl+Shift+X",
+         "Finds the nodes an XPath expression selects and shows them in both panes\nFind by "
+         "XPath"},
         {ID_GET_XML_DATA, "&Get Xml Data", "Xml formatted data from ODBC database"},
         {ID_ADD_ATTRIBUTE, "Add Attribute", "Adds an attribute/value pair to an element"},
         {ID_ADD_CHILD_ELEMENT, "Add Child Element",

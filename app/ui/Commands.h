@@ -53,6 +53,7 @@ enum CommandId : int {
     ID_VALIDATE_NO = 32816,
     ID_PARSE = 32817,
     ID_FORMAT_DOCUMENT = 32820,
+    ID_FIND_XPATH = 32821,
 };
 
 struct CommandText {

@@ -30,6 +30,7 @@
 #include "edit/core/ItemPath.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
+#include "views/xpath/ui/XPathPanel.h"
 
 namespace quorrel {
 
@@ -193,6 +194,12 @@ CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
         m_app.OpenDocumentFileInBackground(path);
     };
 
+    m_xpath = new CXPathPanel(*this, doc, ui, m_app.Settings());
+    addDockWidget(Qt::BottomDockWidgetArea, m_xpath);
+    m_tree->m_extendMenu = [this](QMenu& menu, const CTreeItem* item) {
+        m_xpath->AddCopyActions(menu, item);
+    };
+
     CreateActions();
     CreateMenus();
     CreateToolBar();
@@ -332,6 +339,7 @@ void CMainFrame::CreateMenus() {
     add(validate, ID_VALIDATE_NO);
     add(xml, ID_PARSE);
     add(xml, ID_FORMAT_DOCUMENT);
+    add(xml, ID_FIND_XPATH);
     watch(xml);
     watch(validate);
 
@@ -384,6 +392,7 @@ void CMainFrame::CreateToolBar() {
                           ID_OPEN_URL,
                           ID_VALIDATE_NO,
                           ID_PARSE,
+                          ID_FIND_XPATH,
                           0,
                           ID_GET_XML_DATA,
                           0,
@@ -443,6 +452,7 @@ void CMainFrame::CreateAccelerators() {
         {QKeySequence(Qt::CTRL | Qt::Key_F), ID_EDIT_FIND},
         {QKeySequence(Qt::Key_F3), ID_EDIT_REPEAT},
         {QKeySequence(Qt::CTRL | Qt::Key_H), ID_EDIT_REPLACE},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X), ID_FIND_XPATH},
     };
     for (const Accelerator& a : accelerators) {
         auto* shortcut = new QShortcut(a.keys, this);
@@ -474,6 +484,7 @@ void CMainFrame::RegisterCommands() {
         ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
         [this] { return statusBar()->isVisible(); });
     On(ID_HELP_TOPICS, [this] { m_app.OnHelpTopics(); });
+    On(ID_FIND_XPATH, [this] { m_xpath->Open(); });
 }
 
 CommandTarget* CMainFrame::Route(int id) const {

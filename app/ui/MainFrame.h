@@ -24,6 +24,7 @@ class CDView;
 class CDoc;
 class CTreeItem;
 class CXmlEditApp;
+class CXPathPanel;
 class DocCommands;
 class UserInterface;
 
@@ -39,6 +40,7 @@ public:
     QSplitter* Splitter() const { return m_splitter; }
     QToolBar* ToolBar() const { return m_toolBar; }
     QLabel* ProgressPane() const { return m_progressPane; }
+    CXPathPanel* XPathPanel() const { return m_xpath; }
 
     // The view whose pane is active: the source view or the tree view.
     QWidget* ActiveView() const { return m_active; }
@@ -104,6 +106,7 @@ private:
     CClassView* m_tree = nullptr;
     QWidget* m_active = nullptr;
     DocCommands* m_docCommands = nullptr;
+    CXPathPanel* m_xpath = nullptr;  // Xml > Find by XPath
     std::unique_ptr<CBackgroundWork> m_work;
     QToolBar* m_toolBar = nullptr;
     QLabel* m_progressPane = nullptr;
