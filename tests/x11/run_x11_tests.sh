@@ -409,5 +409,64 @@ else
 	fail "the split document did not open"
 fi
 
+# 9. Find by XPath: Ctrl+Shift+X opens the panel, Enter evaluates, F3 chooses
+#    the first node; a click on the second row chooses it with the mouse,
+#    and the caret is then on its node (F6 twice and typing write there).
+xpath=$work/catalog.xml
+printf '<catalog>\n<section>\n<book lang="en"><title>Alpha</title></book>\n<book lang="fr"><title>Beta</title></book>\n</section>\n</catalog>\n' >"$xpath"
+# The highlighted row of the result list (the lower half of the window, its
+# left third): "x y height" in window coordinates.
+highlighted_row() {
+	local shot="$work/rows.png" width height
+	import -window "$window" "$shot"
+	read -r width height < <(identify -format '%w %h' "$shot")
+	local top=$((height / 2)) right=$((width / 3))
+	convert "$shot" -crop "${right}x$((height - top))+0+$top" +repage -depth 8 txt:- |
+		awk -F'[ ,:()]+' -v dy="$top" '
+			NR > 1 && $5 > 150 && $3 < 90 && $4 > 100 && $4 < 170 { n[$2]++ }
+			END {
+				# The first band at least 8 pixels high (not a focus frame).
+				first = -1
+				for (y = 0; y < 4000; y++) {
+					if (n[y] > 100) { if (first < 0) first = y; last = y; continue }
+					if (first >= 0 && last - first >= 7) break
+					first = -1
+				}
+				if (first < 0) exit 1
+				print 60, first + dy, last - first + 1
+			}'
+}
+if start_editor "$xpath"; then
+	xdotool key ctrl+shift+x
+	sleep 0.5
+	xdotool type '//book'
+	xdotool key Return
+	sleep 0.5
+	xdotool key F3 # the first node
+	sleep 0.5
+	if read -r rx ry rh < <(highlighted_row); then
+		xdotool mousemove --window "$window" "$rx" "$((ry + rh + rh / 2))" click 1
+		sleep 0.5
+		if [[ -n "$shots" ]]; then
+			read -r wx wy ww wh < <(outer_geometry "$window")
+			shot -crop "${ww}x$wh+$wx+$wy" "$shots/xpath-panel.png"
+		fi
+		xdotool key F6 F6
+		sleep 0.3
+		xdotool type Z
+		xdotool key ctrl+s
+		if wait_for 3 grep -q '^Z<book lang="fr">' "$xpath"; then
+			pass "Ctrl+Shift+X, Enter and a click on a result put the caret on its node"
+		else
+			fail "after choosing the second book (row at $rx $ry, $rh high) and typing Z: $(tr '\n' '|' <"$xpath")"
+		fi
+	else
+		fail "no highlighted row in the XPath panel after F3"
+	fi
+	stop_editor
+else
+	fail "the XPath document did not open"
+fi
+
 echo "$passes passed, $failures failed"
 ((failures == 0))
