@@ -136,10 +136,13 @@ private slots:
         e.rightClick(QStringLiteral("0.0.0"));  // attribute x
         QCOMPARE(e.menus.size(), std::size_t(1));
         QCOMPARE(e.menus[0].title, QStringLiteral("Attribute Node"));
-        QCOMPARE(e.menus[0].actions, (QStringList{QStringLiteral("Change Attribute Name"),
-                                                  QStringLiteral("Change Attribute Value"),
-                                                  QStringLiteral("Attribute To Element"),
-                                                  QStringLiteral("Delete Attribute")}));
+        QCOMPARE(
+            e.menus[0].actions,
+            (QStringList{QStringLiteral("Change Attribute Name"),
+                         QStringLiteral("Change Attribute Value"),
+                         QStringLiteral("Attribute To Element"), QStringLiteral("Delete Attribute"),
+                         QString(),  // the separator
+                         QStringLiteral("Copy XPath"), QStringLiteral("Copy Item Path")}));
         QRect rect = e.tree().visualRect(e.index(QStringLiteral("0.0.0")));
         QCOMPARE(e.menus[0].at, e.tree().viewport()->mapToGlobal(rect.center()) + QPoint(0, 10));
         QCOMPARE(e.tree().currentIndex(), highlighted);
@@ -150,7 +153,7 @@ private slots:
 
         e.rightClick(QStringLiteral("0.0"));
         QCOMPARE(e.menus.back().title, QStringLiteral("Element Node"));
-        QCOMPARE(e.menus.back().actions.size(), 8);
+        QCOMPARE(e.menus.back().actions.size(), 8 + 3);  // the commands, then the copies
         QCOMPARE(e.menus.back().actions[5], QStringLiteral("Delete Element  Only"));
         e.rightClick(QStringLiteral("0.0.1"));
         QCOMPARE(e.menus.back().title, QStringLiteral("Text Node"));
