@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ui/UserInterface.h"
+#include "framework/ui/UserInterface.h"
 
 namespace quorrel {
 

@@ -26,14 +26,14 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/Allocator.h"
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
-#include "app/ui/UserInterface.h"
 #include "app/ui/XmlEditApp.h"
 #include "bench/BenchDocuments.h"
 #include "bench/BenchTable.h"
 #include "bench/SilentUi.h"
+#include "framework/ui/Allocator.h"
+#include "framework/ui/Commands.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"

@@ -32,10 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/Allocator.h"
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
-#include "app/ui/UserInterface.h"
 #include "app/ui/XmlEditApp.h"
 #include "bench/BenchDocuments.h"
 #include "bench/BenchTable.h"
@@ -43,6 +40,9 @@
 #include "db/ui/DataSourceDlg.h"
 #include "doc/core/Doc.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/Allocator.h"
+#include "framework/ui/Commands.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"

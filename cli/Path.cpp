@@ -6,7 +6,7 @@
 
 #include "cli/Command.h"
 #include "cli/Common.h"
-#include "edit/core/ItemPath.h"
+#include "views/tree/core/ItemPath.h"
 
 namespace quorrel::cli {
 namespace {

@@ -10,9 +10,9 @@
 #include "doc/core/MessageSink.h"
 #include "doc/core/XmlDom.h"
 #include "doc/core/XmlDomInternal.h"
-#include "edit/core/ItemPath.h"
 #include "edit/core/TreeCommands.h"
 #include "views/source/core/Colorize.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/core/TreeItems.h"
 #include "views/tree/core/TreeListing.h"
 

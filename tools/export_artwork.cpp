@@ -2,7 +2,7 @@
 #include <QDir>
 #include <QGuiApplication>
 
-#include "app/ui/Artwork.h"
+#include "framework/ui/Artwork.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/ui/Artwork.h"
+#include "framework/ui/Artwork.h"
 
 namespace quorrel {
 

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
@@ -20,15 +21,15 @@
 #include <memory>
 #include <optional>
 
-#include "app/ui/Artwork.h"
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
-#include "app/ui/UserInterface.h"
-#include "app/ui/XmlEditApp.h"
+#include "app/ui/FrameApp.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
-#include "edit/core/ItemPath.h"
+#include "framework/ui/Artwork.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/xpath/ui/XPathPanel.h"
 
@@ -169,7 +170,7 @@ QRect CMainFrame::InitialGeometry(const QSize& screen) {
     return QRect(w / 14, h / 14, (w * 6) / 7, (h * 6) / 7);
 }
 
-CMainFrame::CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui)
+CMainFrame::CMainFrame(CFrameApp& app, CDoc& doc, UserInterface& ui)
     : m_app(app), m_doc(doc), m_ui(ui) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowIcon(AppIcon());
@@ -699,6 +700,12 @@ QString CMainFrame::IdleMessage() const {
 void CMainFrame::ShowWorkUnderWay(const QString& what) {
     m_workUnderWay = what;
     statusBar()->showMessage(IdleMessage());
+}
+
+bool CMainFrame::SetTextReadOnly(bool readOnly) {
+    const bool before = m_source->isReadOnly();
+    m_source->setReadOnly(readOnly);
+    return before;
 }
 
 void CMainFrame::EndWorkUnderWay() {

@@ -7,7 +7,8 @@
 #include <map>
 #include <memory>
 
-#include "app/ui/CommandTarget.h"
+#include "framework/ui/CommandTarget.h"
+#include "views/window/ui/DocWindow.h"
 
 class QAction;
 class QLabel;
@@ -23,19 +24,19 @@ class CClassView;
 class CDView;
 class CDoc;
 class CTreeItem;
-class CXmlEditApp;
+class CFrameApp;
 class CXPathPanel;
 class DocCommands;
 class UserInterface;
 
-class CMainFrame : public QMainWindow, public CommandTarget {
+class CMainFrame : public QMainWindow, public CommandTarget, public CDocWindow {
     Q_OBJECT
 public:
-    CMainFrame(CXmlEditApp& app, CDoc& doc, UserInterface& ui);
+    CMainFrame(CFrameApp& app, CDoc& doc, UserInterface& ui);
     ~CMainFrame() override;
 
-    CDView* SourceView() const { return m_source; }
-    CClassView* TreeView() const { return m_tree; }
+    CDView* SourceView() const override { return m_source; }
+    CClassView* TreeView() const override { return m_tree; }
     DocCommands& Document() const { return *m_docCommands; }
     QSplitter* Splitter() const { return m_splitter; }
     QToolBar* ToolBar() const { return m_toolBar; }
@@ -43,25 +44,27 @@ public:
     CXPathPanel* XPathPanel() const { return m_xpath; }
 
     // The view whose pane is active: the source view or the tree view.
-    QWidget* ActiveView() const { return m_active; }
-    void SetActivePane(QWidget* view);
+    QWidget* ActiveView() const override { return m_active; }
+    void SetActivePane(QWidget* view) override;
 
     // Runs a command through the route (active view, document, frame, application).
     void OnCommand(int id);
     bool IsCommandEnabled(int id) const;
     // A URL is being fetched, a file opened or long work done: every command waits.
-    bool IsBusy() const;
+    bool IsBusy() const override;
     // Where long document work runs off the window's thread.
-    CBackgroundWork& Work() const { return *m_work; }
+    CBackgroundWork& Work() const override { return *m_work; }
     // The message pane says what runs ("Saving…") until it has ended.
-    void ShowWorkUnderWay(const QString& what);
-    void EndWorkUnderWay();
+    void ShowWorkUnderWay(const QString& what) override;
+    void EndWorkUnderWay() override;
+    QMainWindow& HostWindow() override { return *this; }
+    bool SetTextReadOnly(bool readOnly) override;
     QAction* Action(int id) const;
     // Enables, disables and checks every menu item and toolbar button.
-    void UpdateCommandUI();
+    void UpdateCommandUI() override;
 
     // "name - Quorrel".
-    void UpdateTitle();
+    void UpdateTitle() override;
     void SetRecentFiles(const QStringList& files);
 
     // Frame geometry: six sevenths of the screen, centred with equal margins.
@@ -98,7 +101,7 @@ private:
     void ClearItemPath();
     QString IdleMessage() const;
 
-    CXmlEditApp& m_app;
+    CFrameApp& m_app;
     CDoc& m_doc;
     UserInterface& m_ui;
     QSplitter* m_splitter = nullptr;

@@ -12,14 +12,14 @@
 #include <thread>
 
 #include "app/ui/AboutDlg.h"
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/MainFrame.h"
-#include "app/ui/ProgressBar.h"
-#include "app/ui/UserInterface.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
+#include "framework/ui/ProgressBar.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 

@@ -9,7 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "app/ui/CommandTarget.h"
+#include "app/ui/FrameApp.h"
+#include "framework/ui/CommandTarget.h"
 
 class QsciPrinter;
 
@@ -22,7 +23,7 @@ class CTreeRows;
 struct LoadResult;
 class UserInterface;
 
-class CXmlEditApp : public CommandTarget {
+class CXmlEditApp : public CFrameApp {
 public:
     // ui: where messages and questions go; null for the real dialogs.
     explicit CXmlEditApp(std::unique_ptr<UserInterface> ui = nullptr);
@@ -47,20 +48,20 @@ public:
     // text shown as soon as it is read; every command waits till the end.
     // done (if any) learns whether the file was opened.
     void OpenDocumentFileInBackground(const QString& path,
-                                      std::function<void(bool opened)> done = {});
-    bool IsOpening() const { return m_openRun != nullptr; }
-    void AddRecentFile(const QString& path);
+                                      std::function<void(bool opened)> done = {}) override;
+    bool IsOpening() const override { return m_openRun != nullptr; }
+    void AddRecentFile(const QString& path) override;
     QStringList RecentFiles() const { return m_recent; }
     void OnAppAbout();
     void OnAppExit();
-    void OnHelpTopics();
+    void OnHelpTopics() override;
     // The one printer of the run: File > Print Setup sets it up, Print and
     // Print Preview print on it. Made when first needed.
-    QsciPrinter& Printer();
+    QsciPrinter& Printer() override;
     // Where the help lives; empty when it cannot be found.
     static QString HelpFile();
 
-    QSettings& Settings() { return m_settings; }
+    QSettings& Settings() override { return m_settings; }
 
 private:
     struct FileOpenRun;

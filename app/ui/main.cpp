@@ -9,13 +9,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/ui/Allocator.h"
 #include "app/ui/MainFrame.h"
 #include "doc/core/Doc.h"
+#include "framework/ui/Allocator.h"
 #include "views/tree/ui/ClassView.h"
 
-#include "app/ui/UserInterface.h"
 #include "app/ui/XmlEditApp.h"
+#include "framework/ui/UserInterface.h"
 
 namespace {
 

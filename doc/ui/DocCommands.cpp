@@ -3,29 +3,30 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMainWindow>
 
 #include <atomic>
 #include <cerrno>
 #include <system_error>
 #include <thread>
 
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
-#include "app/ui/MainFrame.h"
-#include "app/ui/ProgressBar.h"
-#include "app/ui/UserInterface.h"
-#include "db/ui/GetXmlData.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/FormatDlg.h"
+#include "doc/ui/GetXmlData.h"
 #include "doc/ui/UrlDlg.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
+#include "framework/ui/ProgressBar.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
+#include "views/window/ui/DocWindow.h"
 
 namespace quorrel {
 
 // One Open from URL from the dialog's OK until the fetched document is in place.
 struct DocCommands::UrlFetchRun {
-    explicit UrlFetchRun(CMainFrame& frame) : progress(&frame) {}
+    explicit UrlFetchRun(CDocWindow& frame) : progress(&frame.HostWindow()) {}
     CProgressBar progress;
     // Shared with the job, which may outlive this run when the window goes first.
     std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
@@ -39,7 +40,7 @@ UrlProgress ProgressOf(CProgressBar& bar) {
 
 }  // namespace
 
-DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame)
+DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CDocWindow& frame)
     : m_doc(doc), m_ui(ui), m_frame(frame) {
     On(ID_FILE_SAVE, [this] { OnFileSave(); });
     On(ID_FILE_SAVE_AS, [this] { OnFileSaveAs(); });
@@ -64,7 +65,7 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame)
     m_settle.setInterval(300);
     QObject::connect(&m_watcher, &QFileSystemWatcher::fileChanged, &m_settle,
                      qOverload<>(&QTimer::start));
-    QObject::connect(&m_settle, &QTimer::timeout, &m_frame, [this] {
+    QObject::connect(&m_settle, &QTimer::timeout, &m_frame.HostWindow(), [this] {
         // While another window is in front, the question waits for this one to come back.
         if (QGuiApplication::applicationState() == Qt::ApplicationActive) {
             CheckFileOnDisk();
@@ -72,7 +73,7 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame)
             WatchFile();
         }
     });
-    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &m_frame,
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, &m_frame.HostWindow(),
                      [this](Qt::ApplicationState state) {
                          if (state == Qt::ApplicationActive) {
                              CheckFileOnDisk();
@@ -128,7 +129,7 @@ void DocCommands::CheckFileOnDisk() {
 
 void DocCommands::OnFormatDocument() {
     m_doc.SyncText();
-    CFormatDlg dialog(DocumentIndent(m_doc.m_strText), &m_frame);
+    CFormatDlg dialog(DocumentIndent(m_doc.m_strText), &m_frame.HostWindow());
     if (m_execFormatDialog(dialog) != QDialog::Accepted) {
         return;
     }
@@ -297,7 +298,7 @@ void DocCommands::OnOpenUrl() {
 }
 
 void DocCommands::AskUrlAndFetch() {
-    CUrlDlg dialog(&m_frame);
+    CUrlDlg dialog(&m_frame.HostWindow());
     dialog.m_strUrl = QString::fromStdString(m_doc.m_strLastUrl);
     if (m_execUrlDialog(dialog) != QDialog::Accepted) {
         return;

@@ -8,21 +8,21 @@
 #include <functional>
 #include <memory>
 
-#include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
+#include "framework/ui/CommandTarget.h"
 
 namespace quorrel {
 
 class CDoc;
 class CFormatDlg;
-class CMainFrame;
+class CDocWindow;
 class CUrlDlg;
 class UserInterface;
 struct UrlDocument;
 
 class DocCommands : public CommandTarget {
 public:
-    DocCommands(CDoc& doc, UserInterface& ui, CMainFrame& frame);
+    DocCommands(CDoc& doc, UserInterface& ui, CDocWindow& frame);
     ~DocCommands() override;
     DocCommands(const DocCommands&) = delete;
     DocCommands& operator=(const DocCommands&) = delete;
@@ -76,7 +76,7 @@ private:
 
     CDoc& m_doc;
     UserInterface& m_ui;
-    CMainFrame& m_frame;
+    CDocWindow& m_frame;
     std::unique_ptr<UrlFetchRun> m_urlRun;  // while a fetch is under way
     QFileSystemWatcher m_watcher;
     QTimer m_settle;  // a program writing a file signals many times: ask once it is done

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "doc/core/XmlDom.h"
-#include "edit/core/ItemPath.h"
 #include "edit/core/TreeCommandsInternal.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace quorrel {

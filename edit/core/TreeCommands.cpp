@@ -12,8 +12,8 @@
 #include "doc/core/Doc.h"
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
-#include "edit/core/ItemPath.h"
 #include "edit/core/TreeCommandsInternal.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace quorrel {

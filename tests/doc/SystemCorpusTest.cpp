@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "doc/core/XmlDomInternal.h"
-#include "edit/core/ItemPath.h"
 #include "tests/hostile/HostileSupport.h"
 #include "tests/support/TestEditor.h"
+#include "views/tree/core/ItemPath.h"
 
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 

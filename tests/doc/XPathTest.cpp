@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "edit/core/ItemPath.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/core/TreeItems.h"
 
 using namespace quorrel;

@@ -1,4 +1,4 @@
-#include "edit/core/ItemPath.h"
+#include "views/tree/core/ItemPath.h"
 
 #include <gtest/gtest.h>
 

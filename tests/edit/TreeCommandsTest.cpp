@@ -13,8 +13,8 @@
 
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
-#include "edit/core/ItemPath.h"
 #include "tests/support/TestEditor.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/core/TreeItems.h"
 
 // Inputs are written with designated initializers; the rest keep their defaults.

@@ -11,13 +11,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Disposal.h"
 #include "doc/core/Doc.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/TreeItems.h"

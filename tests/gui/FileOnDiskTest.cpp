@@ -12,12 +12,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
 #include "doc/ui/UrlDlg.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "views/source/ui/DView.h"

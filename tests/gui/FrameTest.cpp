@@ -20,13 +20,13 @@
 #include <QToolBar>
 #include <QToolTip>
 
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
 #include "doc/ui/UrlDlg.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/PopupScript.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"

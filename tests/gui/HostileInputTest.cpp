@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"

@@ -13,14 +13,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
 #include "edit/core/TreeCommands.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/TreeItems.h"

@@ -11,11 +11,11 @@
 #include <QTest>
 #include <QToolBar>
 
-#include "app/ui/Commands.h"
 #include "app/ui/HelpWindow.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/core/Colorize.h"
 #include "views/source/ui/DView.h"

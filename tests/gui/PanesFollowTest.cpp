@@ -7,14 +7,14 @@
 #include <QTest>
 
 #include <QLineEdit>
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
-#include "edit/core/ItemPath.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"
 

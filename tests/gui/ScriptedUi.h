@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/UserInterface.h"
+#include "framework/ui/UserInterface.h"
 
 namespace quorrel {
 

@@ -12,13 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
 #include "doc/ui/FormatDlg.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"

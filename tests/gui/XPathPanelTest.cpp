@@ -22,12 +22,12 @@
 #include <QToolBar>
 
 #include <QCheckBox>
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"

@@ -17,8 +17,8 @@
 #include <set>
 #include <utility>
 
-#include "app/ui/Commands.h"
 #include "doc/core/Disposal.h"
+#include "framework/ui/Commands.h"
 #include "views/source/ui/XmlLexer.h"
 
 namespace quorrel {

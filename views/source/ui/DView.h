@@ -12,8 +12,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
+#include "framework/ui/CommandTarget.h"
 #include "views/source/core/WellFormedCheck.h"
 
 class QsciPrinter;

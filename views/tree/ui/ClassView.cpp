@@ -10,9 +10,9 @@
 #include <QStyledItemDelegate>
 #include <utility>
 
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
 #include "doc/core/Disposal.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
 #include "views/tree/ui/TreeModel.h"
 
 namespace quorrel {

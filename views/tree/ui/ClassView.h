@@ -6,9 +6,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/ui/CommandTarget.h"
 #include "doc/core/Doc.h"
 #include "edit/core/TreeCommands.h"
+#include "framework/ui/CommandTarget.h"
 #include "views/tree/core/TreeItems.h"
 #include "views/tree/core/TreeRows.h"
 #include "views/tree/ui/RowTreeView.h"

@@ -3,10 +3,10 @@
 // it leaves; the commands' registration with their enabling.
 #include <utility>
 
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/Commands.h"
 #include "edit/core/MatchCommands.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/Commands.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 

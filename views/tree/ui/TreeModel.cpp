@@ -2,7 +2,7 @@
 
 #include <QPixmap>
 
-#include "app/ui/Artwork.h"
+#include "framework/ui/Artwork.h"
 
 namespace quorrel {
 

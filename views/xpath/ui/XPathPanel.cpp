@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -19,16 +20,16 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "app/ui/Commands.h"
-#include "app/ui/MainFrame.h"
-#include "app/ui/UserInterface.h"
 #include "doc/core/Doc.h"
-#include "edit/core/ItemPath.h"
 #include "edit/core/MatchCommands.h"
 #include "edit/ui/TreeCommandDlg.h"
+#include "framework/ui/Commands.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
+#include "views/tree/core/ItemPath.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"
+#include "views/window/ui/DocWindow.h"
 #include "views/xpath/ui/XPathResultModel.h"
 
 namespace quorrel {
@@ -97,8 +98,8 @@ struct CXPathPanel::Evaluated {
     std::string parseError;  // the text does not parse
 };
 
-CXPathPanel::CXPathPanel(CMainFrame& frame, CDoc& doc, UserInterface& ui, QSettings& settings)
-    : QDockWidget(QStringLiteral("Find by XPath"), &frame),
+CXPathPanel::CXPathPanel(CDocWindow& frame, CDoc& doc, UserInterface& ui, QSettings& settings)
+    : QDockWidget(QStringLiteral("Find by XPath"), &frame.HostWindow()),
       m_frame(frame),
       m_doc(doc),
       m_ui(ui),

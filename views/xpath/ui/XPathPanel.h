@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/BackgroundWork.h"
 #include "doc/core/XPath.h"
+#include "framework/ui/BackgroundWork.h"
 
 class QAction;
 class QComboBox;
@@ -29,7 +29,7 @@ class QTableWidget;
 namespace quorrel {
 
 class CDoc;
-class CMainFrame;
+class CDocWindow;
 class CTreeItem;
 class UserInterface;
 class XPathResultModel;
@@ -40,7 +40,7 @@ public:
     // The expressions remembered, newest first.
     static constexpr int kHistory = 20;
 
-    CXPathPanel(CMainFrame& frame, CDoc& doc, UserInterface& ui, QSettings& settings);
+    CXPathPanel(CDocWindow& frame, CDoc& doc, UserInterface& ui, QSettings& settings);
     ~CXPathPanel() override;
 
     // Shows the panel with the expression field focused.
@@ -112,7 +112,7 @@ private:
     bool WorkApart() const;
     QWidget* Build();
 
-    CMainFrame& m_frame;
+    CDocWindow& m_frame;
     CDoc& m_doc;
     UserInterface& m_ui;
     QSettings& m_settings;

@@ -1,4 +1,4 @@
-#include "app/ui/UserInterface.h"
+#include "framework/ui/UserInterface.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

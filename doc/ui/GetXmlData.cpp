@@ -1,6 +1,7 @@
-#include "db/ui/GetXmlData.h"
+#include "doc/ui/GetXmlData.h"
 
 #include <QApplication>
+#include <QMainWindow>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -8,16 +9,16 @@
 #include <utility>
 #include <vector>
 
-#include "app/ui/BackgroundWork.h"
-#include "app/ui/MainFrame.h"
-#include "app/ui/ProgressBar.h"
-#include "app/ui/UserInterface.h"
 #include "db/core/XmlGenerator.h"
 #include "db/ui/AttrElemDlg.h"
 #include "db/ui/DataSourceDlg.h"
 #include "doc/core/Doc.h"
 #include "doc/ui/DocCommands.h"
+#include "framework/ui/BackgroundWork.h"
+#include "framework/ui/ProgressBar.h"
+#include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
+#include "views/window/ui/DocWindow.h"
 
 namespace quorrel {
 
@@ -29,11 +30,15 @@ constexpr const char* kGeneratedName = "Quorreldata.xml";
 // queries run apart, one job after another; between the jobs only the
 // window's thread touches it.
 struct GetXmlDataRun {
-    GetXmlDataRun(CDoc& doc, UserInterface& ui, CMainFrame& frame, CXmlGenerator generator)
-        : doc(doc), ui(ui), frame(frame), progress(&frame), generator(std::move(generator)) {}
+    GetXmlDataRun(CDoc& doc, UserInterface& ui, CDocWindow& frame, CXmlGenerator generator)
+        : doc(doc),
+          ui(ui),
+          frame(frame),
+          progress(&frame.HostWindow()),
+          generator(std::move(generator)) {}
     CDoc& doc;
     UserInterface& ui;
-    CMainFrame& frame;
+    CDocWindow& frame;
     CProgressBar progress;  // the command's own: no busy bar beside it
     CXmlGenerator generator;
     CollectingSink messages;
@@ -127,7 +132,7 @@ bool Generate(GetXmlDataRun& run) {
 
 void MapColumns(const Run& run) {
     run->doc.m_columnNames = std::move(run->columns);
-    CAttrElemDlg mapping(run->doc.m_columnNames, &run->frame);
+    CAttrElemDlg mapping(run->doc.m_columnNames, &run->frame.HostWindow());
     if (mapping.exec() != QDialog::Accepted) {
         return;
     }
@@ -136,11 +141,11 @@ void MapColumns(const Run& run) {
     RunApart(run, Generate, ShowGenerated);
 }
 
-void AskAndGenerate(CDoc& doc, UserInterface& ui, CMainFrame& frame) {
+void AskAndGenerate(CDoc& doc, UserInterface& ui, CDocWindow& frame) {
     doc.m_columnNames.clear();
 
     CXmlGenerator& settings = doc.m_xmlGenerator;
-    CDataSourceDlg source(ui, &frame);
+    CDataSourceDlg source(ui, &frame.HostWindow());
     source.m_strDsn = settings.GetDsn();
     source.m_strUser = settings.GetUser();
     source.m_strPassword = settings.GetPassword();
@@ -172,7 +177,7 @@ void AskAndGenerate(CDoc& doc, UserInterface& ui, CMainFrame& frame) {
 
 }  // namespace
 
-void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& commands) {
+void OnGetXmlData(CDoc& doc, UserInterface& ui, CDocWindow& frame, DocCommands& commands) {
     commands.SaveModified([&doc, &ui, &frame](bool replaceable) {
         if (replaceable) {  // Cancel in the save prompt stops the command
             AskAndGenerate(doc, ui, frame);

@@ -1,8 +1,9 @@
-#include "app/ui/BackgroundWork.h"
+#include "framework/ui/BackgroundWork.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QMainWindow>
 #include <QTimer>
 
 #include <cerrno>
@@ -11,9 +12,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/ui/MainFrame.h"
-#include "app/ui/ProgressBar.h"
-#include "views/source/ui/DView.h"
+#include "framework/ui/ProgressBar.h"
+#include "framework/ui/WorkHost.h"
 
 namespace quorrel {
 
@@ -32,8 +32,8 @@ int EndedSignal() {
 
 }  // namespace
 
-CBackgroundWork::CBackgroundWork(CMainFrame& frame)
-    : m_frame(frame),
+CBackgroundWork::CBackgroundWork(WorkHost& host)
+    : m_host(host),
       m_endedFd(EndedSignal()),
       m_endedNotifier(m_endedFd, QSocketNotifier::Read),
       m_worker([this](std::stop_token stop) { Serve(stop); }) {
@@ -109,15 +109,13 @@ bool CBackgroundWork::Start(const QString& what, Job job, Failure failed, bool b
     m_failed = std::move(failed);
     if (busy) {
         // Busy, without a measure of how far: a bar that runs to and fro.
-        m_progress = std::make_unique<CProgressBar>(&m_frame);
+        m_progress = std::make_unique<CProgressBar>(&m_host.HostWindow());
         m_progress->Create(QString(), 100, 100, false, 1);
         m_progress->SetRange(0, 0, 1);
     }
-    CDView* source = m_frame.SourceView();
-    m_readOnlyBefore = source->isReadOnly();
-    source->setReadOnly(true);
-    m_frame.ShowWorkUnderWay(what);
-    m_frame.UpdateCommandUI();
+    m_readOnlyBefore = m_host.SetTextReadOnly(true);
+    m_host.ShowWorkUnderWay(what);
+    m_host.UpdateCommandUI();
     {
         std::lock_guard lock(m_mutex);
         m_job = std::move(job);
@@ -139,9 +137,9 @@ void CBackgroundWork::Finish() {
         m_progress->Clear();
         m_progress.reset();
     }
-    m_frame.SourceView()->setReadOnly(m_readOnlyBefore);
+    m_host.SetTextReadOnly(m_readOnlyBefore);
     m_running = false;
-    m_frame.EndWorkUnderWay();
+    m_host.EndWorkUnderWay();
     // The next job may start from here on: the continuation's own
     // broadcast may need one.
     Failure failed = std::move(m_failed);
@@ -153,16 +151,17 @@ void CBackgroundWork::Finish() {
     } else if (ended->continuation) {
         ended->continuation();
     }
-    m_frame.UpdateCommandUI();
+    m_host.UpdateCommandUI();
     emit finished();
     if (std::exchange(m_closeWhenDone, false)) {
-        QTimer::singleShot(0, &m_frame, [frame = &m_frame] { frame->close(); });
+        QTimer::singleShot(0, &m_host.HostWindow(),
+                           [window = &m_host.HostWindow()] { window->close(); });
     }
 }
 
 void CBackgroundWork::CloseWhenDone() {
     m_closeWhenDone = true;
-    m_frame.ShowWorkUnderWay(QStringLiteral("Closing when the command has finished…"));
+    m_host.ShowWorkUnderWay(QStringLiteral("Closing when the command has finished…"));
 }
 
 }  // namespace quorrel

@@ -1,4 +1,4 @@
-#include "app/ui/Commands.h"
+#include "framework/ui/Commands.h"
 
 namespace quorrel {
 

@@ -5,12 +5,12 @@
 namespace quorrel {
 
 class CDoc;
-class CMainFrame;
+class CDocWindow;
 class DocCommands;
 class UserInterface;
 
 // Asks for the data source and the column mapping, generates, and puts the
 // result in place. Any cancel or failure leaves the document as it was.
-void OnGetXmlData(CDoc& doc, UserInterface& ui, CMainFrame& frame, DocCommands& commands);
+void OnGetXmlData(CDoc& doc, UserInterface& ui, CDocWindow& frame, DocCommands& commands);
 
 }  // namespace quorrel

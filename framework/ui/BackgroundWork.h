@@ -21,13 +21,13 @@
 
 namespace quorrel {
 
-class CMainFrame;
 class CProgressBar;
+class WorkHost;
 
 class CBackgroundWork : public QObject {
     Q_OBJECT
 public:
-    explicit CBackgroundWork(CMainFrame& frame);
+    explicit CBackgroundWork(WorkHost& host);
     // Waits for the job under way; what it returned is dropped.
     ~CBackgroundWork() override;
     CBackgroundWork(const CBackgroundWork&) = delete;
@@ -70,7 +70,7 @@ private:
     void Finish();
     void RunPosted();
 
-    CMainFrame& m_frame;
+    WorkHost& m_host;
     bool m_running = false;
     bool m_closeWhenDone = false;
     bool m_readOnlyBefore = false;

@@ -1,4 +1,4 @@
-#include "app/ui/ProgressBar.h"
+#include "framework/ui/ProgressBar.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,10 +1,10 @@
-#include "app/ui/Artwork.h"
+#include "framework/ui/Artwork.h"
 
 #include <QFont>
 #include <QPainter>
 #include <QPainterPath>
 
-#include "app/ui/Commands.h"
+#include "framework/ui/Commands.h"
 
 namespace quorrel {
 
