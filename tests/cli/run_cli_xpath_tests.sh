@@ -6,9 +6,8 @@
 # no prefix table: a name in a namespace is written for it with local-name()
 # and namespace-uri().
 set -u
+. "$(dirname -- "${BASH_SOURCE[0]}")/lib.sh"
 cli=$1
-failures=0
-passes=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -20,15 +19,6 @@ if ! command -v xmllint >/dev/null; then
     echo "xmllint is missing: scripts/install-deps.sh installs libxml2-utils"
     exit 1
 fi
-
-check() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        passes=$((passes + 1))
-    else
-        failures=$((failures + 1))
-        printf 'FAIL %s\n--- expected\n%s\n--- actual\n%s\n' "$1" "$2" "$3"
-    fi
-}
 
 # xmllint's string value of an expression, whole (trailing line ends kept).
 xml_string() {  # file expr
@@ -241,5 +231,4 @@ check "edit --xpath, a bad expression: status" 64 "$rc"
 "$cli" edit "$work/catalog.xml" --xpath '//book' rename-element --name z --all >/dev/null 2>&1; rc=$?
 check "edit --xpath --all: a usage error" 64 "$rc"
 
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish
