@@ -1,11 +1,7 @@
 #include "views/xpath/ui/XPathPanel.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
 #include <QComboBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,15 +11,10 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSettings>
-#include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
-#include <QVBoxLayout>
 
 #include "doc/core/Doc.h"
-#include "edit/core/MatchCommands.h"
-#include "edit/ui/TreeCommandDlg.h"
-#include "framework/ui/Commands.h"
 #include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/ItemPath.h"
@@ -69,15 +60,6 @@ QString ValueText(const XPathResult& result) {
             return QStringLiteral("String: \"") + FromStd(result.string()) + QLatin1Char('"');
     }
     return {};
-}
-
-// "0.2.1": the item's rows from the top item down.
-std::string PositionOf(const CTreeItem* item) {
-    std::string position;
-    for (const CTreeItem* i = item; i != nullptr; i = i->parent()) {
-        position.insert(0, (i->parent() != nullptr ? "." : "") + std::to_string(i->row()));
-    }
-    return position;
 }
 
 bool IsFindKey(const QKeyEvent* key) {
@@ -129,119 +111,6 @@ CXPathPanel::CXPathPanel(CDocWindow& frame, CDoc& doc, UserInterface& ui, QSetti
 }
 
 CXPathPanel::~CXPathPanel() = default;
-
-QWidget* CXPathPanel::Build() {
-    auto* body = new QWidget(this);
-    auto* layout = new QVBoxLayout(body);
-    layout->setContentsMargins(4, 2, 4, 4);
-
-    auto* row = new QHBoxLayout;
-    auto* label = new QLabel(QStringLiteral("&XPath:"), body);
-    m_expression = new QComboBox(body);
-    m_expression->setObjectName(QStringLiteral("xpathExpression"));
-    m_expression->setEditable(true);
-    m_expression->setInsertPolicy(QComboBox::NoInsert);
-    m_expression->setMaxCount(kHistory);
-    m_expression->setCompleter(nullptr);  // an inline completion would change what Enter evaluates
-    m_expression->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    label->setBuddy(m_expression);
-    auto* evaluate = new QPushButton(QStringLiteral("&Evaluate"), body);
-    evaluate->setObjectName(QStringLiteral("xpathEvaluate"));
-    evaluate->setAutoDefault(false);
-    m_run = new QPushButton(QStringLiteral("&Run a command on the matches..."), body);
-    m_run->setObjectName(QStringLiteral("xpathRunCommand"));
-    m_run->setAutoDefault(false);
-    row->addWidget(label);
-    row->addWidget(m_expression, 1);
-    row->addWidget(evaluate);
-    row->addWidget(m_run);
-    layout->addLayout(row);
-
-    auto* state = new QHBoxLayout;
-    m_count = new QLabel(body);
-    m_count->setObjectName(QStringLiteral("xpathCount"));
-    m_count->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_status = new QLabel(body);
-    m_status->setObjectName(QStringLiteral("xpathStatus"));
-    m_status->setWordWrap(true);
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_busy = new QProgressBar(body);
-    m_busy->setObjectName(QStringLiteral("xpathBusy"));
-    m_busy->setRange(0, 0);
-    m_busy->setMaximumWidth(160);
-    m_busy->hide();
-    m_cancelButton = new QPushButton(QStringLiteral("Cancel"), body);
-    m_cancelButton->setObjectName(QStringLiteral("xpathCancel"));
-    m_cancelButton->setAutoDefault(false);
-    m_cancelButton->hide();
-    state->addWidget(m_count);
-    state->addWidget(m_status, 1);
-    state->addWidget(m_busy);
-    state->addWidget(m_cancelButton);
-    layout->addLayout(state);
-
-    auto* split = new QSplitter(Qt::Horizontal, body);
-    m_model = new XPathResultModel(this);
-    m_results = new QTableView(split);
-    m_results->setObjectName(QStringLiteral("xpathResults"));
-    m_results->setModel(m_model);
-    m_results->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_results->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_results->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_results->setWordWrap(false);
-    m_results->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_results->verticalHeader()->hide();
-    // Fixed heights: the view never measures a million rows.
-    m_results->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_results->verticalHeader()->setDefaultSectionSize(m_results->fontMetrics().height() + 4);
-    m_results->horizontalHeader()->setStretchLastSection(true);
-    m_results->setColumnWidth(XPathResultModel::Kind, 140);
-    m_results->setColumnWidth(XPathResultModel::ItemPath, 320);
-    m_results->setColumnWidth(XPathResultModel::Place, 90);
-
-    m_prefixes = new QTableWidget(0, 2, split);
-    m_prefixes->setObjectName(QStringLiteral("xpathPrefixes"));
-    m_prefixes->setHorizontalHeaderLabels({QStringLiteral("Prefix"), QStringLiteral("Namespace")});
-    m_prefixes->verticalHeader()->hide();
-    m_prefixes->horizontalHeader()->setStretchLastSection(true);
-    m_prefixes->setColumnWidth(0, 70);
-    FillPrefixes({});
-    split->addWidget(m_results);
-    split->addWidget(m_prefixes);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 1);
-    layout->addWidget(split, 1);
-
-    connect(evaluate, &QPushButton::clicked, this, &CXPathPanel::Evaluate);
-    connect(m_run, &QPushButton::clicked, this, &CXPathPanel::OnRunCommand);
-    connect(m_cancelButton, &QPushButton::clicked, this, [this] {
-        if (m_cancel) {
-            m_cancel->cancel();
-        }
-    });
-    connect(m_results->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                if (!m_choosing && current.isValid()) {
-                    Choose(current.row());
-                }
-            });
-    connect(m_results, &QTableView::clicked, this,
-            [this](const QModelIndex& index) { Choose(index.row()); });
-    connect(m_results, &QWidget::customContextMenuRequested, this, &CXPathPanel::ShowResultMenu);
-    // The last row is always empty, for a prefix to add.
-    connect(m_prefixes, &QTableWidget::itemChanged, this, [this] {
-        const int last = m_prefixes->rowCount() - 1;
-        for (int c = 0; c < 2 && last >= 0; ++c) {
-            const QTableWidgetItem* cell = m_prefixes->item(last, c);
-            if (cell != nullptr && !cell->text().trimmed().isEmpty()) {
-                QSignalBlocker block(m_prefixes);
-                m_prefixes->insertRow(last + 1);
-                return;
-            }
-        }
-    });
-    return body;
-}
 
 void CXPathPanel::Open() {
     show();
@@ -573,128 +442,6 @@ void CXPathPanel::ChooseNext(int step) {
     const int next =
         current < 0 ? (step > 0 ? 0 : rows - 1) : ((current + step) % rows + rows) % rows;
     Choose(next);
-}
-
-void CXPathPanel::OnRunCommand() {
-    if (m_evaluating || m_frame.IsBusy()) {
-        return;
-    }
-    if (!ResultHolds()) {
-        m_ui.ShowMessage(m_result ? "The document has changed since the expression was evaluated: "
-                                    "evaluate it again first."
-                                  : "Evaluate an expression first: the command runs on the "
-                                    "nodes it finds.");
-        return;
-    }
-    const std::optional<XPathNodeKind> kind = m_result->singleKind();
-    const std::vector<TreeCommand> commands =
-        kind ? CommandsForKind(*kind) : std::vector<TreeCommand>();
-    if (commands.empty()) {
-        // Why not: a scalar, no node, mixed kinds, or a kind no command acts on.
-        m_ui.ShowMessage(PlanMatchCommand(*m_result, TreeCommand::RenameElement).message);
-        return;
-    }
-    QMenu menu(this);
-    menu.setObjectName(QStringLiteral("matchCommandMenu"));
-    for (TreeCommand c : commands) {
-        const CommandText* text = FindCommand(int(c));
-        QAction* action = menu.addAction(text != nullptr ? QString::fromUtf8(text->menuText)
-                                                         : QString::number(int(c)));
-        action->setData(int(c));
-    }
-    QAction* chosen = m_execMenu(menu, m_run->mapToGlobal(QPoint(0, m_run->height())));
-    if (chosen == nullptr) {
-        return;
-    }
-    const auto command = TreeCommand(chosen->data().toInt());
-    const MatchPlan plan = PlanMatchCommand(*m_result, command);
-    if (plan.refusal != MatchRefusal::None) {
-        m_ui.ShowMessage(plan.message);
-        return;
-    }
-    std::unique_ptr<CTreeCommandDlg> dialog = CreateTreeCommandDialog(command, window());
-    if (QCheckBox* all = dialog->AllOccurrences()) {
-        // The matches are the occurrences.
-        all->setChecked(false);
-        all->setEnabled(false);
-    }
-    if (m_execDialog(*dialog) != QDialog::Accepted) {
-        return;
-    }
-    CommandInputs inputs = dialog->Inputs();
-    inputs.allOccurrences = false;
-    dialog.reset();
-    if (!m_ui.AskYesNo(FromStd(MatchConfirmation(command, plan.count)))) {
-        return;
-    }
-    const std::string first(m_result->row(0).treeItem);
-    m_frame.TreeView()->OnMatchCommand(m_query, command, inputs, first);
-}
-
-void CXPathPanel::CopyText(const std::string& text) {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
-}
-
-void CXPathPanel::AddCopyActions(QMenu& menu, const CTreeItem* item) {
-    if (item == nullptr) {
-        return;
-    }
-    menu.addSeparator();
-    QAction* xpath = menu.addAction(QStringLiteral("Copy XPath"));
-    xpath->setObjectName(QStringLiteral("copyXPath"));
-    QAction* path = menu.addAction(QStringLiteral("Copy Item Path"));
-    path->setObjectName(QStringLiteral("copyItemPath"));
-    // The DOM is the text's only while the items are.
-    xpath->setEnabled(m_frame.TreeView()->InStepWithText() && !m_frame.IsBusy());
-    const std::string itemPath = ShownItemPath(item);
-    const std::string position = PositionOf(item);
-    connect(path, &QAction::triggered, this, [this, itemPath] { CopyText(itemPath); });
-    connect(xpath, &QAction::triggered, this, [this, position] {
-        std::vector<NamespaceBinding> given;
-        if (!GivenPrefixes(given)) {
-            return;
-        }
-        OnWholeDom(
-            QStringLiteral("Finding the node's XPath…"),
-            [this, position, given](XmlDocument& dom,
-                                    std::string_view) -> CBackgroundWork::Continuation {
-                std::string found;
-                if (dom.parseError().line == 0) {
-                    if (XmlNode node = NodeAtTreeItem(dom, position)) {
-                        found =
-                            AbsoluteXPath(node, MergeNamespaces(DocumentNamespaces(dom), given));
-                    }
-                }
-                return [this, found] {
-                    if (!found.empty()) {
-                        CopyText(found);
-                    }
-                };
-            },
-            false);
-    });
-}
-
-void CXPathPanel::ShowResultMenu(const QPoint& at) {
-    const QModelIndex index = m_results->indexAt(at);
-    if (!m_result || !index.isValid()) {
-        return;
-    }
-    const XPathRow node = m_result->row(std::size_t(index.row()));
-    QMenu menu(this);
-    menu.setObjectName(QStringLiteral("resultMenu"));
-    QAction* xpath = menu.addAction(QStringLiteral("Copy XPath"));
-    xpath->setObjectName(QStringLiteral("copyXPath"));
-    xpath->setEnabled(!node.xpath.empty());
-    QAction* path = menu.addAction(QStringLiteral("Copy Item Path"));
-    path->setObjectName(QStringLiteral("copyItemPath"));
-    path->setEnabled(!node.itemPath.empty());
-    QAction* chosen = m_execMenu(menu, m_results->viewport()->mapToGlobal(at));
-    if (chosen == xpath) {
-        CopyText(std::string(node.xpath));
-    } else if (chosen == path) {
-        CopyText(std::string(node.itemPath));
-    }
 }
 
 bool CXPathPanel::eventFilter(QObject* watched, QEvent* event) {
