@@ -25,11 +25,14 @@
 #include "app/ui/MainFrame.h"
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
+#include "doc/core/MessageSink.h"
+#include "edit/core/MatchCommands.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/BackgroundWork.h"
 #include "framework/ui/Commands.h"
 #include "tests/gui/ScriptedUi.h"
 #include "views/source/ui/DView.h"
+#include "views/tree/core/TreeItems.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"
 #include "views/xpath/ui/XPathPanel.h"
@@ -116,6 +119,41 @@ struct Window {
         table->item(row, 0)->setText(prefix);
     }
 };
+
+// Orders enough for the window to work on them apart.
+std::string LargeOrders() {
+    std::string text = "<?xml version=\"1.0\"?>\n<orders>\n";
+    for (int i = 0; text.size() < 2 * CBackgroundWork::kApartFrom; ++i) {
+        text += "\t<order id=\"" + std::to_string(i) + "\">\n\t\t<item>part " + std::to_string(i) +
+                "</item>\n\t</order>\n";
+    }
+    return text + "</orders>\n";
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// The command on the same matches in the core, on a document of its own.
+std::string InTheCore(const std::string& text, const XPathQuery& query, TreeCommand command,
+                      const CommandInputs& inputs) {
+    CollectingSink sink;
+    CDoc doc(sink);
+    doc.m_strText = text;
+    if (!doc.ReparseDocument()) {
+        return "(does not parse)";
+    }
+    CTreeItems items;
+    BuildTreeFromDom(doc, items);
+    if (RunMatchCommand(doc, items, query, command, inputs, sink) != CommandOutcome::Done) {
+        return "(not done)";
+    }
+    return doc.m_strText;
+}
 
 }  // namespace
 
@@ -447,13 +485,7 @@ private slots:
     }
 
     void aLargeDocumentIsEvaluatedApart() {
-        QByteArray text = "<?xml version=\"1.0\"?>\n<orders>\n";
-        for (int i = 0; text.size() < qsizetype(2 * CBackgroundWork::kApartFrom); ++i) {
-            text += "\t<order id=\"" + QByteArray::number(i) + "\">\n\t\t<item>part " +
-                    QByteArray::number(i) + "</item>\n\t</order>\n";
-        }
-        text += "</orders>\n";
-        Window w(text.toStdString());
+        Window w(LargeOrders());
         QVERIFY(w.doc().m_strText.size() >= CBackgroundWork::kApartFrom);
         w.open();
         QLineEdit* field = w.panel().ExpressionField()->lineEdit();
@@ -483,6 +515,48 @@ private slots:
         QVERIFY(done.wait(60000));
         QCOMPARE(w.panel().StatusLabel()->text(), QStringLiteral("The evaluation was cancelled."));
         QCOMPARE(w.rows(), 0);
+    }
+
+    void aCommandOnTheMatchesOfALargeDocumentRunsApart() {
+        Window w(LargeOrders());
+        const std::string before = w.source().Text();
+        QVERIFY(before.size() >= CBackgroundWork::kApartFrom);
+        w.evaluate(QStringLiteral("//order[position() mod 3 = 1]/item"));
+        const int matches = w.rows();
+        QVERIFY(matches > 1000);
+        w.panel().m_execMenu = [](QMenu& menu, const QPoint&) -> QAction* {
+            for (QAction* a : menu.actions()) {
+                if (a->data().toInt() == ID_RENAME_ELEMENT) {
+                    return a;
+                }
+            }
+            return nullptr;
+        };
+        w.panel().m_execDialog = [](QDialog& dialog) {
+            static_cast<CTreeCommandDlg&>(dialog).NameField()->setText(QStringLiteral("line"));
+            return int(QDialog::Accepted);
+        };
+        QTest::mouseClick(w.panel().RunButton(), Qt::LeftButton);
+        QCOMPARE(w.ui->questions.size(), 1);
+        QVERIFY(w.ui->questions[0].startsWith(QStringLiteral("Rename ")));
+        // The window stays live: the runner has the change.
+        QVERIFY(w.frame().Work().IsRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.frame().Work().IsRunning(), 120000);
+        QCOMPARE(w.ui->messages, std::vector<std::string>());
+
+        CommandInputs inputs;
+        inputs.name = "line";
+        const std::string expected =
+            InTheCore(before, w.panel().Query(), TreeCommand::RenameElement, inputs);
+        QVERIFY(expected != before);
+        QCOMPARE(Occurrences(expected, "<line>"), std::size_t(matches));
+        QVERIFY(w.source().Text() == expected);
+        QVERIFY(w.doc().m_strText == expected);
+        // One step of Undo gives the whole text back.
+        w.frame().SetActivePane(&w.source());
+        w.frame().OnCommand(ID_EDIT_UNDO);
+        QVERIFY(w.source().Text() == before);
+        QVERIFY(!w.source().isUndoAvailable());
     }
 };
 
