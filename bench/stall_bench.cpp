@@ -8,9 +8,12 @@
 // peak memory is its own. From outside, in the same run: start-up with the
 // file until both panes are usable and from there to the end of the process,
 // beside xmllint --noout; and quorrel-cli's rename of every element of a
-// name beside xmlstarlet's.
+// name beside xmlstarlet's. Xml > Find by XPath: three expressions typed
+// into the panel and evaluated with Enter, and Rename Element run on every
+// match from the panel; --xpath-only runs the window's open and these alone.
 //
-// Usage: quorrel-stall-bench --app QUORREL --cli QUORREL_CLI [--rows N] [MB...]
+// Usage: quorrel-stall-bench --app QUORREL --cli QUORREL_CLI [--rows N]
+//        [--xpath-only] [MB...]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +22,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -46,6 +53,7 @@
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"
+#include "views/xpath/ui/XPathPanel.h"
 
 namespace {
 
@@ -211,8 +219,75 @@ bool Shown(CXmlEditApp& app) {
            frame.TreeView()->model()->rowCount() > 0;
 }
 
+// The id of the order halfway through the document ("o10303").
+std::string MiddleOrderId(const std::string& text) {
+    const std::string mark = "<order id=\"o";
+    const std::size_t last = text.rfind(mark);
+    if (last == std::string::npos) {
+        return "o0";
+    }
+    return "o" + std::to_string(std::atol(text.c_str() + last + mark.size()) / 2);
+}
+
+// Xml > Find by XPath as the user drives it: the panel opened by its command,
+// each expression typed and Enter pressed until its result shows, then
+// Rename Element on every customer the last expression found.
+void DrivePanel(CMainFrame& frame, CXmlEditApp& app, const std::string& text, std::FILE* out) {
+    CXPathPanel& panel = *frame.XPathPanel();
+    int evaluations = 0;
+    QObject counting;  // the connection ends with this function
+    QObject::connect(&panel, &CXPathPanel::evaluated, &counting, [&evaluations] { ++evaluations; });
+    Report(out, "Find by XPath: the panel opened",
+           Measure(
+               [&frame] {
+                   frame.UpdateCommandUI();
+                   frame.Action(ID_FIND_XPATH)->trigger();
+               },
+               [&panel] { return panel.isVisible(); }));
+    QLineEdit* field = panel.ExpressionField()->lineEdit();
+    auto evaluate = [&](const std::string& expression, const std::string& shown) {
+        field->setFocus();
+        field->setText(QString::fromStdString(expression));
+        QApplication::processEvents();
+        const int before = evaluations;
+        Report(out, "Find by XPath: " + shown + ", Enter until the result shows",
+               Measure(
+                   [field] {
+                       QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+                       QApplication::sendEvent(field, &enter);
+                   },
+                   [&] { return evaluations > before && !panel.Evaluating() && Settled(app); }));
+        std::fprintf(stderr, "%s: %s %s\n", expression.c_str(),
+                     qPrintable(panel.CountLabel()->text()),
+                     qPrintable(panel.StatusLabel()->text()));
+    };
+    evaluate("//order[@id=\"" + MiddleOrderId(text) + "\"]", "`//order[@id=\"…\"]`");
+    evaluate("count(//item)", "`count(//item)`");
+    evaluate("//text()[contains(., \"x\")]", "`//text()[contains(., \"x\")]`");
+    evaluate("//customer", "`//customer`");
+
+    panel.m_execMenu = [](QMenu& menu, const QPoint&) -> QAction* {
+        for (QAction* action : menu.actions()) {
+            if (action->data().toInt() == int(TreeCommand::RenameElement)) {
+                return action;
+            }
+        }
+        return nullptr;
+    };
+    panel.m_execDialog = [](QDialog& dialog) {
+        static_cast<CTreeCommandDlg&>(dialog).NameField()->setText(QStringLiteral("client"));
+        return int(QDialog::Accepted);
+    };
+    const std::size_t before = frame.SourceView()->length();
+    Report(
+        out, "Find by XPath: Rename Element on every `//customer` match",
+        Measure([&panel] { panel.RunButton()->click(); },
+                [&] { return Shown(app) && std::size_t(frame.SourceView()->length()) != before; }));
+}
+
 // The window on one file, every action once; rows go to out.
-void DriveWindow(const QString& path, const QString& dsn, std::FILE* out, int argc, char** argv) {
+void DriveWindow(const QString& path, const QString& dsn, std::FILE* out, bool xpathOnly, int argc,
+                 char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     auto silent = std::make_unique<SilentUi>(/*yes=*/true);
@@ -258,9 +333,14 @@ void DriveWindow(const QString& path, const QString& dsn, std::FILE* out, int ar
     getrusage(RUSAGE_SELF, &usage);
     std::fprintf(out, "peak after open\t%.1f\n", PeakMb(usage));
 
+    const std::string text = source.Text();
+    if (xpathOnly) {
+        DrivePanel(frame, app, text, out);
+        app.LeaveDocumentAtExit();
+        return;
+    }
     // A blank after the document element's start tag: the tree stays the same.
     frame.SetActivePane(&source);
-    const std::string text = source.Text();
     const int afterRoot = int(text.find('>', text.find("<shop")) + 1);
     source.SendScintilla(QsciScintilla::SCI_GOTOPOS, afterRoot);
     source.SendScintilla(QsciScintilla::SCI_ADDTEXT, 1UL, " ");
@@ -268,6 +348,9 @@ void DriveWindow(const QString& path, const QString& dsn, std::FILE* out, int ar
            Measure([&] { frame.SetActivePane(&tree); }, shown));
 
     Report(out, "Xml > Parse", Measure(command(ID_PARSE), shown));
+    // On the parsed text; the customers renamed are no step's below.
+    DrivePanel(frame, app, text, out);
+    frame.XPathPanel()->hide();
 
     for (const Step& step : kSteps) {
         current = &step;
@@ -434,6 +517,7 @@ int main(int argc, char** argv) {
     std::string appPath, cliPath;
     int rows = 100000;
     int runs = 3;
+    bool xpathOnly = false;
     std::vector<double> sizes;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -443,6 +527,8 @@ int main(int argc, char** argv) {
             cliPath = argv[++i];
         } else if (arg == "--rows" && i + 1 < argc) {
             rows = std::atoi(argv[++i]);
+        } else if (arg == "--xpath-only") {
+            xpathOnly = true;
         } else if (arg == "--runs" && i + 1 < argc) {
             runs = std::atoi(argv[++i]);
         } else {
@@ -450,8 +536,9 @@ int main(int argc, char** argv) {
         }
     }
     if (appPath.empty() || cliPath.empty()) {
-        std::fprintf(stderr, "usage: %s --app QUORREL --cli QUORREL_CLI [--rows N] [MB...]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr, "usage: %s --app QUORREL --cli QUORREL_CLI [--rows N] [--xpath-only] [MB...]\n",
+            argv[0]);
         return 64;
     }
     if (sizes.empty()) {
@@ -469,36 +556,41 @@ int main(int argc, char** argv) {
         std::ofstream(path, std::ios::binary) << GenerateDocument(std::size_t(mb * 1024 * 1024));
 
         // From outside: start-up with the file, and the outside tools.
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        setenv("QUORREL_QUIT_WHEN_READY", "1", 1);
-        Series lint = RunsOf({"xmllint", "--noout", path}, false, runs);
-        Series start = RunsOf({appPath, path}, true, runs);
-        unsetenv("QUORREL_QUIT_WHEN_READY");
-        const double lintMedian = MedianOf(lint.wall);
-        PrintRow("xmllint --noout (outside tool)", mb, lint.wall, true, lint.peak, 0, "");
-        PrintRow("start-up with the file until both panes are usable", mb, start.ready, false,
-                 start.peak, lintMedian, "xmllint --noout");
-        PrintRow("from usable to the end of the process (Exit)", mb, start.exit, false, 0, 0, "");
+        if (!xpathOnly) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            setenv("QUORREL_QUIT_WHEN_READY", "1", 1);
+            Series lint = RunsOf({"xmllint", "--noout", path}, false, runs);
+            Series start = RunsOf({appPath, path}, true, runs);
+            unsetenv("QUORREL_QUIT_WHEN_READY");
+            const double lintMedian = MedianOf(lint.wall);
+            PrintRow("xmllint --noout (outside tool)", mb, lint.wall, true, lint.peak, 0, "");
+            PrintRow("start-up with the file until both panes are usable", mb, start.ready, false,
+                     start.peak, lintMedian, "xmllint --noout");
+            PrintRow("from usable to the end of the process (Exit)", mb, start.exit, false, 0, 0,
+                     "");
 
-        const std::string renamed = path + ".renamed";
-        Series starlet = RunsOf(
-            {"sh", "-c", "xmlstarlet ed -r //order -v purchase '" + path + "' > '" + renamed + "'"},
-            false, runs);
-        Series cli = RunsOf({"sh", "-c",
-                             "'" + cliPath + "' edit '" + path +
-                                 "' 0.1 rename-element --name purchase --all > '" + renamed + "'"},
-                            false, runs);
-        PrintRow("xmlstarlet ed -r //order (outside tool)", mb, starlet.wall, true, starlet.peak, 0,
-                 "");
-        PrintRow("quorrel-cli edit rename-element --all", mb, cli.wall, true, cli.peak,
-                 MedianOf(starlet.wall), "xmlstarlet");
-        std::remove(renamed.c_str());
+            const std::string renamed = path + ".renamed";
+            Series starlet =
+                RunsOf({"sh", "-c",
+                        "xmlstarlet ed -r //order -v purchase '" + path + "' > '" + renamed + "'"},
+                       false, runs);
+            Series cli =
+                RunsOf({"sh", "-c",
+                        "'" + cliPath + "' edit '" + path +
+                            "' 0.1 rename-element --name purchase --all > '" + renamed + "'"},
+                       false, runs);
+            PrintRow("xmlstarlet ed -r //order (outside tool)", mb, starlet.wall, true,
+                     starlet.peak, 0, "");
+            PrintRow("quorrel-cli edit rename-element --all", mb, cli.wall, true, cli.peak,
+                     MedianOf(starlet.wall), "xmlstarlet");
+            std::remove(renamed.c_str());
+        }
 
         // In the window, in a child of its own.
         std::FILE* results = std::tmpfile();
         pid_t pid = fork();
         if (pid == 0) {
-            DriveWindow(QString::fromStdString(path), dsn, results, argc, argv);
+            DriveWindow(QString::fromStdString(path), dsn, results, xpathOnly, argc, argv);
             std::fflush(results);
             _exit(0);
         }
