@@ -250,7 +250,7 @@ int main(int argc, char** argv) {
             // reported as the pane paints); then the last order chosen in the
             // tree, until the caret stands on it.
             frame.SetActivePane(&view);
-            const std::string& text = app.Document().m_strText;
+            const std::string& text = app.Document().Text();
             const auto inCdata = static_cast<unsigned long>(text.rfind("Leave at the door"));
             // The first move there colours all the text before it, between events.
             const auto inCustomer = static_cast<unsigned long>(text.rfind("<customer"));

@@ -86,7 +86,7 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate, int ma
         opened.status = kExitParseError;
     }
     opened.sink.messages.clear();
-    if (opened.doc.m_pDomDoc && !opened.doc.m_strText.empty()) {
+    if (opened.doc.m_pDomDoc && !opened.doc.Text().empty()) {
         BuildTreeFromDom(*opened.doc.m_pDomDoc, opened.items, maxDepth);
     }
 }
@@ -102,13 +102,13 @@ bool IsElementItem(const CTreeItem* item) {
 
 int WriteText(OpenedDocument& opened, const std::optional<std::string>& output) {
     if (output) {
-        std::string error = opened.doc.OnSaveDocument(*output, opened.doc.m_strText);
+        std::string error = opened.doc.OnSaveDocument(*output, opened.doc.Text());
         if (!error.empty()) {
             std::cerr << "quorrel-cli: " << error << '\n';
             return kExitMessage;
         }
     } else {
-        std::fwrite(opened.doc.m_strText.data(), 1, opened.doc.m_strText.size(), stdout);
+        std::fwrite(opened.doc.Text().data(), 1, opened.doc.Text().size(), stdout);
     }
     return opened.sink.messages.empty() ? 0 : kExitMessage;
 }

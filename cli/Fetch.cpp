@@ -47,7 +47,7 @@ int Fetch::run(const std::vector<std::string_view>& args) const {
     if (!opened) {
         return kExitMessage;
     }
-    std::fwrite(doc.m_strText.data(), 1, doc.m_strText.size(), stdout);
+    std::fwrite(doc.Text().data(), 1, doc.Text().size(), stdout);
     return 0;
 }
 

@@ -49,7 +49,7 @@ int Tree::run(const std::vector<std::string_view>& args) const {
     if (opened.status == kExitNoInput) {
         return opened.status;
     }
-    PrintItems(opened.items, parsed.positions ? &opened.doc.m_strText : nullptr);
+    PrintItems(opened.items, parsed.positions ? &opened.doc.Text() : nullptr);
     return opened.status;
 }
 

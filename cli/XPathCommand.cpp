@@ -153,7 +153,7 @@ int XPathCommand(const std::vector<std::string_view>& args) {
     XmlDocument& dom = opened.doc.WholeDom();
     const XPathQuery query{parsed.positional[1],
                            MergeNamespaces(DocumentNamespaces(dom), parsed.namespaces)};
-    XPathOutcome outcome = EvaluateXPath(dom, opened.doc.m_strText, query);
+    XPathOutcome outcome = EvaluateXPath(dom, opened.doc.Text(), query);
     if (outcome.status != XPathStatus::Done) {
         PrintExpressionError(outcome.error, query.expression);
         return kExitUsage;

@@ -87,7 +87,7 @@ std::string DescribeWithoutBlanks(const CTreeItems& items) {
 std::string ItemsOf(std::unique_ptr<XmlDocument> dom, const std::string& text) {
     CollectingSink sink;
     CDoc doc(sink);
-    doc.m_strText = text;
+    doc.ReplaceText(text);
     doc.m_pDomDoc = std::move(dom);
     CTreeItems items;
     BuildTreeFromDom(doc, items);
@@ -383,7 +383,7 @@ std::string FreshItems(const std::string& text, std::string& error) {
     CDoc doc(sink);
     doc.OnValidateNo();
     doc.SetPathName(kFuzzPath);
-    doc.m_strText = text;
+    doc.ReplaceText(text);
     CTreeItems items;
     if (!doc.ReparseDocument()) {
         error = doc.m_pDomDoc ? doc.m_pDomDoc->parseError().reason : "no document";
@@ -552,7 +552,7 @@ std::string CheckTreeCommands(std::string_view data) {
     CDoc doc(sink);
     doc.OnValidateNo();
     doc.SetPathName(kFuzzPath);
-    doc.m_strText = text;
+    doc.ReplaceText(text);
     CTreeItems items;
     if (!doc.ReparseDocument()) {
         return {};
@@ -575,7 +575,7 @@ std::string CheckTreeCommands(std::string_view data) {
         inputs.allOccurrences = (flags & 1) != 0;
         inputs.cancelled = (flags & 0x1E) == 0x1E;
         const CurrentItem current = CurrentItemOf(item);
-        const std::string textBefore = doc.m_strText;
+        const std::string textBefore = doc.Text();
         const std::string what = std::string(TreeCommandName(command)) + " (name '" + inputs.name +
                                  "', value '" + inputs.value + "'" +
                                  (inputs.allOccurrences ? ", all" : "") + ") on item '" +
@@ -599,7 +599,7 @@ std::string CheckTreeCommands(std::string_view data) {
 
         const CommandOutcome outcome = RunTreeCommand(doc, items, current, command, inputs, sink);
         if (outcome != CommandOutcome::Done) {
-            if (doc.m_strText != textBefore || Describe(items) != itemsBefore) {
+            if (doc.Text() != textBefore || Describe(items) != itemsBefore) {
                 return what + "did not succeed but changed the document or the tree";
             }
             CTreeItems fromDom;
@@ -612,14 +612,14 @@ std::string CheckTreeCommands(std::string_view data) {
         for (const std::string& message : sink.messages) {
             if (message.starts_with("XML DOM Parse Error")) {
                 return what + "succeeded, then the refresh showed: " + message + "\n--- text\n" +
-                       doc.m_strText;
+                       doc.Text();
             }
         }
         std::string error;
-        const std::string fresh = FreshItems(doc.m_strText, error);
+        const std::string fresh = FreshItems(doc.Text(), error);
         if (!error.empty()) {
             return what + "succeeded but the text does not parse: " + error + "\n--- text\n" +
-                   doc.m_strText;
+                   doc.Text();
         }
         if (fresh != Describe(items)) {
             return what + "succeeded but the tree is not the text's\n--- tree\n" + Describe(items) +
@@ -641,18 +641,18 @@ std::string CheckTreeCommands(std::string_view data) {
             CDoc written(freshSink);
             written.OnValidateNo();
             written.SetPathName(kFuzzPath);
-            written.m_strText = mine.xml();
+            written.ReplaceText(mine.xml());
             CTreeItems writtenItems;
             if (written.ReparseDocument()) {
                 BuildTreeFromDom(written, writtenItems);
                 if (DescribeWithoutBlanks(writtenItems) != DescribeWithoutBlanks(items)) {
                     return what + "succeeded but the text is not the changed DOM's\n--- text\n" +
-                           doc.m_strText + "\n--- the DOM written anew\n" + written.m_strText;
+                           doc.Text() + "\n--- the DOM written anew\n" + written.Text();
                 }
             }
         }
         // What lies before and after the nodes the command changes is the original's.
-        const std::string& now = doc.m_strText;
+        const std::string& now = doc.Text();
         if (reach && (now.compare(0, reach->begin, textBefore, 0, reach->begin) != 0 ||
                       textBefore.size() - reach->end > now.size() ||
                       now.compare(now.size() - (textBefore.size() - reach->end), std::string::npos,
@@ -668,12 +668,12 @@ std::string CheckTreeCommands(std::string_view data) {
         if (!gained.empty()) {
             return what +
                    "succeeded but changed the namespace of a node it did not touch: " + gained +
-                   "\n--- text\n" + doc.m_strText;
+                   "\n--- text\n" + doc.Text();
         }
         if (std::string gained = Gained(namesBefore.specified, namesAfter.specified, newNames);
             !gained.empty()) {
             return what + "succeeded but wrote an attribute no command set: " + gained +
-                   "\n--- text\n" + doc.m_strText;
+                   "\n--- text\n" + doc.Text();
         }
     }
     return {};

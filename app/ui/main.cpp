@@ -25,9 +25,8 @@ void QuitWhenReady(quorrel::CXmlEditApp& app) {
     auto* poll = new QTimer(&app.Frame());
     QObject::connect(poll, &QTimer::timeout, poll, [&app, poll] {
         quorrel::CMainFrame& frame = app.Frame();
-        bool ready =
-            !app.IsOpening() && !frame.IsBusy() &&
-            (app.Document().m_strText.empty() || frame.TreeView()->model()->rowCount() > 0);
+        bool ready = !app.IsOpening() && !frame.IsBusy() &&
+                     (app.Document().Text().empty() || frame.TreeView()->model()->rowCount() > 0);
         if (!ready) {
             return;
         }

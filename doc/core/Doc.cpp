@@ -420,6 +420,16 @@ void CDoc::SyncText() {
     m_bTextPending = false;
 }
 
+void CDoc::SyncText(std::string viewText) {
+    m_strText = std::move(viewText);
+    m_bTextPending = false;
+}
+
+void CDoc::SetTextAndDom(std::string text, std::unique_ptr<XmlDocument> dom) {
+    DisposeOfText(std::exchange(m_strText, std::move(text)));
+    SetDom(std::move(dom));
+}
+
 void CDoc::AddView(CDocView* view) {
     m_views.push_back(view);
 }

@@ -165,6 +165,15 @@ public:
     // How the document's text is parsed now: validation, base, fetching.
     LoadOptions CurrentParseOptions() const { return ParseOptions(m_strPathName); }
 
+    // The document text, UTF-8.
+    const std::string& Text() const { return m_strText; }
+    // The program sets the text, not the user: no flag changes, and the DOM
+    // stands for the text it replaced until the next parse (ReparseDocument).
+    void ReplaceText(std::string text) { m_strText = std::move(text); }
+    // The text and the DOM parsed from it take the place of the old ones,
+    // which are freed apart.
+    void SetTextAndDom(std::string text, std::unique_ptr<XmlDocument> dom);
+
     // The source view's change handler: the text changed.
     void OnTextChanged(std::string text);
     // The source view's text changed but is not copied yet: a keystroke in a
@@ -172,11 +181,13 @@ public:
     void OnTextEdited();
     // Brings the document text up to date with the source view, if it is behind.
     void SyncText();
+    // The same with the view's text copied already (apart, or set by the program).
+    void SyncText(std::string viewText);
     // Where SyncText() takes the text from (the source view), and the same
     // without a copy (valid while the view's text stands still).
     std::function<std::string()> m_textSource;
     std::function<std::string_view()> m_textViewSource;
-    bool m_bTextPending = false;  // the source view holds newer text than m_strText
+    bool m_bTextPending = false;  // the source view holds newer text than Text()
     // Counts the user's edits of the text (not texts the program sets): the
     // tree's positions hold while it is the count the tree was built at.
     std::uint64_t m_textEdits = 0;
@@ -211,7 +222,6 @@ public:
                                          std::string_view lastHintLine = kParseHint);
 
     // Document state.
-    std::string m_strText;  // the document text, UTF-8
     std::string m_strLastUrl = "http://";
     bool m_bTextChanged = false;
     bool m_bValidateOnParse = true;
@@ -232,6 +242,7 @@ private:
     void KnowFile(const std::string& path, const FileStamp& stamp);
 
     MessageSink& m_sink;
+    std::string m_strText;  // the document text, UTF-8
     std::vector<CDocView*> m_views;
     std::string m_strPathName;
     // Relative DTDs and schemas of a fetched document resolve against it, and

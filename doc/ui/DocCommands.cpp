@@ -57,7 +57,7 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CDocWindow& frame)
         [this] { return !IsFetching(); });
     On(
         ID_FORMAT_DOCUMENT, [this] { OnFormatDocument(); },
-        [this] { return !IsFetching() && (!m_doc.m_strText.empty() || m_doc.m_bTextPending); });
+        [this] { return !IsFetching() && (!m_doc.Text().empty() || m_doc.m_bTextPending); });
     m_execUrlDialog = [](CUrlDlg& dialog) { return dialog.exec(); };
     m_execFormatDialog = [](CFormatDlg& dialog) { return dialog.exec(); };
 
@@ -129,7 +129,7 @@ void DocCommands::CheckFileOnDisk() {
 
 void DocCommands::OnFormatDocument() {
     m_doc.SyncText();
-    CFormatDlg dialog(DocumentIndent(m_doc.m_strText), &m_frame.HostWindow());
+    CFormatDlg dialog(DocumentIndent(m_doc.Text()), &m_frame.HostWindow());
     if (m_execFormatDialog(dialog) != QDialog::Accepted) {
         return;
     }

@@ -90,9 +90,8 @@ void PutInPlace(const Run& run) {
     doc.SetDom(std::move(run->dom));
     sourceView->UsePreparedText(std::move(run->prepared));
     sourceView->SetDocumentText(run->text);
-    doc.m_strText = std::move(run->text);
-    doc.m_bTextPending = false;      // the document holds the view's text already
-    doc.UpdateAllViews(sourceView);  // the tree parses the new text
+    doc.SyncText(std::move(run->text));  // the document holds the view's text already
+    doc.UpdateAllViews(sourceView);      // the tree parses the new text
     run->progress.SetPos(60);
     doc.SetModifiedFlag(true);
     run->progress.Clear();

@@ -304,12 +304,12 @@ TreeCommandResult ComputeMatchCommand(const CDoc& doc, std::unique_ptr<XmlDocume
     if (fields.name && !IsXmlName(inputs.name)) {
         return Refused(std::move(dom), "\"" + inputs.name + "\" is not a valid XML name.");
     }
-    if (!dom || dom->hollow() || (!doc.m_strText.empty() && !dom->parsedFrom(doc.m_strText))) {
+    if (!dom || dom->hollow() || (!doc.Text().empty() && !dom->parsedFrom(doc.Text()))) {
         // The matches are changed where the text's own parse holds them.
         DisposeOf(std::move(dom));
         dom = std::make_unique<XmlDocument>();
-        if (!doc.m_strText.empty()) {
-            doc.ParseText(*dom, doc.m_strText);
+        if (!doc.Text().empty()) {
+            doc.ParseText(*dom, doc.Text());
         }
     }
     if (dom->parseError().line > 0) {

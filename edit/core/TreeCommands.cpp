@@ -141,7 +141,7 @@ void ParseResult(const CDoc& doc, bool consulted, TreeCommandResult& out, Result
 
 void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandResult& out,
                 ResultFor wanted = ResultFor::Dom) {
-    out.text = dom->xml(doc.m_strText);
+    out.text = dom->xml(doc.Text());
     if (doc.m_codec.lineEnds == LineEnds::CrLf) {
         out.text = ApplyLineEnds(out.text, LineEnds::CrLf);  // what was written anew
     }
@@ -186,8 +186,8 @@ TreeCommandResult Failed(const CDoc& doc, std::string message, bool restoreDom) 
     if (restoreDom) {
         // A failed command changes nothing: the DOM goes back to what the text says.
         result.dom = std::make_unique<XmlDocument>();
-        if (!doc.m_strText.empty()) {
-            doc.ParseText(*result.dom, doc.m_strText);
+        if (!doc.Text().empty()) {
+            doc.ParseText(*result.dom, doc.Text());
         }
     }
     return result;
@@ -224,14 +224,14 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
     TreeCommandResult stopped;
     stopped.dom = std::move(dom);  // untouched
     if (!stopped.dom || stopped.dom->hollow() ||
-        (!doc.m_strText.empty() && !stopped.dom->parsedFrom(doc.m_strText))) {
+        (!doc.Text().empty() && !stopped.dom->parsedFrom(doc.Text()))) {
         // The parse kept nothing (its nodes went into the tree's items), or
         // the DOM was not read from the text (a document from a URL is its
         // DOM written out): read the text whole, so that it is kept.
         DisposeOf(std::move(stopped.dom));
         stopped.dom = std::make_unique<XmlDocument>();
-        if (!doc.m_strText.empty()) {
-            doc.ParseText(*stopped.dom, doc.m_strText);
+        if (!doc.Text().empty()) {
+            doc.ParseText(*stopped.dom, doc.Text());
         }
     }
     DomChange change = ChangeDom(*stopped.dom, target, command, inputs);
@@ -263,29 +263,27 @@ TreeCommandResult ComputeFormatDocument(const CDoc& doc, std::unique_ptr<XmlDocu
                                         std::string indent, ResultFor wanted) {
     std::optional<std::string> text;
     if (dom && !dom->hollow()) {
-        text =
-            dom->formatted(doc.m_strText, indent.empty() ? DocumentIndent(doc.m_strText) : indent);
+        text = dom->formatted(doc.Text(), indent.empty() ? DocumentIndent(doc.Text()) : indent);
     }
     if (!text) {
         // The DOM kept nothing of the text, or is not the text's: read it again.
         DisposeOf(std::move(dom));
         dom = std::make_unique<XmlDocument>();
-        if (!doc.m_strText.empty()) {
-            doc.ParseText(*dom, doc.m_strText);
+        if (!doc.Text().empty()) {
+            doc.ParseText(*dom, doc.Text());
         }
-        if (dom->parseError().line > 0 || doc.m_strText.empty()) {
+        if (dom->parseError().line > 0 || doc.Text().empty()) {
             TreeCommandResult failed;
             failed.outcome = CommandOutcome::Failed;
             failed.messages.push_back(CDoc::ParseErrorMessage(dom->parseError().reason));
             failed.dom = std::move(dom);
             return failed;
         }
-        text =
-            dom->formatted(doc.m_strText, indent.empty() ? DocumentIndent(doc.m_strText) : indent);
+        text = dom->formatted(doc.Text(), indent.empty() ? DocumentIndent(doc.Text()) : indent);
     }
     TreeCommandResult result;
     result.outcome = CommandOutcome::Done;
-    result.text = text ? std::move(*text) : doc.m_strText;
+    result.text = text ? std::move(*text) : doc.Text();
     const bool consulted = dom->consultsDtdOrSchema();
     DisposeOf(std::move(dom));
     ParseResult(doc, consulted, result, wanted);
@@ -305,10 +303,9 @@ CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult 
     }
     // The new text and its DOM take the place of the old; the tree is rebuilt
     // (a parse error is shown instead) and the other views follow.
-    DisposeOfText(std::exchange(doc.m_strText, std::move(result.text)));
-    doc.SetDom(std::move(result.dom));
+    doc.SetTextAndDom(std::move(result.text), std::move(result.dom));
     items = std::move(result.items);
-    if (!result.parsed && !doc.m_strText.empty()) {
+    if (!result.parsed && !doc.Text().empty()) {
         doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.m_pDomDoc->parseError().reason));
     }
     doc.UpdateAllViews(treeView);

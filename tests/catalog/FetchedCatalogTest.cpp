@@ -81,7 +81,7 @@ protected:
         if (!validate) {
             doc.OnValidateNo();
         }
-        Opened opened{doc.OnOpenUrl(server.Url(path)), doc.m_strText, ""};
+        Opened opened{doc.OnOpenUrl(server.Url(path)), doc.Text(), ""};
         for (const std::string& m : sink.messages) {
             opened.messages += m + "\n";
         }

@@ -71,7 +71,7 @@ TEST(CDoc, ConstructAndNewDocument) {
     view.senders.clear();
 
     EXPECT_TRUE(doc.OnNewDocument());
-    EXPECT_EQ(doc.m_strText, "");
+    EXPECT_EQ(doc.Text(), "");
     EXPECT_FALSE(doc.m_pDomDoc);
     EXPECT_TRUE(doc.m_bValidateOnParse);
     EXPECT_EQ(doc.m_strLastUrl, "http://");
@@ -94,7 +94,7 @@ TEST(CDoc, OpenShowsParseErrorsButLoadsTheText) {
     EXPECT_TRUE(loaded.opened);
     EXPECT_TRUE(loaded.parsed);
     EXPECT_FALSE(loaded.nulOffset);
-    EXPECT_EQ(doc.m_strText, good);
+    EXPECT_EQ(doc.Text(), good);
     ASSERT_TRUE(doc.m_pDomDoc);
     EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "r");
     EXPECT_FALSE(doc.IsModified());
@@ -106,7 +106,7 @@ TEST(CDoc, OpenShowsParseErrorsButLoadsTheText) {
     loaded = doc.OnOpenDocument(dir.write("broken.xml", broken));
     EXPECT_TRUE(loaded.opened);
     EXPECT_FALSE(loaded.parsed);
-    EXPECT_EQ(doc.m_strText, broken);
+    EXPECT_EQ(doc.Text(), broken);
     EXPECT_FALSE(doc.IsModified());
     ASSERT_EQ(sink.messages.size(), 1u);
     const std::string& reason = doc.m_pDomDoc->parseError().reason;
@@ -150,13 +150,13 @@ TEST(CDoc, UnreadableFilesChangeNothingAndNulCutsText) {
     LoadResult loaded = doc.OnOpenDocument((dir.path / "missing.xml").string());
     EXPECT_FALSE(loaded.opened);
     EXPECT_NE(loaded.error.find(std::strerror(ENOENT)), std::string::npos) << loaded.error;
-    EXPECT_EQ(doc.m_strText, "<r/>");
+    EXPECT_EQ(doc.Text(), "<r/>");
     EXPECT_EQ(doc.GetPathName(), good.string());
     EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "r");
     loaded = doc.OnOpenDocument(dir.path.string());
     EXPECT_FALSE(loaded.opened);
     EXPECT_NE(loaded.error, "");
-    EXPECT_EQ(doc.m_strText, "<r/>");
+    EXPECT_EQ(doc.Text(), "<r/>");
     EXPECT_TRUE(view.senders.empty());
     EXPECT_TRUE(sink.messages.empty());
 
@@ -164,7 +164,7 @@ TEST(CDoc, UnreadableFilesChangeNothingAndNulCutsText) {
     EXPECT_TRUE(loaded.opened);
     ASSERT_TRUE(loaded.nulOffset);
     EXPECT_EQ(*loaded.nulOffset, 5u);
-    EXPECT_EQ(doc.m_strText, "<r>ab");
+    EXPECT_EQ(doc.Text(), "<r>ab");
 }
 
 TEST(CDoc, SaveWritesTheSameBytesAndFailsSafely) {
@@ -174,16 +174,16 @@ TEST(CDoc, SaveWritesTheSameBytesAndFailsSafely) {
     const std::string crlf = "<?xml version=\"1.0\"?>\r\n<r>\r\n\t<a>x</a>\r\n</r>\r\n";
     fs::path path = dir.write("crlf.xml", crlf);
     ASSERT_TRUE(doc.OnOpenDocument(path).parsed);
-    EXPECT_EQ(doc.m_strText, crlf);
-    EXPECT_EQ(doc.OnSaveDocument(path, doc.m_strText), "");
+    EXPECT_EQ(doc.Text(), crlf);
+    EXPECT_EQ(doc.OnSaveDocument(path, doc.Text()), "");
     EXPECT_EQ(Bytes(path), crlf);
     fs::path copy = dir.path / "copy.xml";
-    EXPECT_EQ(doc.OnSaveDocument(copy, doc.m_strText), "");
+    EXPECT_EQ(doc.OnSaveDocument(copy, doc.Text()), "");
     EXPECT_EQ(Bytes(copy), crlf);
     EXPECT_EQ(doc.GetPathName(), copy.string());
 
-    doc.OnTextChanged(doc.m_strText + "<!-- more -->");
-    EXPECT_NE(doc.OnSaveDocument(dir.path / "no-such-dir" / "x.xml", doc.m_strText), "");
+    doc.OnTextChanged(doc.Text() + "<!-- more -->");
+    EXPECT_NE(doc.OnSaveDocument(dir.path / "no-such-dir" / "x.xml", doc.Text()), "");
     EXPECT_TRUE(doc.IsModified());
     EXPECT_EQ(doc.GetPathName(), copy.string());
 
@@ -191,9 +191,8 @@ TEST(CDoc, SaveWritesTheSameBytesAndFailsSafely) {
     const std::string latin = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>caf\xE9</r>\n";
     fs::path latinPath = dir.write("latin.xml", latin);
     ASSERT_TRUE(doc.OnOpenDocument(latinPath).parsed);
-    EXPECT_EQ(doc.m_strText,
-              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>caf\xC3\xA9</r>\n");
-    std::string edited = doc.m_strText + "<!-- 5 \xE2\x82\xAC -->\n";
+    EXPECT_EQ(doc.Text(), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r>caf\xC3\xA9</r>\n");
+    std::string edited = doc.Text() + "<!-- 5 \xE2\x82\xAC -->\n";
     doc.OnTextChanged(edited);
     EXPECT_NE(doc.OnSaveDocument(latinPath, edited), "");
     EXPECT_EQ(Bytes(latinPath), latin);
@@ -220,7 +219,7 @@ TEST(CDoc, SaveFollowsAnEditedDeclaration) {
     EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFE<\0", 4));
     EXPECT_EQ(bytes.size(), 2 + 2 * (text16.size() - 1));  // one character is two UTF-8 bytes
     ASSERT_TRUE(doc.OnOpenDocument(wide).parsed);
-    EXPECT_EQ(doc.m_strText, text16);
+    EXPECT_EQ(doc.Text(), text16);
 }
 
 TEST(CDoc, ViewsAndTextChanges) {
@@ -243,7 +242,7 @@ TEST(CDoc, ViewsAndTextChanges) {
     EXPECT_EQ(tree.senders, (std::vector<CDocView*>{nullptr, &source}));
 
     doc.OnTextChanged("<x>\n</y>");
-    EXPECT_EQ(doc.m_strText, "<x>\n</y>");
+    EXPECT_EQ(doc.Text(), "<x>\n</y>");
     EXPECT_TRUE(doc.IsModified());
     EXPECT_TRUE(doc.m_bTextChanged);
     EXPECT_FALSE(doc.ReparseDocument("\n Last line."));

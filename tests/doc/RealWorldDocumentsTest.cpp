@@ -146,7 +146,7 @@ TEST(RealWorldDtds, CataloguedDtdsAreReadOfflineAndValidate) {
     EXPECT_TRUE(Contains(svg.Tree(), "xlink:type = \" simple \""));
     ASSERT_EQ(svg.Run("0", TC::RenameElement, {.name = "g", .allOccurrences = true}),
               CommandOutcome::Done);
-    EXPECT_EQ(svg.doc.m_strText, R"(<?xml version="1.0" standalone="no"?>
+    EXPECT_EQ(svg.doc.Text(), R"(<?xml version="1.0" standalone="no"?>
 <!DOCTYPE svg PUBLIC "-//W3C//DTD SVG 1.1//EN"
   "http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd">
 <svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="4" height="4">
@@ -206,7 +206,7 @@ TEST(RealWorldDtds, AMissingDtdOpensWithoutValidationAndFailsWithIt) {
         EXPECT_EQ(open.Run("0", TC::AddAttribute, {.name = "x", .value = "1"}),
                   CommandOutcome::Done);
         EXPECT_EQ(open.sink.messages.size(), 1u);
-        EXPECT_TRUE(open.doc.m_strText.starts_with(
+        EXPECT_TRUE(open.doc.Text().starts_with(
             c.path == beside ? "<!DOCTYPE note SYSTEM \"note.dtd\">\n" : "<!DOCTYPE note PUBLIC"));
     }
 
@@ -264,7 +264,7 @@ TEST(RealWorldSerialise, EveryCommandKeepsTheInternalSubsetAndWritesNoDefaults) 
         Editor e(Library());
         ASSERT_EQ(e.Run(c.item, c.command, c.inputs), CommandOutcome::Done)
             << (e.sink.messages.empty() ? "" : e.sink.messages[0]);
-        const std::string& text = e.doc.m_strText;
+        const std::string& text = e.doc.Text();
         EXPECT_TRUE(text.starts_with(prolog)) << text;
         EXPECT_FALSE(Contains(text, "lang=")) << text;
         EXPECT_FALSE(Contains(text, "format=")) << text;
@@ -280,17 +280,17 @@ TEST(RealWorldSerialise, EveryCommandKeepsTheInternalSubsetAndWritesNoDefaults) 
     // A value a command sets is written, also when it equals the default.
     Editor same(Library());
     ASSERT_EQ(same.Run("0.1", TC::ChangeAttributeValue, {.value = "en"}), CommandOutcome::Done);
-    EXPECT_TRUE(Contains(same.doc.m_strText, "<book id=\"b1\" lang=\"en\">")) << same.doc.m_strText;
+    EXPECT_TRUE(Contains(same.doc.Text(), "<book id=\"b1\" lang=\"en\">")) << same.doc.Text();
     Editor added(Library());
     ASSERT_EQ(added.Run("0", TC::AddAttribute, {.name = "format", .value = "paper"}),
               CommandOutcome::Done);
-    EXPECT_TRUE(Contains(added.doc.m_strText, "<book id=\"b1\" format=\"paper\">"))
-        << added.doc.m_strText;
+    EXPECT_TRUE(Contains(added.doc.Text(), "<book id=\"b1\" format=\"paper\">"))
+        << added.doc.Text();
     Editor renamed(Library());
     ASSERT_EQ(renamed.Run("0.2", TC::ChangeAttributeName, {.name = "binding"}),
               CommandOutcome::Done);
-    EXPECT_TRUE(Contains(renamed.doc.m_strText, "<book id=\"b1\" binding=\"paper\">"))
-        << renamed.doc.m_strText;
+    EXPECT_TRUE(Contains(renamed.doc.Text(), "<book id=\"b1\" binding=\"paper\">"))
+        << renamed.doc.Text();
 }
 
 TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
@@ -298,7 +298,7 @@ TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
     Editor own("<r><p xmlns:a=\"urn:a\" a:x=\"1\"/></r>");
     ASSERT_EQ(own.Run("0", TC::RenameElement, {.name = "q"}), CommandOutcome::Done)
         << (own.sink.messages.empty() ? "" : own.sink.messages[0]);
-    EXPECT_EQ(own.doc.m_strText, "<r><q xmlns:a=\"urn:a\" a:x=\"1\"/></r>");
+    EXPECT_EQ(own.doc.Text(), "<r><q xmlns:a=\"urn:a\" a:x=\"1\"/></r>");
 
     // Renaming an element that declares its descendants' prefix (even to its
     // own name) declares nothing new on them.
@@ -312,11 +312,11 @@ TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
         const std::string before = dsig.Tree();
         ASSERT_EQ(dsig.Run("0", TC::RenameElement, {.name = name, .allOccurrences = true}),
                   CommandOutcome::Done);
-        EXPECT_EQ(std::count(dsig.doc.m_strText.begin(), dsig.doc.m_strText.end(), '='), 3)
-            << dsig.doc.m_strText;  // xmlns:dsig, Id and URI: nothing added
+        EXPECT_EQ(std::count(dsig.doc.Text().begin(), dsig.doc.Text().end(), '='), 3)
+            << dsig.doc.Text();  // xmlns:dsig, Id and URI: nothing added
         if (std::string_view(name) == "dsig:Signature") {
             EXPECT_EQ(Shape(dsig), before);
-            EXPECT_EQ(Reparsed(dsig.doc.m_strText), Reparsed(signature));
+            EXPECT_EQ(Reparsed(dsig.doc.Text()), Reparsed(signature));
         }
     }
 
@@ -324,13 +324,13 @@ TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
     // children in that namespace; one in no namespace stays in none.
     Editor unwrap("<r><p xmlns=\"urn:u\"><c>t</c></p></r>");
     ASSERT_EQ(unwrap.Run("0", TC::DeleteElementOnly, {}), CommandOutcome::Done);
-    EXPECT_EQ(unwrap.doc.m_strText, "<r><c xmlns=\"urn:u\">t</c></r>");
-    EXPECT_EQ(Reparsed(unwrap.doc.m_strText),
+    EXPECT_EQ(unwrap.doc.Text(), "<r><c xmlns=\"urn:u\">t</c></r>");
+    EXPECT_EQ(Reparsed(unwrap.doc.Text()),
               "{}r\n{urn:u}c\n  @{http://www.w3.org/2000/xmlns/}xmlns=urn:u\n");
     Editor none("<r xmlns=\"urn:u\"><p xmlns=\"\"><c/></p><d/></r>");
     ASSERT_EQ(none.Run("0", TC::DeleteElementOnly, {}), CommandOutcome::Done);
-    EXPECT_EQ(none.doc.m_strText, "<r xmlns=\"urn:u\"><c xmlns=\"\"/><d/></r>");
-    EXPECT_EQ(Reparsed(none.doc.m_strText, false), "{urn:u}r\n{}c\n{urn:u}d\n");
+    EXPECT_EQ(none.doc.Text(), "<r xmlns=\"urn:u\"><c xmlns=\"\"/><d/></r>");
+    EXPECT_EQ(Reparsed(none.doc.Text(), false), "{urn:u}r\n{}c\n{urn:u}d\n");
 
     // A declaration the DTD gives the old name is written on the new one, so
     // what stands below keeps its namespace; renamed to its own name, nothing is written.
@@ -338,18 +338,18 @@ TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
         "<!DOCTYPE r [<!ATTLIST c xmlns CDATA \"urn:c\">]><r xmlns=\"urn:r\"><c><b/></c></r>";
     Editor away(defaulted);
     ASSERT_EQ(away.Run("0", TC::RenameElement, {.name = "d"}), CommandOutcome::Done);
-    EXPECT_TRUE(Contains(away.doc.m_strText, "<d xmlns=\"urn:c\">")) << away.doc.m_strText;
-    EXPECT_TRUE(Contains(Reparsed(away.doc.m_strText, false), "{urn:c}b")) << away.doc.m_strText;
+    EXPECT_TRUE(Contains(away.doc.Text(), "<d xmlns=\"urn:c\">")) << away.doc.Text();
+    EXPECT_TRUE(Contains(Reparsed(away.doc.Text(), false), "{urn:c}b")) << away.doc.Text();
     Editor same(defaulted);
     ASSERT_EQ(same.Run("0", TC::RenameElement, {.name = "c"}), CommandOutcome::Done);
-    EXPECT_EQ(same.doc.m_strText, defaulted);
-    EXPECT_TRUE(Contains(Reparsed(same.doc.m_strText, false), "{urn:c}b"));
+    EXPECT_EQ(same.doc.Text(), defaulted);
+    EXPECT_TRUE(Contains(Reparsed(same.doc.Text(), false), "{urn:c}b"));
 
     // What a command makes takes the namespace where it stands, as typed text would.
     Editor added("<svg xmlns=\"http://www.w3.org/2000/svg\"><g><rect/></g></svg>");
     ASSERT_EQ(added.Run("0", TC::AddChildElement, {.name = "circle"}), CommandOutcome::Done);
-    EXPECT_TRUE(Contains(added.doc.m_strText, "<circle/>")) << added.doc.m_strText;
-    EXPECT_TRUE(Contains(Reparsed(added.doc.m_strText), "{http://www.w3.org/2000/svg}circle"));
+    EXPECT_TRUE(Contains(added.doc.Text(), "<circle/>")) << added.doc.Text();
+    EXPECT_TRUE(Contains(Reparsed(added.doc.Text()), "{http://www.w3.org/2000/svg}circle"));
 
     // Every command on a namespaced document leaves the rest as it was.
     const std::string mixed =
@@ -360,7 +360,7 @@ TEST(RealWorldNamespaces, CommandsKeepTheNamespacesOfWhatTheyDoNotChange) {
         Editor e(mixed);
         ASSERT_EQ(e.Run("1", command, {.name = "s"}), CommandOutcome::Done)
             << (e.sink.messages.empty() ? "" : e.sink.messages[0]);
-        std::string names = Reparsed(e.doc.m_strText, false);
+        std::string names = Reparsed(e.doc.Text(), false);
         EXPECT_TRUE(Contains(names, "{urn:a}p\n  @{urn:a}k=1\n  @{}j=2\n{urn:d}q\n")) << names;
         EXPECT_TRUE(Contains(names, "{urn:b}t\n  @{urn:b}u=3\n")) << names;
     }
@@ -370,7 +370,7 @@ TEST(RealWorldCData, AdjacentSectionsStayTwoSections) {
     Editor e("<r><p><![CDATA[a]]><![CDATA[b]]></p><q><![CDATA[c]]> \n <![CDATA[d]]></q></r>");
     EXPECT_EQ(e.Tree(), "0/0 r\n  2/2 p\n    7/7 a\n    7/7 b\n  2/2 q\n    7/7 c\n    7/7 d\n");
     ASSERT_EQ(e.Run("0", TC::AddAttribute, {.name = "x", .value = "1"}), CommandOutcome::Done);
-    EXPECT_EQ(e.doc.m_strText,
+    EXPECT_EQ(e.doc.Text(),
               "<r><p x=\"1\"><![CDATA[a]]><![CDATA[b]]></p><q><![CDATA[c]]> \n "
               "<![CDATA[d]]></q></r>");
     EXPECT_EQ(Shape(e),
@@ -406,9 +406,9 @@ TEST(RealWorldEncodings, BytesTheEncodingDoesNotDefineFailWhereTheyStand) {
             Contains(e.sink.messages[0], "saved after an edit U+FFFD replaces those bytes"));
         EXPECT_EQ(e.sink.messages[1], CDoc::ParseErrorMessage(c.reason));
         // Saved unedited: the same bytes. After an edit U+FFFD is text like any other.
-        EXPECT_EQ(e.doc.OnSaveDocument(path, e.doc.m_strText), "");
+        EXPECT_EQ(e.doc.OnSaveDocument(path, e.doc.Text()), "");
         EXPECT_EQ(ReadBytes(path), c.bytes);
-        e.doc.OnTextChanged(e.doc.m_strText + " ");
+        e.doc.OnTextChanged(e.doc.Text() + " ");
         EXPECT_TRUE(e.doc.ReparseDocument());
     }
 

@@ -245,7 +245,7 @@ std::vector<std::string> MixedContent(const std::string& text) {
 void ExpectNoChange(Tally& tally, const fs::path& file, const std::string& item,
                     TreeCommand command, const CommandInputs& inputs, int& count) {
     Editor e(Editor::FromFile{}, file.string(), false);
-    const std::string text = e.doc.m_strText;
+    const std::string text = e.doc.Text();
     std::string shape = Shape(e), names = QualifiedNames(e.doc.m_pDomDoc.get());
     CommandOutcome outcome = e.Run(item, command, inputs);
     std::string what = std::string(TreeCommandName(command)) + " on item " + item;
@@ -254,8 +254,8 @@ void ExpectNoChange(Tally& tally, const fs::path& file, const std::string& item,
                              (e.sink.messages.empty() ? std::string() : e.sink.messages.back()));
         return;
     }
-    if (e.doc.m_strText != text) {
-        LineChange change = Diff(text, e.doc.m_strText);
+    if (e.doc.Text() != text) {
+        LineChange change = Diff(text, e.doc.Text());
         tally.Fail(file, what + " changed the text at line " + std::to_string(change.first + 1) +
                              ": " + std::string(change.newLine));
     } else if (Shape(e) != shape) {
@@ -273,7 +273,7 @@ template <class Check>
 void ExpectChange(Tally& tally, const fs::path& file, const std::string& item, TreeCommand command,
                   const CommandInputs& inputs, int& count, Check&& check) {
     Editor e(Editor::FromFile{}, file.string(), false);
-    const std::string text = e.doc.m_strText;
+    const std::string text = e.doc.Text();
     const std::vector<std::string> mixed = MixedContent(text);
     std::string what = std::string(TreeCommandName(command)) + " on item " + item;
     if (e.Run(item, command, inputs) != CommandOutcome::Done) {
@@ -281,12 +281,11 @@ void ExpectChange(Tally& tally, const fs::path& file, const std::string& item, T
                              (e.sink.messages.empty() ? std::string() : e.sink.messages.back()));
         return;
     }
-    if (std::string wrong = check(e, text, e.doc.m_strText); !wrong.empty()) {
+    if (std::string wrong = check(e, text, e.doc.Text()); !wrong.empty()) {
         tally.Fail(file, what + ": " + wrong);
         return;
     }
-    if (command != TreeCommand::DeleteElementAndChildren &&
-        MixedContent(e.doc.m_strText) != mixed) {
+    if (command != TreeCommand::DeleteElementAndChildren && MixedContent(e.doc.Text()) != mixed) {
         tally.Fail(file, what + " changed what mixed content reads");
         return;
     }
@@ -350,7 +349,7 @@ void CheckFile(Tally& tally, const fs::path& file, const hostile::TempDir& scrat
         return;
     }
     ++tally.opened;
-    const std::string& text = e.doc.m_strText;
+    const std::string& text = e.doc.Text();
     // The items the window builds as it reads the text are those of the DOM.
     ParsedTree streamed = ParseForTree(e.doc, text);
     if (DescribeItems(streamed.items) != DescribeItems(e.items)) {

@@ -96,13 +96,13 @@ struct OpenedDocument {
     OpenedDocument() {
         doc.AddView(&view);
         doc.OnOpenDocument(path.string());
-        doc.OnTextChanged(doc.m_strText + "<!-- typed -->");
+        doc.OnTextChanged(doc.Text() + "<!-- typed -->");
         doc.SetModifiedFlag(false);
-        text = doc.m_strText;
+        text = doc.Text();
         dom = doc.m_pDomDoc.get();
     }
     void ExpectUnchanged() const {
-        EXPECT_EQ(doc.m_strText, text);
+        EXPECT_EQ(doc.Text(), text);
         EXPECT_EQ(doc.m_pDomDoc.get(), dom);
         EXPECT_EQ(doc.GetPathName(), path.string());
         EXPECT_FALSE(doc.IsModified());
@@ -203,7 +203,7 @@ TEST_F(UrlFetch, OpenPutsTheFetchedDocumentInPlace) {
 
     EXPECT_TRUE(opened.sink.messages.empty());
     EXPECT_EQ(log.steps, (std::vector<int>{15, 30, 45, 60, kCleared}));
-    EXPECT_EQ(doc.m_strText, ReadFile(kFetchData / "notes" / "note.xml"));
+    EXPECT_EQ(doc.Text(), ReadFile(kFetchData / "notes" / "note.xml"));
     ASSERT_TRUE(doc.m_pDomDoc);
     EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "note");
     EXPECT_EQ(doc.GetPathName(), (fs::current_path() / "Quorrel.xml").string());
@@ -236,7 +236,7 @@ TEST_F(UrlFetch, OpenPutsTheFetchedDocumentInPlace) {
                      {}});
     EXPECT_EQ(doc.OnOpenUrl(server.Url("/latin1.xml")), UrlOpenResult::Opened);
     EXPECT_EQ(
-        doc.m_strText,
+        doc.Text(),
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<r a=\"caf\u00e9\">\u00e9t\u00e9</r>\n");
 
     doc.OnNewDocument();
@@ -262,7 +262,7 @@ TEST_F(UrlFetch, ValidationSwitchDecidesOnTheDtd) {
     opened.doc.OnValidateNo();
     EXPECT_EQ(opened.doc.OnOpenUrl(url), UrlOpenResult::Opened);
     EXPECT_EQ(opened.sink.messages.size(), 1u);
-    EXPECT_TRUE(Contains(opened.doc.m_strText, "<body>Remember</body>"));
+    EXPECT_TRUE(Contains(opened.doc.Text(), "<body>Remember</body>"));
 }
 
 TEST_F(UrlFetch, FailuresLeaveTheDocumentAsItWas) {
@@ -352,7 +352,7 @@ TEST_F(UrlFetch, FetchedDocumentsNeverReadLocalFiles) {
             ASSERT_EQ(sink.messages.size(), 1u);
             EXPECT_TRUE(Contains(sink.messages[0], "a document from a URL cannot read local files"))
                 << sink.messages[0];
-            EXPECT_EQ(doc.m_strText.empty(), !opens);
+            EXPECT_EQ(doc.Text().empty(), !opens);
         }
     }
     // A path alone is relative to the document's URL, so it names a file on the server.

@@ -90,7 +90,7 @@ std::string TreeOf(const std::string& text) {
     CollectingSink sink;
     CDoc doc(sink);
     doc.OnValidateNo();
-    doc.m_strText = text;
+    doc.ReplaceText(text);
     CTreeItems items;
     ReparseAndBuildTree(doc, items);
     EXPECT_TRUE(sink.messages.empty()) << text;

@@ -19,7 +19,7 @@ struct Built {
 
     explicit Built(const std::string& text) {
         doc.OnValidateNo();
-        doc.m_strText = text;
+        doc.ReplaceText(text);
         doc.ReparseDocument();
         BuildTreeFromDom(doc, items);
     }

@@ -193,20 +193,20 @@ TEST(MatchCommands, EachCommandEqualsRunningItOnEachNodeInTurn) {
                     EXPECT_EQ(RunOn(e, expression, command, InputsFor(command)),
                               CommandOutcome::Failed);
                     EXPECT_EQ(e.sink.messages, std::vector<std::string>{kUnexpectedError});
-                    EXPECT_EQ(e.doc.m_strText, text);
+                    EXPECT_EQ(e.doc.Text(), text);
                     EXPECT_EQ(e.sourceView.updates, 0);
                     ++failed;
                     continue;
                 }
                 ASSERT_EQ(RunOn(e, expression, command, InputsFor(command)), CommandOutcome::Done)
                     << (e.sink.messages.empty() ? "" : e.sink.messages[0]);
-                EXPECT_EQ(e.doc.m_strText, *expected);
-                changed += e.doc.m_strText != text ? 1 : 0;
+                EXPECT_EQ(e.doc.Text(), *expected);
+                changed += e.doc.Text() != text ? 1 : 0;
                 EXPECT_TRUE(e.sink.messages.empty());
                 EXPECT_EQ(e.sourceView.updates, 1);
                 EXPECT_EQ(e.treeView.updates, 0);
                 EXPECT_TRUE(e.doc.IsModified());
-                EXPECT_EQ(DescribeItems(e.items), DescribeItems(Editor(e.doc.m_strText).items));
+                EXPECT_EQ(DescribeItems(e.items), DescribeItems(Editor(e.doc.Text()).items));
                 ++compared;
             }
         }
@@ -252,7 +252,7 @@ TEST(MatchCommands, TheOccurrenceListAsAnExpressionEqualsAllOccurrences) {
         EXPECT_EQ(RunOn(matches, c.expression, c.command, InputsFor(c.command)), outcome);
         EXPECT_EQ(matches.sink.messages, all.sink.messages);
         done += outcome == CommandOutcome::Done ? 1 : 0;
-        EXPECT_EQ(matches.doc.m_strText, all.doc.m_strText);
+        EXPECT_EQ(matches.doc.Text(), all.doc.Text());
     }
     EXPECT_EQ(done, 13);  // element-to-attribute fails on <a/> either way
 }
@@ -265,7 +265,7 @@ TEST(MatchCommands, TheTextChangesAtTheMatchesOnly) {
     Editor e(text);
     ASSERT_EQ(RunOn(e, "//b/@v", TC::ChangeAttributeValue, {.value = "9"}), CommandOutcome::Done);
     EXPECT_EQ(
-        e.doc.m_strText,
+        e.doc.Text(),
         "<?xml version='1.0'?>\n<!-- keep -->\n<r   a = 'x'>\n"
         "\t<b  v=\"9\"   w='&amp;'/>\n\t<c><b v='9'\n\t\t/></c>\n<b v=\"9\">&#x41;</b></r>\n");
 }
@@ -354,7 +354,7 @@ TEST(MatchCommands, RefusalsChangeNothing) {
             ASSERT_EQ(e.sink.messages.size(), 1U);
             EXPECT_TRUE(e.sink.messages[0].starts_with(c.message)) << e.sink.messages[0];
         }
-        EXPECT_EQ(e.doc.m_strText, text);
+        EXPECT_EQ(e.doc.Text(), text);
         EXPECT_FALSE(e.doc.IsModified());
         EXPECT_EQ(e.sourceView.updates, 0);
         EXPECT_EQ(e.Tree(), tree);
@@ -373,7 +373,7 @@ TEST(MatchCommands, RefusalsChangeNothing) {
     ASSERT_EQ(RunOn(e, "//@a", TC::DeleteAttribute, {}), CommandOutcome::Failed);
     EXPECT_TRUE(e.sink.messages.at(0).starts_with("Attributes of the document element"));
     ASSERT_EQ(RunOn(e, "/*/*/@a", TC::DeleteAttribute, {}), CommandOutcome::Done);
-    EXPECT_EQ(e.doc.m_strText, "<r a='1'><b/></r>");
+    EXPECT_EQ(e.doc.Text(), "<r a='1'><b/></r>");
 }
 
 // A change that would not parse again is undone as a single command's is.
@@ -381,7 +381,7 @@ TEST(MatchCommands, AChangeThatWouldNotParseIsUndone) {
     Editor e("<r><a/><a/></r>");
     ASSERT_EQ(RunOn(e, "/*/a", TC::RenameElement, {.name = "p:a"}), CommandOutcome::Failed);
     EXPECT_TRUE(e.sink.messages.at(0).starts_with(kChangeNotWellFormed)) << e.sink.messages[0];
-    EXPECT_EQ(e.doc.m_strText, "<r><a/><a/></r>");
+    EXPECT_EQ(e.doc.Text(), "<r><a/><a/></r>");
     EXPECT_FALSE(e.doc.IsModified());
 }
 

@@ -32,7 +32,7 @@ struct Snapshot {
     bool modified;
     int updates;
     explicit Snapshot(const Editor& e)
-        : text(e.doc.m_strText),
+        : text(e.doc.Text()),
           dom(e.Dom()),
           tree(e.Tree()),
           modified(e.doc.IsModified()),
@@ -110,7 +110,7 @@ TEST(TreeCommands, EnablingFollowsTheSelectedImage) {
     Editor parent("<r><p><c/></p></r>");
     ASSERT_EQ(parent.At("0")->image(), IMG_ELEMENT_PARENT);
     EXPECT_EQ(parent.Run("0", TC::RenameElement, {.name = "q"}), CommandOutcome::Done);
-    EXPECT_EQ(parent.doc.m_strText, Canon("<r><q><c/></q></r>"));
+    EXPECT_EQ(parent.doc.Text(), Canon("<r><q><c/></q></r>"));
 }
 
 TEST(TreeCommands, CancelAndEmptyInputsStopSilently) {
@@ -146,10 +146,10 @@ TEST(TreeCommands, CancelAndEmptyInputsStopSilently) {
     Editor add("<r><p/></r>");
     EXPECT_EQ(add.Run("0", TC::AddTextNode, {.value = ""}), CommandOutcome::Done);
     EXPECT_TRUE(add.doc.IsModified());
-    EXPECT_EQ(add.doc.m_strText, "<r><p/></r>");  // an empty text leaves no trace
+    EXPECT_EQ(add.doc.Text(), "<r><p/></r>");  // an empty text leaves no trace
     Editor change("<r><p>t</p></r>");
     EXPECT_EQ(change.Run("0.0", TC::ChangeTextValue, {.value = ""}), CommandOutcome::Done);
-    EXPECT_EQ(change.doc.m_strText, "<r><p/></r>");
+    EXPECT_EQ(change.doc.Text(), "<r><p/></r>");
     EXPECT_TRUE(change.At("0")->children().empty());
 }
 
@@ -179,7 +179,7 @@ TEST(TreeCommands, InvalidNamesAreRefused) {
     EXPECT_TRUE(IsXmlName("p:q"));
     Editor e("<r xmlns:p=\"urn:p\"><p/></r>");
     EXPECT_EQ(e.Run("0", TC::RenameElement, {.name = "p:q"}), CommandOutcome::Done);
-    EXPECT_EQ(e.doc.m_strText, "<r xmlns:p=\"urn:p\"><p:q/></r>");
+    EXPECT_EQ(e.doc.Text(), "<r xmlns:p=\"urn:p\"><p:q/></r>");
     EXPECT_TRUE(e.sink.messages.empty());
 
     // Commands without a name field do not look at it.
@@ -241,7 +241,7 @@ TEST(TreeCommands, FailedChangeLeavesTextDomAndFlag) {
                   CommandOutcome::Failed);
         EXPECT_EQ(e.sink.messages, std::vector<std::string>{kUnexpectedError});
         EXPECT_EQ(Snapshot(e), before) << row.text;
-        EXPECT_EQ(e.Dom(), Fresh(e.doc.m_strText));
+        EXPECT_EQ(e.Dom(), Fresh(e.doc.Text()));
         EXPECT_EQ(e.Dom(), Fresh(row.text));
     }
 }
@@ -342,7 +342,7 @@ TEST(TreeCommands, GoldenEdits) {
         Editor e(row.text);
         EXPECT_EQ(e.Run(row.item, row.command, row.inputs), CommandOutcome::Done);
         EXPECT_TRUE(e.sink.messages.empty());
-        EXPECT_EQ(e.doc.m_strText, Canon(row.expected));
+        EXPECT_EQ(e.doc.Text(), Canon(row.expected));
         EXPECT_TRUE(e.doc.IsModified());
     }
 }
@@ -351,7 +351,7 @@ TEST(TreeCommands, SuccessRegeneratesTextTreeViewsAndFlag) {
     Editor e("<r>  <p   a='1'><c/></p><q><s/></q></r>");
     EXPECT_EQ(e.Run("0", TC::AddAttribute, {.name = "b", .value = "2"}), CommandOutcome::Done);
     // The new attribute after the last, in the quotes the element uses.
-    EXPECT_EQ(e.doc.m_strText, "<r>  <p   a='1' b='2'><c/></p><q><s/></q></r>");
+    EXPECT_EQ(e.doc.Text(), "<r>  <p   a='1' b='2'><c/></p><q><s/></q></r>");
     EXPECT_EQ(e.Tree(),
               "0/0+ r\n"
               "  1/6+ p\n"
@@ -360,7 +360,7 @@ TEST(TreeCommands, SuccessRegeneratesTextTreeViewsAndFlag) {
               "    2/2 c\n"
               "  1/6+ q\n"
               "    2/2 s\n");
-    EXPECT_EQ(e.Dom(), Fresh(e.doc.m_strText));
+    EXPECT_EQ(e.Dom(), Fresh(e.doc.Text()));
     EXPECT_TRUE(e.doc.IsModified());
     // The other views take the new text; the tree view, which sent it, is skipped.
     EXPECT_EQ(e.sourceView.updates, 1);
@@ -369,7 +369,7 @@ TEST(TreeCommands, SuccessRegeneratesTextTreeViewsAndFlag) {
     // Even a change that ends as the same text marks the document.
     Editor same("<r><p/></r>");
     EXPECT_EQ(same.Run("0", TC::RenameElement, {.name = "p"}), CommandOutcome::Done);
-    EXPECT_EQ(same.doc.m_strText, Canon("<r><p/></r>"));
+    EXPECT_EQ(same.doc.Text(), Canon("<r><p/></r>"));
     EXPECT_TRUE(same.doc.IsModified());
     Editor dup("<r><p/></r>");
     EXPECT_EQ(dup.Run("0", TC::DuplicateElementSubTree, {}), CommandOutcome::Done);
@@ -395,7 +395,7 @@ TEST(TreeCommands, TreeShowsTheResultAfterRefresh) {
     EXPECT_EQ(blanks.Run("0", TC::AddAttribute, {.name = "a", .value = "   "}),
               CommandOutcome::Done);
     EXPECT_EQ(blanks.At("0.0")->label(), "a = \"     \"");
-    EXPECT_EQ(blanks.doc.m_strText, "<r><p a=\"   \"/></r>");
+    EXPECT_EQ(blanks.doc.Text(), "<r><p a=\"   \"/></r>");
 
     // Tab and line feed survive the re-parse (no attribute value normalisation).
     Editor controls("<r><p/></r>");
@@ -408,12 +408,12 @@ TEST(TreeCommands, TreeShowsTheResultAfterRefresh) {
     EXPECT_EQ(markup.Run("0.0", TC::ChangeAttributeValue, {.value = "<&\">"}),
               CommandOutcome::Done);
     EXPECT_EQ(markup.At("0.0")->label(), "a = \" <&\"> \"");
-    EXPECT_NE(markup.doc.m_strText.find("a=\"&lt;&amp;&quot;>\""), std::string::npos)
-        << markup.doc.m_strText;
+    EXPECT_NE(markup.doc.Text().find("a=\"&lt;&amp;&quot;>\""), std::string::npos)
+        << markup.doc.Text();
     EXPECT_EQ(markup.Run("0", TC::AddChildElement, {.name = "c", .value = "x<&\"y"}),
               CommandOutcome::Done);
     EXPECT_EQ(markup.At("0.1.0")->label(), "x<&\"y");
-    EXPECT_EQ(markup.Dom(), Fresh(markup.doc.m_strText));
+    EXPECT_EQ(markup.Dom(), Fresh(markup.doc.Text()));
     EXPECT_TRUE(markup.sink.messages.empty());
 }
 
@@ -425,7 +425,7 @@ TEST(TreeCommands, ElementToAttributeSkipsElementsThatAreNotTextOnly) {
         Editor e(text);
         EXPECT_EQ(e.Run("0.0", TC::ElementToAttribute, {}), CommandOutcome::Done) << text;
         EXPECT_TRUE(e.sink.messages.empty());
-        EXPECT_EQ(e.doc.m_strText, Canon(text));
+        EXPECT_EQ(e.doc.Text(), Canon(text));
         EXPECT_TRUE(e.doc.IsModified());
         EXPECT_EQ(e.sourceView.updates, 1);
     }
@@ -514,7 +514,7 @@ TEST(TreeCommands, CrlfDocumentKeepsCrlfAfterCommand) {
     EXPECT_EQ(
         RunTreeCommand(doc, items, current, TC::AddAttribute, {.name = "a", .value = "1"}, sink),
         CommandOutcome::Done);
-    EXPECT_EQ(doc.m_strText, "<r>\r\n\t<p a=\"1\"/>\r\n</r>\r\n");
+    EXPECT_EQ(doc.Text(), "<r>\r\n\t<p a=\"1\"/>\r\n</r>\r\n");
     EXPECT_TRUE(sink.messages.empty());
     ASSERT_NE(items.GetRootItem(), nullptr);
     EXPECT_EQ(items.GetRootItem()->children()[0].children()[0].label(), "a = \" 1 \"");
@@ -549,7 +549,7 @@ TEST(TreeCommands, OnAHollowDomAsOnAWholeOne) {
         EXPECT_EQ(ApplyTreeCommand(hollow.doc, hollow.items, std::move(result), hollow.sink,
                                    &hollow.treeView),
                   expected);
-        EXPECT_EQ(hollow.doc.m_strText, whole.doc.m_strText);
+        EXPECT_EQ(hollow.doc.Text(), whole.doc.Text());
         EXPECT_EQ(hollow.Tree(), whole.Tree());
         EXPECT_EQ(hollow.sink.messages, whole.sink.messages);
     }
@@ -563,8 +563,8 @@ TEST(TreeCommands, ATextWrittenFromTheDomIsKeptFromThenOn) {
     doc.OnValidateNo();
     auto dom = std::make_unique<XmlDocument>();
     ASSERT_TRUE(dom->loadBytes("<r><a x='1'><b>t</b></a><c/></r>"));
-    doc.m_strText = dom->xml();
-    ASSERT_EQ(doc.m_strText, "<r>\n\t<a x=\"1\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
+    doc.ReplaceText(dom->xml());
+    ASSERT_EQ(doc.Text(), "<r>\n\t<a x=\"1\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
     doc.SetDom(std::move(dom));
     CTreeItems items;
     BuildTreeFromDom(doc, items);
@@ -572,11 +572,11 @@ TEST(TreeCommands, ATextWrittenFromTheDomIsKeptFromThenOn) {
     ASSERT_EQ(RunTreeCommand(doc, items, CurrentItemOf(a), TC::AddAttribute,
                              {.name = "y", .value = "2"}, sink),
               CommandOutcome::Done);
-    EXPECT_EQ(doc.m_strText, "<r>\n\t<a x=\"1\" y=\"2\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
+    EXPECT_EQ(doc.Text(), "<r>\n\t<a x=\"1\" y=\"2\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
     const CTreeItem* c = &items.GetRootItem()->children()[1];
     ASSERT_EQ(RunTreeCommand(doc, items, CurrentItemOf(c), TC::AddChildElement,
                              {.name = "d", .value = "v"}, sink),
               CommandOutcome::Done);
-    EXPECT_EQ(doc.m_strText,
+    EXPECT_EQ(doc.Text(),
               "<r>\n\t<a x=\"1\" y=\"2\">\n\t\t<b>t</b>\n\t</a>\n\t<c><d>v</d></c>\n</r>\n");
 }

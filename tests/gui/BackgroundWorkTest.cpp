@@ -108,7 +108,7 @@ private slots:
         Window w;
         QVERIFY(w.messagesWhileOpening.contains(QStringLiteral("Opening orders.xml…")));
         QCOMPARE(w.message(), QStringLiteral("Ready"));
-        const std::string before = w.doc().m_strText;
+        const std::string before = w.doc().Text();
 
         w.startRename(QStringLiteral("purchase"));
         QCOMPARE(w.message(), QStringLiteral("Renaming elements…"));
@@ -146,9 +146,9 @@ private slots:
         QVERIFY(!ran);
         QVERIFY(w.message() != QStringLiteral("Renaming elements…"));
         QVERIFY(w.ui->messages.empty());
-        QVERIFY(w.doc().m_strText.find("<purchase id=\"0\">") != std::string::npos);
-        QVERIFY(w.doc().m_strText.find("typed") == std::string::npos);
-        QCOMPARE(w.source().Text(), w.doc().m_strText);
+        QVERIFY(w.doc().Text().find("<purchase id=\"0\">") != std::string::npos);
+        QVERIFY(w.doc().Text().find("typed") == std::string::npos);
+        QCOMPARE(w.source().Text(), w.doc().Text());
         QCOMPARE(std::string(FindItemAt(w.tree().Items(), "0.0")->label()),
                  std::string("purchase"));
 
@@ -173,7 +173,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w.ui->savePrompts.isEmpty(), 120000);
         QVERIFY(w.frame().isVisible());
         QVERIFY(w.message() != QStringLiteral("Closing when the command has finished…"));
-        QVERIFY(w.doc().m_strText.find("<sale id=\"0\">") != std::string::npos);
+        QVERIFY(w.doc().Text().find("<sale id=\"0\">") != std::string::npos);
     }
 
     void twentyCommandsLeaveAsManyThreadsAsOne() {
@@ -188,7 +188,7 @@ private slots:
         }
         WaitForDisposal();
         QCOMPARE(ThreadCount(), afterFirst);
-        QVERIFY(w.doc().m_strText.find("<n19 id=\"0\">") != std::string::npos);
+        QVERIFY(w.doc().Text().find("<n19 id=\"0\">") != std::string::npos);
         QVERIFY(w.ui->messages.empty());
     }
 
@@ -202,7 +202,7 @@ private slots:
                 QStringLiteral("x"), [] { return CBackgroundWork::Continuation(); }, nullptr));
             w.waitForWork();
             QVERIFY(!w.app->IsOpening());
-            QCOMPARE(w.doc().m_strText, LargeDocument().toStdString());
+            QCOMPARE(w.doc().Text(), LargeDocument().toStdString());
             w.frame().OnCommand(ID_FILE_SAVE);
             QVERIFY(w.frame().Work().IsRunning());
             w.waitForWork();

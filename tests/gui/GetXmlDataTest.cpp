@@ -423,7 +423,7 @@ private slots:
         QVERIFY(text.starts_with(
             "<?xml version = \"1.0\"?>\n<rowset>\n\t<row id=\"1\" unit_x0020_price=\"12.5\">\n\t\t"
             "<name>Crème brûlée dish</name>\n\t\t<category>Kitchen</category>\n"));
-        QCOMPARE(s.doc().m_strText, text);
+        QCOMPARE(s.doc().Text(), text);
         QVERIFY(!s.doc().m_bTextPending);
         // The tree shows the rows: four, the row limit.
         QCOMPARE(CountLabelled(s.tree().Items(), "rowset"), 1);

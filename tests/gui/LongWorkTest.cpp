@@ -51,7 +51,7 @@ std::string RenamedOnThisThread(const QString& path) {
     BuildTreeFromDom(doc, items);
     RunTreeCommand(doc, items, CurrentItemOf(FindItemAt(items, "0.0")), TreeCommand::RenameElement,
                    CommandInputs{false, "purchase", "", true}, sink);
-    std::string text = doc.m_strText;
+    std::string text = doc.Text();
     AbandonAtExit(std::move(doc.m_pDomDoc));
     return text;
 }
@@ -157,7 +157,7 @@ private slots:
 
     void aLongCommandKeepsTheWindowLiveAndLeavesWhatTheShortPathLeaves() {
         Window w;
-        QVERIFY(w.doc().m_strText.size() >= CBackgroundWork::kApartFrom);
+        QVERIFY(w.doc().Text().size() >= CBackgroundWork::kApartFrom);
         QVERIFY(w.busyWhileOpening);
         QVERIFY(!w.busyBarShown());
         const std::string expected = RenamedOnThisThread(w.path);
@@ -176,7 +176,7 @@ private slots:
         QVERIFY(!w.seen.commandEnabled);
         QVERIFY(!w.frame().Work().IsRunning());
         QVERIFY(!w.source().isReadOnly());
-        QCOMPARE(w.doc().m_strText, expected);
+        QCOMPARE(w.doc().Text(), expected);
         QCOMPARE(w.source().Text(), expected);
         QVERIFY(w.doc().IsModified());
         QVERIFY(w.ui->messages.empty());

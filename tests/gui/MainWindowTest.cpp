@@ -351,7 +351,7 @@ private slots:
         QVERIFY(!s.source().isReadOnly());
         QVERIFY(s.enabled(ID_FILE_SAVE));
         QCOMPARE(s.source().Text(), body.toStdString());
-        QCOMPARE(s.doc().m_strText, body.toStdString());
+        QCOMPARE(s.doc().Text(), body.toStdString());
         QVERIFY(!s.doc().IsModified());
         QVERIFY(!s.source().isUndoAvailable());
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("big.xml - Quorrel"));

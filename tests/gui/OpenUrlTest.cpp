@@ -421,7 +421,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!s.commands().IsFetching(), 30000);
         QTRY_VERIFY(!s.frame().isVisible());
         QVERIFY(s.ui->messages.empty());
-        QCOMPARE(s.doc().m_strText, std::string());
+        QCOMPARE(s.doc().Text(), std::string());
         QCOMPARE(s.progressBar(), nullptr);
 
         // Without closing, the time-out ends it with curl's reason.

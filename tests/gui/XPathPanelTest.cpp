@@ -143,7 +143,7 @@ std::string InTheCore(const std::string& text, const XPathQuery& query, TreeComm
                       const CommandInputs& inputs) {
     CollectingSink sink;
     CDoc doc(sink);
-    doc.m_strText = text;
+    doc.ReplaceText(text);
     if (!doc.ReparseDocument()) {
         return "(does not parse)";
     }
@@ -152,7 +152,7 @@ std::string InTheCore(const std::string& text, const XPathQuery& query, TreeComm
     if (RunMatchCommand(doc, items, query, command, inputs, sink) != CommandOutcome::Done) {
         return "(not done)";
     }
-    return doc.m_strText;
+    return doc.Text();
 }
 
 }  // namespace
@@ -486,7 +486,7 @@ private slots:
 
     void aLargeDocumentIsEvaluatedApart() {
         Window w(LargeOrders());
-        QVERIFY(w.doc().m_strText.size() >= CBackgroundWork::kApartFrom);
+        QVERIFY(w.doc().Text().size() >= CBackgroundWork::kApartFrom);
         w.open();
         QLineEdit* field = w.panel().ExpressionField()->lineEdit();
         QTest::keyClicks(field, QStringLiteral("//order[@id='1234']/item"));
@@ -551,7 +551,7 @@ private slots:
         QVERIFY(expected != before);
         QCOMPARE(Occurrences(expected, "<line>"), std::size_t(matches));
         QVERIFY(w.source().Text() == expected);
-        QVERIFY(w.doc().m_strText == expected);
+        QVERIFY(w.doc().Text() == expected);
         // One step of Undo gives the whole text back.
         w.frame().SetActivePane(&w.source());
         w.frame().OnCommand(ID_EDIT_UNDO);

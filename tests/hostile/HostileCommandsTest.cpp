@@ -21,7 +21,7 @@ struct Editor {
         if (!validate) {
             doc.OnValidateNo();
         }
-        doc.m_strText = text;
+        doc.ReplaceText(text);
         EXPECT_TRUE(doc.ReparseDocument()) << text;
         BuildTreeFromDom(doc, items);
     }
@@ -74,13 +74,13 @@ TEST(HostileCommands, ChangesWhoseTextWouldNotParseAreUndone) {
         ASSERT_EQ(e.sink.messages.size(), 1u);
         EXPECT_TRUE(e.sink.messages[0].starts_with(kChangeNotWellFormed)) << e.sink.messages[0];
         EXPECT_NE(e.sink.messages[0].find(c.reason), std::string::npos) << e.sink.messages[0];
-        EXPECT_EQ(e.doc.m_strText, c.text);
+        EXPECT_EQ(e.doc.Text(), c.text);
         EXPECT_EQ(DescribeItems(e.items), itemsBefore);
         EXPECT_FALSE(e.doc.IsModified());
         // The DOM is the text's again, so the next command works.
         ASSERT_FALSE(e.items.IsEmpty());
         EXPECT_EQ(e.Run(e.At({0}), TreeCommand::AddAttribute, "ok", "1"), CommandOutcome::Done);
-        EXPECT_NE(e.doc.m_strText.find("ok=\"1\""), std::string::npos) << e.doc.m_strText;
+        EXPECT_NE(e.doc.Text().find("ok=\"1\""), std::string::npos) << e.doc.Text();
     }
 }
 
@@ -115,7 +115,7 @@ TEST(HostileCommands, InvalidButWellFormedResultsAreKeptAndShown) {
     EXPECT_EQ(e.Run(e.At({0}), TreeCommand::AddAttribute, "x", "1"), CommandOutcome::Done);
     ASSERT_EQ(e.sink.messages.size(), 1u);
     EXPECT_TRUE(e.sink.messages[0].starts_with("XML DOM Parse Error:\n")) << e.sink.messages[0];
-    EXPECT_NE(e.doc.m_strText.find("<a x=\"1\"/>"), std::string::npos);
+    EXPECT_NE(e.doc.Text().find("<a x=\"1\"/>"), std::string::npos);
     EXPECT_TRUE(e.items.IsEmpty());
     EXPECT_TRUE(e.doc.IsModified());
 }

@@ -65,7 +65,7 @@ TEST(HostileNesting, HundredThousandLevelsFailWithAParseError) {
     Opened deep(dir.write("deep.xml", text));
     ExpectRefused(deep,
                   "Excessive depth in document: elements are nested more than 256 levels deep");
-    EXPECT_EQ(deep.doc.m_strText, text);  // the source pane still shows it
+    EXPECT_EQ(deep.doc.Text(), text);  // the source pane still shows it
     EXPECT_TRUE(RunsCoverText(ColorizeAll(text), text.size()));
 
     // Entities must not get around the limit.
@@ -116,7 +116,7 @@ TEST(HostileNesting, DeepTreesAreBuiltCopiedWrittenAndFreedWithoutRecursion) {
     }
     EXPECT_EQ(copied, kLevels + 1);  // the elements and the innermost text
 
-    doc.m_strText = text;
+    doc.ReplaceText(text);
     auto items = std::make_unique<CTreeItems>();
     BuildTreeFromDom(doc, *items);
     EXPECT_EQ(CountItems(*items), kLevels + 1);  // the elements and the text
@@ -143,13 +143,13 @@ TEST(HostileSize, TenMegabyteSingleLine) {
     Opened o(path, false);
     ASSERT_TRUE(o.result.parsed) << o.message();
     EXPECT_EQ(CountItems(o.items), 1 + 3 * elements);
-    EXPECT_TRUE(RunsCoverText(ColorizeAll(o.doc.m_strText), text.size()));
-    EXPECT_EQ(LineStartStates(o.doc.m_strText).size(), 1u);
+    EXPECT_TRUE(RunsCoverText(ColorizeAll(o.doc.Text()), text.size()));
+    EXPECT_EQ(LineStartStates(o.doc.Text()).size(), 1u);
 
-    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.m_strText), "");
+    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.Text()), "");
     EXPECT_EQ(ReadBytes(path), text);
     // The serialisation (one element a line) re-parses to the same tree.
-    o.doc.m_strText = o.doc.m_pDomDoc->xml();
+    o.doc.ReplaceText(o.doc.m_pDomDoc->xml());
     CTreeItems again;
     ReparseAndBuildTree(o.doc, again);
     EXPECT_EQ(DescribeItems(again), DescribeItems(o.items));
@@ -170,7 +170,7 @@ TEST(HostileSize, MillionSiblingsLoadAndTakeACommand) {
     EXPECT_TRUE(o.sink.messages.empty());
     EXPECT_EQ(CountItems(o.items), 2000001u);
     // Each tag changes where it stands; nothing else is written.
-    EXPECT_EQ(o.doc.m_strText, "<r>" + Repeat("<e n=\"1\"/>", 1000000) + "</r>");
+    EXPECT_EQ(o.doc.Text(), "<r>" + Repeat("<e n=\"1\"/>", 1000000) + "</r>");
 }
 
 TEST(HostileSize, CrowdedElementsAreRefusedBeforeTheParserStalls) {
@@ -315,7 +315,7 @@ TEST(HostileEncodings, BadBytesLoadAndSaveUneditedAsTheyWere) {
         const std::string path = dir.write(c.name, c.bytes);
         Opened o(path);
         EXPECT_TRUE(o.result.opened);
-        EXPECT_EQ(o.doc.m_strText, c.text);
+        EXPECT_EQ(o.doc.Text(), c.text);
         EXPECT_FALSE(o.result.parsed) << o.message();
         if (!c.reason.empty()) {
             ASSERT_EQ(o.sink.messages.size(), 2u);
@@ -332,7 +332,7 @@ TEST(HostileEncodings, BadBytesLoadAndSaveUneditedAsTheyWere) {
         } else {
             EXPECT_TRUE(o.sink.messages.empty());
         }
-        EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.m_strText), "");
+        EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.Text()), "");
         EXPECT_EQ(ReadBytes(path), c.bytes);
     }
 
@@ -341,7 +341,7 @@ TEST(HostileEncodings, BadBytesLoadAndSaveUneditedAsTheyWere) {
     Opened nul(path);
     ASSERT_TRUE(nul.result.nulOffset);
     EXPECT_EQ(*nul.result.nulOffset, 4u);
-    EXPECT_EQ(nul.doc.m_strText, "<r>\uFFFD");
-    EXPECT_EQ(nul.doc.OnSaveDocument(path, nul.doc.m_strText), "");
+    EXPECT_EQ(nul.doc.Text(), "<r>\uFFFD");
+    EXPECT_EQ(nul.doc.OnSaveDocument(path, nul.doc.Text()), "");
     EXPECT_EQ(ReadBytes(path), "<r>\xFF");
 }

@@ -33,10 +33,10 @@ struct OpenDocument {
         doc.OnOpenDocument(path);
         doc.OnTextChanged("<r>typed</r>");
         doc.SetModifiedFlag(true);
-        text = doc.m_strText;
+        text = doc.Text();
     }
     void ExpectUnchanged() const {
-        EXPECT_EQ(doc.m_strText, text);
+        EXPECT_EQ(doc.Text(), text);
         EXPECT_EQ(doc.GetPathName(), path);
         EXPECT_TRUE(doc.IsModified());
         ASSERT_TRUE(doc.m_pDomDoc);
@@ -81,7 +81,7 @@ TEST(HostileFileSizes, DocumentsPastTheLimitLeaveTheOpenDocument) {
     stop = true;
     writer.join();
     if (result.opened) {
-        EXPECT_LE(open.doc.m_strText.size(), 1048576u);
+        EXPECT_LE(open.doc.Text().size(), 1048576u);
     } else {
         EXPECT_EQ(result.error, "Cannot read '" + growing + "': the file is larger than 1 MB.");
         open.ExpectUnchanged();

@@ -52,9 +52,9 @@ struct EditedDocument {
 
     EditedDocument() {
         doc.OnOpenDocument(kNote.string());
-        doc.OnTextChanged(doc.m_strText + "<!-- typed -->");
+        doc.OnTextChanged(doc.Text() + "<!-- typed -->");
         doc.SetModifiedFlag(true);
-        text = doc.m_strText;
+        text = doc.Text();
         dom = doc.m_pDomDoc.get();
     }
     // Opens url, expects it refused with result and a message holding each of parts.
@@ -72,7 +72,7 @@ struct EditedDocument {
         for (const std::string& part : parts) {
             EXPECT_TRUE(Contains(message, part)) << message;
         }
-        EXPECT_EQ(doc.m_strText, text);
+        EXPECT_EQ(doc.Text(), text);
         EXPECT_EQ(doc.m_pDomDoc.get(), dom);
         EXPECT_EQ(doc.GetPathName(), kNote.string());
         EXPECT_TRUE(doc.IsModified());
@@ -128,7 +128,7 @@ TEST_F(HostileUrl, BodiesPastTheLimit) {
     CDoc doc(sink);
     EXPECT_EQ(doc.OnOpenUrl(server.Url("/at-limit.xml")), UrlOpenResult::Opened);
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_EQ(doc.m_strText.size(), 4096u + 1);  // the serialisation ends in a line end
+    EXPECT_EQ(doc.Text().size(), 4096u + 1);  // the serialisation ends in a line end
     server.Route("/past-limit.xml", Ok(document(4097)));
     edited.ExpectRefused(server.Url("/past-limit.xml"), UrlOpenResult::NotFetched,
                          {server.Url("/past-limit.xml"), tooLarge});
@@ -220,7 +220,7 @@ TEST_F(HostileUrl, CompressedBodies) {
     CollectingSink sink;
     CDoc doc(sink);
     EXPECT_EQ(doc.OnOpenUrl(server.Url("/gzip.xml")), UrlOpenResult::Opened);
-    EXPECT_TRUE(Contains(doc.m_strText, "<to>Tove</to>")) << doc.m_strText;
+    EXPECT_TRUE(Contains(doc.Text(), "<to>Tove</to>")) << doc.Text();
 
     // 64 MB of text in 64 KB of gzip, deflate, or gzip twice over.
     const std::string text(65536, 'a');

@@ -51,7 +51,7 @@ TEST(HostileFiles, ThingsThatAreNotDocumentsChangeNothing) {
         LoadResult loaded = o.doc.OnOpenDocument(path);
         EXPECT_FALSE(loaded.opened) << path;
         EXPECT_EQ(loaded.error, "Cannot read '" + path + "': " + reason);
-        EXPECT_EQ(o.doc.m_strText, "<r/>");
+        EXPECT_EQ(o.doc.Text(), "<r/>");
         EXPECT_EQ(o.doc.GetPathName(), (dir.path / "good.xml").string());
     }
     EXPECT_TRUE(o.sink.messages.empty());
@@ -68,7 +68,7 @@ TEST(HostileFiles, FileVanishesOrIsReplacedBetweenOpenAndSave) {
     // Gone: the save writes it again, nothing is overwritten.
     fs::remove(path);
     EXPECT_FALSE(o.doc.ChangedOnDisk());
-    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.m_strText), "");
+    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.Text()), "");
     EXPECT_EQ(ReadBytes(path), text);
     EXPECT_FALSE(o.doc.ChangedOnDisk());
 
@@ -79,7 +79,7 @@ TEST(HostileFiles, FileVanishesOrIsReplacedBetweenOpenAndSave) {
     struct timespec later[2] = {{0, UTIME_OMIT}, {before.st_mtim.tv_sec + 2, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), later, 0), 0);
     EXPECT_TRUE(o.doc.ChangedOnDisk());
-    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.m_strText), "");
+    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.Text()), "");
     EXPECT_FALSE(o.doc.ChangedOnDisk());
     fs::rename(dir.write("other.xml", "<other/>"), path);
     EXPECT_TRUE(o.doc.ChangedOnDisk());
@@ -91,7 +91,7 @@ TEST(HostileFiles, FileVanishesOrIsReplacedBetweenOpenAndSave) {
     fs::remove(path);
     fs::create_directory(path);
     EXPECT_TRUE(o.doc.ChangedOnDisk());
-    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.m_strText),
+    EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.Text()),
               "Cannot write '" + path + "': " + std::strerror(EISDIR));
     EXPECT_TRUE(fs::is_directory(path));
     ExpectOnlyEntries(dir.path, {"doc.xml"});

@@ -58,7 +58,7 @@ struct Editor {
 
     explicit Editor(const std::string& text) {
         doc.OnValidateNo();
-        doc.m_strText = text;
+        doc.ReplaceText(text);
         EXPECT_TRUE(doc.ReparseDocument()) << text;
         BuildTreeFromDom(doc, items);
         doc.AddView(&sourceView);

@@ -42,7 +42,7 @@ struct Built {
 
     explicit Built(const std::string& text) {
         doc.OnValidateNo();
-        doc.m_strText = text;
+        doc.ReplaceText(text);
         ReparseAndBuildTree(doc, items);
     }
 };
@@ -207,7 +207,7 @@ TEST(TreeItems, BuiltWhileParsingAsFromTheDom) {
     }
     // With a DTD the DOM is kept whole (its defaults and entities come from it).
     Built dtd("<!DOCTYPE r [<!ATTLIST r a CDATA 'd'><!ENTITY e '<x/>'>]><r><s>&e;</s></r>");
-    ParsedTree whole = ParseForTree(dtd.doc, dtd.doc.m_strText);
+    ParsedTree whole = ParseForTree(dtd.doc, dtd.doc.Text());
     EXPECT_FALSE(whole.dom->hollow());
     EXPECT_EQ(Dump(whole.items), Dump(dtd.items));
     // A parse error shows no tree.

@@ -17,7 +17,7 @@ struct Built {
     CTreeItems items;
     explicit Built(const std::string& text) {
         doc.OnValidateNo();
-        doc.m_strText = text;
+        doc.ReplaceText(text);
         ReparseAndBuildTree(doc, items);
     }
 };

@@ -235,7 +235,7 @@ void CDView::DropLoadingText() {
     if (m_textPreloaded) {
         m_textPreloaded = false;
         m_updating = true;
-        SetDocumentText(m_doc.m_strText);
+        SetDocumentText(m_doc.Text());
         m_updating = false;
     }
 }
@@ -244,12 +244,12 @@ void CDView::OnUpdate(CDocView* sender) {
     m_updating = true;
     const std::optional<std::size_t> undoCaret = std::exchange(m_undoCaretOfNext, std::nullopt);
     if (sender != nullptr && undoCaret && !m_prepared.m_filled) {
-        SetTextUndoingTo(m_doc.m_strText, *undoCaret);
+        SetTextUndoingTo(m_doc.Text(), *undoCaret);
     } else if (sender != nullptr && undoCaret) {
         HoldShownDocument(*undoCaret);
-        SetDocumentText(m_doc.m_strText);
+        SetDocumentText(m_doc.Text());
     } else if (!m_textPreloaded || sender != nullptr) {
-        SetDocumentText(m_doc.m_strText);
+        SetDocumentText(m_doc.Text());
     }
     m_textPreloaded = false;
     m_updating = false;
@@ -364,8 +364,8 @@ void CDView::OnActivateView(bool activate) {
     m_doc.SyncText();
     if (activate && m_doc.m_bTextChanged) {
         m_updating = true;
-        if (TextView() != m_doc.m_strText) {
-            SetDocumentText(m_doc.m_strText);
+        if (TextView() != m_doc.Text()) {
+            SetDocumentText(m_doc.Text());
         }
         m_updating = false;
         m_doc.m_bTextChanged = false;

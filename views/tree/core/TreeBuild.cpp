@@ -391,9 +391,9 @@ void ParseFileForTree(FileDocument& file, const LoadOptions& options, CTreeItems
 }
 
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
-    if (!doc.m_strText.empty() && doc.m_pDomDoc && doc.m_pDomDoc->hollow()) {
+    if (!doc.Text().empty() && doc.m_pDomDoc && doc.m_pDomDoc->hollow()) {
         BuildTreeFromDom(doc.WholeDom(), items);
-    } else if (doc.m_pDomDoc && !doc.m_strText.empty()) {
+    } else if (doc.m_pDomDoc && !doc.Text().empty()) {
         BuildTreeFromDom(*doc.m_pDomDoc, items);
     }
 }

@@ -157,7 +157,7 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
 bool CClassView::WorkApart() const {
     std::size_t size = m_doc.m_bTextPending && m_doc.m_textViewSource
                            ? m_doc.m_textViewSource().size()
-                           : m_doc.m_strText.size();
+                           : m_doc.Text().size();
     return m_work != nullptr && size >= CBackgroundWork::kApartFrom;
 }
 
@@ -193,7 +193,7 @@ void CClassView::Refresh(bool reparse) {
                     out->text.assign(shown);
                 }
                 ParsedTree parsed =
-                    ParseForTree(doc, pending ? std::string_view(out->text) : doc.m_strText);
+                    ParseForTree(doc, pending ? std::string_view(out->text) : doc.Text());
                 out->dom = std::move(parsed.dom);
                 out->items = std::move(parsed.items);
                 out->rows = CTreeRows::Of(out->items);
@@ -224,8 +224,7 @@ void CClassView::Refresh(bool reparse) {
 
 void CClassView::ShowParsedApart(ParsedApart parsed, bool pending) {
     if (pending) {
-        m_doc.m_strText = std::move(parsed.text);
-        m_doc.m_bTextPending = false;
+        m_doc.SyncText(std::move(parsed.text));
     }
     m_doc.InstallParsed(std::move(parsed.dom));
     m_builtItems.reset();
@@ -275,7 +274,7 @@ bool CClassView::InStepWithText() const {
 }
 
 const CTreeItem* CClassView::SelectItemAtOffset(std::size_t offset) {
-    const CTreeItem* item = ItemAtOffset(m_items, m_doc.m_strText, offset);
+    const CTreeItem* item = ItemAtOffset(m_items, m_doc.Text(), offset);
     if (item == nullptr) {
         return nullptr;
     }

@@ -178,8 +178,7 @@ void CClassView::RunDocumentChange(const QString& what, DocumentChange compute,
     // source pane's document, all apart; the worker is given the DOM and
     // values, the items shown stay the window's.
     auto work = std::make_shared<ChangedApart>();
-    work->prepared =
-        m_sourceView ? m_sourceView->PrepareText(m_doc.m_strText.size()) : PreparedText();
+    work->prepared = m_sourceView ? m_sourceView->PrepareText(m_doc.Text().size()) : PreparedText();
     auto dom = std::make_shared<std::unique_ptr<XmlDocument>>(std::move(m_doc.m_pDomDoc));
     const bool started = m_work->Start(
         what,

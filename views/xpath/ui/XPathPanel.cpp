@@ -118,7 +118,7 @@ void CXPathPanel::Open() {
     const XmlDocument* dom = m_doc.m_pDomDoc.get();
     // A large document's declarations are read when it is evaluated, apart.
     if (!WorkApart() && dom != nullptr && !dom->hollow() && dom->parseError().line == 0 &&
-        dom->parsedFrom(m_doc.m_strText)) {
+        dom->parsedFrom(m_doc.Text())) {
         FillPrefixes(DocumentNamespaces(*m_doc.m_pDomDoc));
     }
     m_expression->setFocus(Qt::ShortcutFocusReason);
@@ -126,7 +126,7 @@ void CXPathPanel::Open() {
 }
 
 bool CXPathPanel::WorkApart() const {
-    return m_doc.m_strText.size() >= CBackgroundWork::kApartFrom;
+    return m_doc.Text().size() >= CBackgroundWork::kApartFrom;
 }
 
 void CXPathPanel::Remember(const QString& expression) {
@@ -200,7 +200,7 @@ void CXPathPanel::EvaluateParsed(const QString& expression) {
         emit evaluated();
         return;
     }
-    if (m_doc.m_strText.empty()) {
+    if (m_doc.Text().empty()) {
         ClearResult();
         ShowStatus(QStringLiteral("The document is empty: there is nothing to evaluate on."), true);
         emit evaluated();
@@ -246,15 +246,15 @@ bool CXPathPanel::OnWholeDom(const QString& what, WholeDomWork fn, bool cancella
     };
     if (!WorkApart()) {
         std::unique_ptr<XmlDocument> own;
-        XmlDocument& dom = whole(m_doc.m_pDomDoc.get(), m_doc.m_strText, own);
-        CBackgroundWork::Continuation then = fn(dom, m_doc.m_strText);
+        XmlDocument& dom = whole(m_doc.m_pDomDoc.get(), m_doc.Text(), own);
+        CBackgroundWork::Continuation then = fn(dom, m_doc.Text());
         own.reset();
         then();
         return true;
     }
     // The worker has the DOM until the job ends; the text is read-only meanwhile.
     auto holder = std::make_shared<std::unique_ptr<XmlDocument>>(std::move(m_doc.m_pDomDoc));
-    const std::string_view text = m_doc.m_strText;
+    const std::string_view text = m_doc.Text();
     SetEvaluating(true, cancellable);
     const bool started = m_frame.Work().Start(
         what,
