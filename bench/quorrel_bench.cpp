@@ -233,7 +233,7 @@ void BenchSize(std::size_t bytes, const std::filesystem::path& folder, bool comm
             loaded->OnOpenDocument(file.string());
         },
         [&] {
-            std::string out = loaded->m_pDomDoc->xml();
+            std::string out = loaded->Dom().xml();
             if (out.empty()) {
                 std::fprintf(stderr, "empty serialisation\n");
             }

@@ -62,7 +62,7 @@ Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOpt
 }
 
 OpenedDocument::~OpenedDocument() {
-    AbandonAtExit(std::move(doc.m_pDomDoc));
+    AbandonAtExit(doc.TakeDom());
 }
 
 void Open(OpenedDocument& opened, const std::string& file, bool validate, int maxDepth) {
@@ -82,12 +82,12 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate, int ma
     // Warnings (bytes the encoding does not define, DTDs not read) go to
     // standard error too; only a parse error stops the command.
     PrintMessages(opened.sink);
-    if (opened.doc.m_pDomDoc && opened.doc.m_pDomDoc->parseError().line > 0) {
+    if (opened.doc.HasDom() && opened.doc.Dom().parseError().line > 0) {
         opened.status = kExitParseError;
     }
     opened.sink.messages.clear();
-    if (opened.doc.m_pDomDoc && !opened.doc.Text().empty()) {
-        BuildTreeFromDom(*opened.doc.m_pDomDoc, opened.items, maxDepth);
+    if (opened.doc.HasDom() && !opened.doc.Text().empty()) {
+        BuildTreeFromDom(opened.doc.Dom(), opened.items, maxDepth);
     }
 }
 

@@ -82,8 +82,8 @@ int Edit::run(const std::vector<std::string_view>& args) const {
     CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""),
                          parsed.all};
     // The command line prints text, never tree items: none are built for the result.
-    TreeCommandResult result = ComputeTreeCommand(opened.doc, std::move(opened.doc.m_pDomDoc),
-                                                  current, *command, inputs, ResultFor::Text);
+    TreeCommandResult result = ComputeTreeCommand(opened.doc, opened.doc.TakeDom(), current,
+                                                  *command, inputs, ResultFor::Text);
     ApplyTreeCommand(opened.doc, opened.items, std::move(result), opened.sink, nullptr);
     PrintMessages(opened.sink);
     if (parsed.verbose) {

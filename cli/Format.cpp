@@ -64,7 +64,7 @@ int Format::run(const std::vector<std::string_view>& args) const {
         return opened.status;
     }
     TreeCommandResult result =
-        ComputeFormatDocument(opened.doc, std::move(opened.doc.m_pDomDoc), indent, ResultFor::Text);
+        ComputeFormatDocument(opened.doc, opened.doc.TakeDom(), indent, ResultFor::Text);
     ApplyTreeCommand(opened.doc, opened.items, std::move(result), opened.sink, nullptr);
     PrintMessages(opened.sink);
     return WriteText(opened, parsed.output);

@@ -215,8 +215,8 @@ int EditMatchesCommand(const std::vector<std::string_view>& args) {
     CommandInputs inputs{parsed.cancel, parsed.name.value_or(""), parsed.value.value_or(""), false};
     MatchPlan plan;
     // The command line prints text, never tree items: none are built for the result.
-    TreeCommandResult result = ComputeMatchCommand(opened.doc, std::move(opened.doc.m_pDomDoc),
-                                                   query, *command, inputs, ResultFor::Text, &plan);
+    TreeCommandResult result = ComputeMatchCommand(opened.doc, opened.doc.TakeDom(), query,
+                                                   *command, inputs, ResultFor::Text, &plan);
     CTreeItems items;
     ApplyTreeCommand(opened.doc, items, std::move(result), opened.sink, nullptr);
     if (plan.refusal == MatchRefusal::Expression || plan.refusal == MatchRefusal::WrongKind ||

@@ -87,8 +87,7 @@ std::string DescribeWithoutBlanks(const CTreeItems& items) {
 std::string ItemsOf(std::unique_ptr<XmlDocument> dom, const std::string& text) {
     CollectingSink sink;
     CDoc doc(sink);
-    doc.ReplaceText(text);
-    doc.m_pDomDoc = std::move(dom);
+    doc.SetTextAndDom(text, std::move(dom));
     CTreeItems items;
     BuildTreeFromDom(doc, items);
     return Describe(items);
@@ -386,7 +385,7 @@ std::string FreshItems(const std::string& text, std::string& error) {
     doc.ReplaceText(text);
     CTreeItems items;
     if (!doc.ReparseDocument()) {
-        error = doc.m_pDomDoc ? doc.m_pDomDoc->parseError().reason : "no document";
+        error = doc.HasDom() ? doc.Dom().parseError().reason : "no document";
         return {};
     }
     BuildTreeFromDom(doc, items);
@@ -581,7 +580,7 @@ std::string CheckTreeCommands(std::string_view data) {
                                  (inputs.allOccurrences ? ", all" : "") + ") on item '" +
                                  std::string(item->label()) + "' of\n" + textBefore + "\n";
         sink.messages.clear();
-        const Names namesBefore = NamesOf(*doc.m_pDomDoc);
+        const Names namesBefore = NamesOf(doc.Dom());
         // The names a command may bring in: the one typed, and the item's own
         // (an attribute that becomes an element, a value now written, ...).
         const std::vector<std::string> newNames{inputs.name,
@@ -661,7 +660,7 @@ std::string CheckTreeCommands(std::string_view data) {
                    std::to_string(reach->begin) + ", " + std::to_string(reach->end) +
                    ") of the text before)\n--- text\n" + now;
         }
-        const Names namesAfter = NamesOf(*doc.m_pDomDoc);
+        const Names namesAfter = NamesOf(doc.Dom());
         std::string gained = onDeclaration
                                  ? std::string()
                                  : Gained(namesBefore.qualified, namesAfter.qualified, newNames);

@@ -119,7 +119,7 @@ bool CXmlEditApp::InitInstance(const QString& file) {
 
 void CXmlEditApp::LeaveDocumentAtExit() {
     // The program is about to end: the system takes the memory back at once.
-    AbandonAtExit(std::move(m_doc->m_pDomDoc));
+    AbandonAtExit(m_doc->TakeDom());
 }
 
 void CXmlEditApp::OnFileNew() {
@@ -272,7 +272,7 @@ bool CXmlEditApp::ShowOpenedFile(const LoadResult& loaded, CTreeItems* built, CT
         m_frame->TreeView()->UseBuiltItems(std::move(*built), std::move(*rows));
     }
     m_doc->UpdateAllViews(nullptr);
-    const ParseError& error = m_doc->m_pDomDoc->parseError();
+    const ParseError& error = m_doc->Dom().parseError();
     m_frame->SourceView()->ShowParseError(error.line > 0 ? &error : nullptr);
     m_frame->UpdateTitle();
     AddRecentFile(QString::fromStdString(m_doc->GetPathName()));

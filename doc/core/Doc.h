@@ -150,6 +150,22 @@ public:
     bool InstallParsed(std::unique_ptr<XmlDocument> dom,
                        std::string_view lastHintLine = kParseHint);
 
+    // The DOM: none (no parse yet, or a new document), hollow (the parse kept
+    // none of it: XmlDocument::hollow()), or whole.
+    enum class DomState { None, Hollow, Whole };
+    DomState GetDomState() const {
+        return !m_pDomDoc            ? DomState::None
+               : m_pDomDoc->hollow() ? DomState::Hollow
+                                     : DomState::Whole;
+    }
+    bool HasDom() const { return m_pDomDoc != nullptr; }
+    // The DOM as it is (hollow or whole); only when HasDom().
+    XmlDocument& Dom() { return *m_pDomDoc; }
+    const XmlDocument& Dom() const { return *m_pDomDoc; }
+    // Hands the DOM over (to a worker, or to a command that changes it); the
+    // document has none until it is given one back with SetDom.
+    std::unique_ptr<XmlDocument> TakeDom() { return std::move(m_pDomDoc); }
+
     // Parses the text again without showing anything: puts the DOM back after
     // a change that failed half-way.
     bool RestoreDomFromText();
@@ -225,8 +241,7 @@ public:
     std::string m_strLastUrl = "http://";
     bool m_bTextChanged = false;
     bool m_bValidateOnParse = true;
-    std::unique_ptr<XmlDocument> m_pDomDoc;  // null when there is no DOM
-    TextCodec m_codec;                       // how the file was encoded
+    TextCodec m_codec;  // how the file was encoded
     // Get Xml Data: the data source settings kept for the next run, and the
     // column names going into the mapping dialog and the choices coming out.
     CXmlGenerator m_xmlGenerator;
@@ -242,7 +257,8 @@ private:
     void KnowFile(const std::string& path, const FileStamp& stamp);
 
     MessageSink& m_sink;
-    std::string m_strText;  // the document text, UTF-8
+    std::string m_strText;                   // the document text, UTF-8
+    std::unique_ptr<XmlDocument> m_pDomDoc;  // null when there is no DOM
     std::vector<CDocView*> m_views;
     std::string m_strPathName;
     // Relative DTDs and schemas of a fetched document resolve against it, and

@@ -344,8 +344,7 @@ TreeCommandResult ComputeMatchCommand(const CDoc& doc, std::unique_ptr<XmlDocume
 CommandOutcome RunMatchCommand(CDoc& doc, CTreeItems& items, const XPathQuery& query,
                                TreeCommand command, const CommandInputs& inputs,
                                MessageSink& messages, CDocView* treeView) {
-    TreeCommandResult result =
-        ComputeMatchCommand(doc, std::move(doc.m_pDomDoc), query, command, inputs);
+    TreeCommandResult result = ComputeMatchCommand(doc, doc.TakeDom(), query, command, inputs);
     BuildItems(result);
     return ApplyTreeCommand(doc, items, std::move(result), messages, treeView);
 }

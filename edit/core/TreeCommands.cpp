@@ -198,7 +198,7 @@ TreeCommandResult Failed(const CDoc& doc, std::string message, bool restoreDom) 
 void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
     TreeCommandResult result;
     result.outcome = CommandOutcome::Done;
-    Regenerate(doc, std::move(doc.m_pDomDoc), result);
+    Regenerate(doc, doc.TakeDom(), result);
     BuildItems(result);
     ApplyTreeCommand(doc, items, std::move(result), doc.Messages(), treeView);
 }
@@ -306,7 +306,7 @@ CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult 
     doc.SetTextAndDom(std::move(result.text), std::move(result.dom));
     items = std::move(result.items);
     if (!result.parsed && !doc.Text().empty()) {
-        doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.m_pDomDoc->parseError().reason));
+        doc.Messages().ShowMessage(CDoc::ParseErrorMessage(doc.Dom().parseError().reason));
     }
     doc.UpdateAllViews(treeView);
     doc.SetModifiedFlag(true);
@@ -316,8 +316,7 @@ CommandOutcome ApplyTreeCommand(CDoc& doc, CTreeItems& items, TreeCommandResult 
 CommandOutcome RunTreeCommand(CDoc& doc, CTreeItems& items, const CurrentItem& current,
                               TreeCommand command, const CommandInputs& inputs,
                               MessageSink& messages, CDocView* treeView) {
-    TreeCommandResult result =
-        ComputeTreeCommand(doc, std::move(doc.m_pDomDoc), current, command, inputs);
+    TreeCommandResult result = ComputeTreeCommand(doc, doc.TakeDom(), current, command, inputs);
     BuildItems(result);
     return ApplyTreeCommand(doc, items, std::move(result), messages, treeView);
 }

@@ -72,7 +72,7 @@ TEST(CDoc, ConstructAndNewDocument) {
 
     EXPECT_TRUE(doc.OnNewDocument());
     EXPECT_EQ(doc.Text(), "");
-    EXPECT_FALSE(doc.m_pDomDoc);
+    EXPECT_FALSE(doc.HasDom());
     EXPECT_TRUE(doc.m_bValidateOnParse);
     EXPECT_EQ(doc.m_strLastUrl, "http://");
     EXPECT_EQ(doc.GetPathName(), "");
@@ -95,8 +95,8 @@ TEST(CDoc, OpenShowsParseErrorsButLoadsTheText) {
     EXPECT_TRUE(loaded.parsed);
     EXPECT_FALSE(loaded.nulOffset);
     EXPECT_EQ(doc.Text(), good);
-    ASSERT_TRUE(doc.m_pDomDoc);
-    EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "r");
+    ASSERT_TRUE(doc.HasDom());
+    EXPECT_EQ(doc.Dom().documentElement().nodeName(), "r");
     EXPECT_FALSE(doc.IsModified());
     EXPECT_EQ(doc.GetPathName(), goodPath.string());
     EXPECT_TRUE(sink.messages.empty());
@@ -109,7 +109,7 @@ TEST(CDoc, OpenShowsParseErrorsButLoadsTheText) {
     EXPECT_EQ(doc.Text(), broken);
     EXPECT_FALSE(doc.IsModified());
     ASSERT_EQ(sink.messages.size(), 1u);
-    const std::string& reason = doc.m_pDomDoc->parseError().reason;
+    const std::string& reason = doc.Dom().parseError().reason;
     EXPECT_NE(reason.find("(line 3, column"), std::string::npos) << reason;
     EXPECT_EQ(sink.messages[0], "XML DOM Parse Error:\n" + reason + kHint);
     EXPECT_TRUE(view.senders.empty());
@@ -152,7 +152,7 @@ TEST(CDoc, UnreadableFilesChangeNothingAndNulCutsText) {
     EXPECT_NE(loaded.error.find(std::strerror(ENOENT)), std::string::npos) << loaded.error;
     EXPECT_EQ(doc.Text(), "<r/>");
     EXPECT_EQ(doc.GetPathName(), good.string());
-    EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "r");
+    EXPECT_EQ(doc.Dom().documentElement().nodeName(), "r");
     loaded = doc.OnOpenDocument(dir.path.string());
     EXPECT_FALSE(loaded.opened);
     EXPECT_NE(loaded.error, "");
@@ -248,10 +248,10 @@ TEST(CDoc, ViewsAndTextChanges) {
     EXPECT_FALSE(doc.ReparseDocument("\n Last line."));
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_TRUE(sink.messages[0].ends_with("off.\n Last line.")) << sink.messages[0];
-    EXPECT_FALSE(doc.m_pDomDoc->documentElement());
+    EXPECT_FALSE(doc.Dom().documentElement());
     doc.OnTextChanged("<x/>");
     EXPECT_TRUE(doc.ReparseDocument());
-    EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "x");
+    EXPECT_EQ(doc.Dom().documentElement().nodeName(), "x");
 
     doc.RemoveView(&source);
     doc.UpdateAllViews(nullptr);

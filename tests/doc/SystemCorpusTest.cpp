@@ -246,7 +246,7 @@ void ExpectNoChange(Tally& tally, const fs::path& file, const std::string& item,
                     TreeCommand command, const CommandInputs& inputs, int& count) {
     Editor e(Editor::FromFile{}, file.string(), false);
     const std::string text = e.doc.Text();
-    std::string shape = Shape(e), names = QualifiedNames(e.doc.m_pDomDoc.get());
+    std::string shape = Shape(e), names = QualifiedNames(e.doc.HasDom() ? &e.doc.Dom() : nullptr);
     CommandOutcome outcome = e.Run(item, command, inputs);
     std::string what = std::string(TreeCommandName(command)) + " on item " + item;
     if (outcome != CommandOutcome::Done) {
@@ -260,7 +260,7 @@ void ExpectNoChange(Tally& tally, const fs::path& file, const std::string& item,
                              ": " + std::string(change.newLine));
     } else if (Shape(e) != shape) {
         tally.Fail(file, what + " changed the tree");
-    } else if (QualifiedNames(e.doc.m_pDomDoc.get()) != names) {
+    } else if (QualifiedNames(e.doc.HasDom() ? &e.doc.Dom() : nullptr) != names) {
         tally.Fail(file, what + " changed names or namespaces");
     } else {
         ++count;
@@ -427,7 +427,7 @@ void CheckFile(Tally& tally, const fs::path& file, const hostile::TempDir& scrat
     }
     // A leaf element whose name no other element bears, deleted.
     std::map<std::string, int, std::less<>> names;
-    for (XmlNode n : e.doc.m_pDomDoc->documentElement().getElementsByTagName("*")) {
+    for (XmlNode n : e.doc.Dom().documentElement().getElementsByTagName("*")) {
         ++names[n.nodeName()];
     }
     std::string leaf = FirstItem(root, "", [&](const CTreeItem& item) {
@@ -460,7 +460,7 @@ void CheckFile(Tally& tally, const fs::path& file, const hostile::TempDir& scrat
             return false;
         }
         // One the text holds: a value set to a DTD's default is written.
-        auto owners = e.doc.m_pDomDoc->selectNodes(ItemPath(item.parent()));
+        auto owners = e.doc.Dom().selectNodes(ItemPath(item.parent()));
         return owners && !owners->empty() &&
                owners->front()
                    .attributes()

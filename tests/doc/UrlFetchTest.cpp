@@ -99,11 +99,11 @@ struct OpenedDocument {
         doc.OnTextChanged(doc.Text() + "<!-- typed -->");
         doc.SetModifiedFlag(false);
         text = doc.Text();
-        dom = doc.m_pDomDoc.get();
+        dom = doc.HasDom() ? &doc.Dom() : nullptr;
     }
     void ExpectUnchanged() const {
         EXPECT_EQ(doc.Text(), text);
-        EXPECT_EQ(doc.m_pDomDoc.get(), dom);
+        EXPECT_EQ(doc.HasDom() ? &doc.Dom() : nullptr, dom);
         EXPECT_EQ(doc.GetPathName(), path.string());
         EXPECT_FALSE(doc.IsModified());
         EXPECT_EQ(doc.SourceUrl(), "");
@@ -204,8 +204,8 @@ TEST_F(UrlFetch, OpenPutsTheFetchedDocumentInPlace) {
     EXPECT_TRUE(opened.sink.messages.empty());
     EXPECT_EQ(log.steps, (std::vector<int>{15, 30, 45, 60, kCleared}));
     EXPECT_EQ(doc.Text(), ReadFile(kFetchData / "notes" / "note.xml"));
-    ASSERT_TRUE(doc.m_pDomDoc);
-    EXPECT_EQ(doc.m_pDomDoc->documentElement().nodeName(), "note");
+    ASSERT_TRUE(doc.HasDom());
+    EXPECT_EQ(doc.Dom().documentElement().nodeName(), "note");
     EXPECT_EQ(doc.GetPathName(), (fs::current_path() / "Quorrel.xml").string());
     EXPECT_TRUE(doc.IsModified());
     EXPECT_FALSE(doc.m_bTextChanged);

@@ -48,7 +48,7 @@ TEST(ItemPath, SameLabelSiblingsNumberTheStep) {
     EXPECT_EQ(ItemPath(nullptr), "");
 
     // Every path found again in the DOM names the node the item shows.
-    auto nodes = b.doc.m_pDomDoc->selectNodes(ItemPath(b.Child(a1, 1)));
+    auto nodes = b.doc.Dom().selectNodes(ItemPath(b.Child(a1, 1)));
     ASSERT_TRUE(nodes.has_value());
     ASSERT_EQ(nodes->size(), 1u);
     EXPECT_EQ(nodes->front().parentNode().lastChild(), nodes->front());

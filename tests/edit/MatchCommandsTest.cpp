@@ -178,7 +178,7 @@ TEST(MatchCommands, EachCommandEqualsRunningItOnEachNodeInTurn) {
                 XPathNodes found;
                 {
                     Editor probe(text);
-                    found = SelectXPathNodes(*probe.doc.m_pDomDoc, query);
+                    found = SelectXPathNodes(probe.doc.Dom(), query);
                 }
                 if (found.status != XPathStatus::Done || found.nodes.empty()) {
                     continue;
@@ -340,9 +340,8 @@ TEST(MatchCommands, RefusalsChangeNothing) {
         Editor e(text);
         const std::string tree = e.Tree();
         MatchPlan plan;
-        TreeCommandResult result =
-            ComputeMatchCommand(e.doc, std::move(e.doc.m_pDomDoc), {c.expression, {}}, c.command,
-                                c.inputs, ResultFor::Dom, &plan);
+        TreeCommandResult result = ComputeMatchCommand(e.doc, e.doc.TakeDom(), {c.expression, {}},
+                                                       c.command, c.inputs, ResultFor::Dom, &plan);
         EXPECT_EQ(plan.refusal, c.refusal);
         CommandOutcome outcome =
             ApplyTreeCommand(e.doc, e.items, std::move(result), e.sink, &e.treeView);
@@ -358,12 +357,12 @@ TEST(MatchCommands, RefusalsChangeNothing) {
         EXPECT_FALSE(e.doc.IsModified());
         EXPECT_EQ(e.sourceView.updates, 0);
         EXPECT_EQ(e.Tree(), tree);
-        ASSERT_TRUE(e.doc.m_pDomDoc);
-        EXPECT_TRUE(e.doc.m_pDomDoc->parsedFrom(text));
+        ASSERT_TRUE(e.doc.HasDom());
+        EXPECT_TRUE(e.doc.Dom().parsedFrom(text));
 
         // The panel's plan from the rows agrees before anything runs.
         if (c.refusal != MatchRefusal::Expression && c.refusal != MatchRefusal::None) {
-            XPathOutcome rows = EvaluateXPath(*e.doc.m_pDomDoc, text, {c.expression, {}});
+            XPathOutcome rows = EvaluateXPath(e.doc.Dom(), text, {c.expression, {}});
             ASSERT_EQ(rows.status, XPathStatus::Done);
             EXPECT_EQ(PlanMatchCommand(rows.result, c.command).refusal, c.refusal);
         }

@@ -543,8 +543,8 @@ TEST(TreeCommands, OnAHollowDomAsOnAWholeOne) {
         hollow.doc.SetDom(std::move(parsed.dom));
         hollow.items = std::move(parsed.items);
         TreeCommandResult result =
-            ComputeTreeCommand(hollow.doc, std::move(hollow.doc.m_pDomDoc),
-                               CurrentItemOf(hollow.At(item)), command, inputs, ResultFor::Tree);
+            ComputeTreeCommand(hollow.doc, hollow.doc.TakeDom(), CurrentItemOf(hollow.At(item)),
+                               command, inputs, ResultFor::Tree);
         BuildItems(result);
         EXPECT_EQ(ApplyTreeCommand(hollow.doc, hollow.items, std::move(result), hollow.sink,
                                    &hollow.treeView),
@@ -563,9 +563,9 @@ TEST(TreeCommands, ATextWrittenFromTheDomIsKeptFromThenOn) {
     doc.OnValidateNo();
     auto dom = std::make_unique<XmlDocument>();
     ASSERT_TRUE(dom->loadBytes("<r><a x='1'><b>t</b></a><c/></r>"));
-    doc.ReplaceText(dom->xml());
+    std::string text = dom->xml();
+    doc.SetTextAndDom(std::move(text), std::move(dom));
     ASSERT_EQ(doc.Text(), "<r>\n\t<a x=\"1\">\n\t\t<b>t</b>\n\t</a>\n\t<c/>\n</r>\n");
-    doc.SetDom(std::move(dom));
     CTreeItems items;
     BuildTreeFromDom(doc, items);
     const CTreeItem* a = &items.GetRootItem()->children()[0];

@@ -159,7 +159,7 @@ struct Snapshot {
     explicit Snapshot(Session& s)
         : path(s.doc().GetPathName()),
           text(s.source().Text()),
-          dom(s.doc().m_pDomDoc.get()),
+          dom(s.doc().HasDom() ? &s.doc().Dom() : nullptr),
           items(CountItems(s.tree().Items())),
           title(s.frame().windowTitle()) {}
     bool operator==(const Snapshot&) const = default;
@@ -428,7 +428,7 @@ private slots:
         // The tree shows the rows: four, the row limit.
         QCOMPARE(CountLabelled(s.tree().Items(), "rowset"), 1);
         QCOMPARE(CountLabelled(s.tree().Items(), "row"), 4);
-        QVERIFY(s.doc().m_pDomDoc && s.doc().m_pDomDoc->documentElement().nodeName() == "rowset");
+        QVERIFY(s.doc().HasDom() && s.doc().Dom().documentElement().nodeName() == "rowset");
         QCOMPARE(s.doc().m_columnNames,
                  (std::vector<std::string>{"a", "E", "E", "A", "E", "E", "E", "E"}));
         QCOMPARE(s.frame().ProgressPane()->text(), QString(46, QLatin1Char(' ')));

@@ -52,7 +52,7 @@ std::string RenamedOnThisThread(const QString& path) {
     RunTreeCommand(doc, items, CurrentItemOf(FindItemAt(items, "0.0")), TreeCommand::RenameElement,
                    CommandInputs{false, "purchase", "", true}, sink);
     std::string text = doc.Text();
-    AbandonAtExit(std::move(doc.m_pDomDoc));
+    AbandonAtExit(doc.TakeDom());
     return text;
 }
 

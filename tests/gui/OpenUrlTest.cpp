@@ -350,12 +350,12 @@ private slots:
         file.write("<r><a/></r>");
         file.close();
         Session s(path);
-        const XmlDocument* dom = s.doc().m_pDomDoc.get();
+        const XmlDocument* dom = s.doc().HasDom() ? &s.doc().Dom() : nullptr;
         auto expectUnchanged = [&] {
             QCOMPARE(s.frame().windowTitle(), QStringLiteral("doc.xml - Quorrel"));
             QCOMPARE(QString::fromStdString(s.doc().GetPathName()), path);
             QCOMPARE(s.source().Text(), std::string("<r><a/></r>"));
-            QCOMPARE(s.doc().m_pDomDoc.get(), dom);
+            QCOMPARE(s.doc().HasDom() ? &s.doc().Dom() : nullptr, dom);
             QVERIFY(!s.doc().IsModified());
             QCOMPARE(s.progressBar(), nullptr);
             QCOMPARE(s.frame().ProgressPane()->text(), kBlankPane);

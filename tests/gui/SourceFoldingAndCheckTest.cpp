@@ -126,7 +126,7 @@ struct DocumentState {
 };
 
 DocumentState StateOf(Session& s) {
-    return {s.doc().Text(),         s.doc().m_pDomDoc.get(),
+    return {s.doc().Text(),         (s.doc().HasDom() ? &s.doc().Dom() : nullptr),
             s.doc().IsModified(),   s.doc().m_bTextChanged,
             s.doc().m_bTextPending, int(s.frame().TreeView()->Items().TopItems().size())};
 }

@@ -92,8 +92,8 @@ TEST(HostileNesting, DeepTreesAreBuiltCopiedWrittenAndFreedWithoutRecursion) {
     constexpr std::size_t kLevels = 100000;
     CollectingSink sink;
     CDoc doc(sink);
-    doc.m_pDomDoc = std::make_unique<XmlDocument>();
-    XmlDocument& dom = *doc.m_pDomDoc;
+    doc.SetDom(std::make_unique<XmlDocument>());
+    XmlDocument& dom = doc.Dom();
     XmlNode node = dom.createElement("e");
     node.appendChild(dom.createTextNode("x"));
     for (std::size_t i = 1; i < kLevels; ++i) {
@@ -125,7 +125,7 @@ TEST(HostileNesting, DeepTreesAreBuiltCopiedWrittenAndFreedWithoutRecursion) {
 
     auto tooDeep = FindTooDeepElement(static_cast<xmlNodePtr>(node.raw()));
     ASSERT_TRUE(tooDeep);
-    doc.m_pDomDoc.reset();
+    doc.TakeDom().reset();
 }
 
 TEST(HostileSize, TenMegabyteSingleLine) {
@@ -149,7 +149,7 @@ TEST(HostileSize, TenMegabyteSingleLine) {
     EXPECT_EQ(o.doc.OnSaveDocument(path, o.doc.Text()), "");
     EXPECT_EQ(ReadBytes(path), text);
     // The serialisation (one element a line) re-parses to the same tree.
-    o.doc.ReplaceText(o.doc.m_pDomDoc->xml());
+    o.doc.ReplaceText(o.doc.Dom().xml());
     CTreeItems again;
     ReparseAndBuildTree(o.doc, again);
     EXPECT_EQ(DescribeItems(again), DescribeItems(o.items));

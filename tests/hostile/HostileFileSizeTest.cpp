@@ -39,8 +39,8 @@ struct OpenDocument {
         EXPECT_EQ(doc.Text(), text);
         EXPECT_EQ(doc.GetPathName(), path);
         EXPECT_TRUE(doc.IsModified());
-        ASSERT_TRUE(doc.m_pDomDoc);
-        EXPECT_NE(doc.m_pDomDoc->xml().find("<r>open</r>"), std::string::npos);
+        ASSERT_TRUE(doc.HasDom());
+        EXPECT_NE(doc.Dom().xml().find("<r>open</r>"), std::string::npos);
         EXPECT_TRUE(sink.messages.empty());
     }
 };
@@ -124,7 +124,7 @@ TEST(HostileFileSizes, EntitiesAreReadAsTheyAreAndUpToTheLimit) {
               "<!ENTITY inner SYSTEM \"inner.ent\"><!ENTITY outer SYSTEM \"outer.ent\">");
     Opened valid(dir.write("valid.xml", "<!DOCTYPE r SYSTEM \"sub%20dir/r.dtd\"><r>&outer;</r>"));
     EXPECT_TRUE(valid.result.parsed) << valid.message();
-    ASSERT_TRUE(valid.doc.m_pDomDoc);
-    EXPECT_NE(valid.doc.m_pDomDoc->xml().find("<b>inner</b>"), std::string::npos)
-        << valid.doc.m_pDomDoc->xml();
+    ASSERT_TRUE(valid.doc.HasDom());
+    EXPECT_NE(valid.doc.Dom().xml().find("<b>inner</b>"), std::string::npos)
+        << valid.doc.Dom().xml();
 }

@@ -55,7 +55,7 @@ struct EditedDocument {
         doc.OnTextChanged(doc.Text() + "<!-- typed -->");
         doc.SetModifiedFlag(true);
         text = doc.Text();
-        dom = doc.m_pDomDoc.get();
+        dom = doc.HasDom() ? &doc.Dom() : nullptr;
     }
     // Opens url, expects it refused with result and a message holding each of parts.
     void ExpectRefused(const std::string& url, UrlOpenResult result,
@@ -73,7 +73,7 @@ struct EditedDocument {
             EXPECT_TRUE(Contains(message, part)) << message;
         }
         EXPECT_EQ(doc.Text(), text);
-        EXPECT_EQ(doc.m_pDomDoc.get(), dom);
+        EXPECT_EQ(doc.HasDom() ? &doc.Dom() : nullptr, dom);
         EXPECT_EQ(doc.GetPathName(), kNote.string());
         EXPECT_TRUE(doc.IsModified());
         EXPECT_EQ(doc.SourceUrl(), "");

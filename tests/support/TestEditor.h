@@ -109,7 +109,7 @@ struct Editor {
         return out;
     }
     // The DOM written anew from its nodes.
-    std::string Dom() const { return doc.m_pDomDoc ? doc.m_pDomDoc->xml() : "<no DOM>"; }
+    std::string Dom() const { return doc.HasDom() ? doc.Dom().xml() : "<no DOM>"; }
 };
 
 }  // namespace quorrel::test_support

@@ -110,7 +110,7 @@ TEST(TreeItems, CommentsCDataAndProcessingInstructions) {
         std::string items = Dump(cdata.items);
         EXPECT_EQ(items.substr(0, 15), "0/0 a\n  7/7 x\n ") << text;
         EXPECT_TRUE(items.ends_with("  7/7 y\n")) << text;
-        Built again(cdata.doc.m_pDomDoc->xml());
+        Built again(cdata.doc.Dom().xml());
         EXPECT_EQ(Dump(again.items), items) << text;
     }
 }
@@ -128,8 +128,8 @@ TEST(TreeItems, EmptyAndBrokenText) {
     EXPECT_TRUE(broken.sink.messages[0].starts_with("XML DOM Parse Error:\n"))
         << broken.sink.messages[0];
     EXPECT_TRUE(broken.sink.messages[0].ends_with("\nHint:" + kHintLines));
-    ASSERT_TRUE(broken.doc.m_pDomDoc);
-    EXPECT_FALSE(broken.doc.m_pDomDoc->documentElement());
+    ASSERT_TRUE(broken.doc.HasDom());
+    EXPECT_FALSE(broken.doc.Dom().documentElement());
     BuildTreeFromDom(broken.doc, broken.items);
     EXPECT_TRUE(broken.items.IsEmpty());
 }

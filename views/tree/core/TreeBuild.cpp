@@ -391,10 +391,8 @@ void ParseFileForTree(FileDocument& file, const LoadOptions& options, CTreeItems
 }
 
 void BuildTreeFromDom(CDoc& doc, CTreeItems& items) {
-    if (!doc.Text().empty() && doc.m_pDomDoc && doc.m_pDomDoc->hollow()) {
-        BuildTreeFromDom(doc.WholeDom(), items);
-    } else if (doc.m_pDomDoc && !doc.Text().empty()) {
-        BuildTreeFromDom(*doc.m_pDomDoc, items);
+    if (doc.HasDom() && !doc.Text().empty()) {
+        BuildTreeFromDom(doc.WholeDom(), items);  // a hollow DOM is parsed whole first
     }
 }
 

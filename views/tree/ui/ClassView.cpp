@@ -234,7 +234,7 @@ void CClassView::ShowParsedApart(ParsedApart parsed, bool pending) {
 }
 
 void CClassView::EmitParsed() {
-    const ParseError* error = m_doc.m_pDomDoc ? &m_doc.m_pDomDoc->parseError() : nullptr;
+    const ParseError* error = m_doc.HasDom() ? &m_doc.Dom().parseError() : nullptr;
     emit parsed(error && error->line > 0 ? error : nullptr);
 }
 

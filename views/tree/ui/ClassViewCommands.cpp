@@ -163,7 +163,7 @@ void CClassView::RunDocumentChange(const QString& what, DocumentChange compute,
                                    const std::vector<int>& changedAt, std::size_t undoOffset) {
     if (!WorkApart()) {
         UndoCaretScope undoCaret(m_sourceView, undoOffset);
-        TreeCommandResult result = compute(std::move(m_doc.m_pDomDoc), ResultFor::Dom);
+        TreeCommandResult result = compute(m_doc.TakeDom(), ResultFor::Dom);
         BuildItems(result);
         CTreeItems fresh;
         CommandOutcome outcome =
@@ -179,7 +179,7 @@ void CClassView::RunDocumentChange(const QString& what, DocumentChange compute,
     // values, the items shown stay the window's.
     auto work = std::make_shared<ChangedApart>();
     work->prepared = m_sourceView ? m_sourceView->PrepareText(m_doc.Text().size()) : PreparedText();
-    auto dom = std::make_shared<std::unique_ptr<XmlDocument>>(std::move(m_doc.m_pDomDoc));
+    auto dom = std::make_shared<std::unique_ptr<XmlDocument>>(m_doc.TakeDom());
     const bool started = m_work->Start(
         what,
         [this, work, dom, compute = std::move(compute), changedAt,
@@ -199,7 +199,7 @@ void CClassView::RunDocumentChange(const QString& what, DocumentChange compute,
             m_doc.Messages().ShowMessage(kUnexpectedError);
         });
     if (!started) {
-        m_doc.m_pDomDoc = std::move(*dom);
+        m_doc.SetDom(std::move(*dom));
     }
 }
 

@@ -115,11 +115,10 @@ CXPathPanel::~CXPathPanel() = default;
 void CXPathPanel::Open() {
     show();
     raise();
-    const XmlDocument* dom = m_doc.m_pDomDoc.get();
     // A large document's declarations are read when it is evaluated, apart.
-    if (!WorkApart() && dom != nullptr && !dom->hollow() && dom->parseError().line == 0 &&
-        dom->parsedFrom(m_doc.Text())) {
-        FillPrefixes(DocumentNamespaces(*m_doc.m_pDomDoc));
+    if (!WorkApart() && m_doc.GetDomState() == CDoc::DomState::Whole &&
+        m_doc.Dom().parseError().line == 0 && m_doc.Dom().parsedFrom(m_doc.Text())) {
+        FillPrefixes(DocumentNamespaces(m_doc.Dom()));
     }
     m_expression->setFocus(Qt::ShortcutFocusReason);
     m_expression->lineEdit()->selectAll();
@@ -246,14 +245,14 @@ bool CXPathPanel::OnWholeDom(const QString& what, WholeDomWork fn, bool cancella
     };
     if (!WorkApart()) {
         std::unique_ptr<XmlDocument> own;
-        XmlDocument& dom = whole(m_doc.m_pDomDoc.get(), m_doc.Text(), own);
+        XmlDocument& dom = whole(m_doc.HasDom() ? &m_doc.Dom() : nullptr, m_doc.Text(), own);
         CBackgroundWork::Continuation then = fn(dom, m_doc.Text());
         own.reset();
         then();
         return true;
     }
     // The worker has the DOM until the job ends; the text is read-only meanwhile.
-    auto holder = std::make_shared<std::unique_ptr<XmlDocument>>(std::move(m_doc.m_pDomDoc));
+    auto holder = std::make_shared<std::unique_ptr<XmlDocument>>(m_doc.TakeDom());
     const std::string_view text = m_doc.Text();
     SetEvaluating(true, cancellable);
     const bool started = m_frame.Work().Start(
@@ -263,19 +262,19 @@ bool CXPathPanel::OnWholeDom(const QString& what, WholeDomWork fn, bool cancella
             CBackgroundWork::Continuation then = fn(whole(holder->get(), text, own), text);
             own.reset();  // freed here, not on the window's thread
             return [this, holder, then] {
-                m_doc.m_pDomDoc = std::move(*holder);
+                m_doc.SetDom(std::move(*holder));
                 SetEvaluating(false, false);
                 then();
             };
         },
         [this, holder](const std::string& error) {
-            m_doc.m_pDomDoc = std::move(*holder);
+            m_doc.SetDom(std::move(*holder));
             SetEvaluating(false, false);
             ShowStatus(QString::fromStdString(error), true);
             emit evaluated();
         });
     if (!started) {
-        m_doc.m_pDomDoc = std::move(*holder);
+        m_doc.SetDom(std::move(*holder));
         SetEvaluating(false, false);
     }
     return started;
