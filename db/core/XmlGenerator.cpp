@@ -1,5 +1,9 @@
 #include "db/core/XmlGenerator.h"
 
+#include <memory>
+
+#include "doc/core/Doc.h"
+
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -279,6 +283,14 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
     }
     m_columnModes.clear();
     return result;
+}
+
+void XmlGeneratorDeleter::operator()(CXmlGenerator* generator) const {
+    std::default_delete<CXmlGenerator>()(generator);
+}
+
+XmlGeneratorPtr MakeXmlGenerator() {
+    return XmlGeneratorPtr(std::make_unique<CXmlGenerator>().release());
 }
 
 }  // namespace quorrel

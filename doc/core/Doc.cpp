@@ -446,4 +446,11 @@ void CDoc::UpdateAllViews(CDocView* sender) {
     }
 }
 
+CXmlGenerator& CDoc::XmlGenerator() {
+    if (!m_xmlGenerator) {
+        m_xmlGenerator = MakeXmlGenerator();
+    }
+    return *m_xmlGenerator;
+}
+
 }  // namespace quorrel

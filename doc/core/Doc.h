@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "db/core/XmlGenerator.h"
 #include "doc/core/Disposal.h"
 #include "doc/core/FileCodec.h"
 #include "doc/core/MessageSink.h"
@@ -66,6 +65,15 @@ struct UrlProgress {
     std::function<void(int)> setPos;
     std::function<void()> clear;
 };
+
+// The XML generator of Get Xml Data, defined by the database layer, which
+// also makes and frees it.
+class CXmlGenerator;
+struct XmlGeneratorDeleter {
+    void operator()(CXmlGenerator* generator) const;
+};
+using XmlGeneratorPtr = std::unique_ptr<CXmlGenerator, XmlGeneratorDeleter>;
+XmlGeneratorPtr MakeXmlGenerator();
 
 class CDoc {
 public:
@@ -200,13 +208,28 @@ public:
     // The same with the view's text copied already (apart, or set by the program).
     void SyncText(std::string viewText);
     // Where SyncText() takes the text from (the source view), and the same
-    // without a copy (valid while the view's text stands still).
-    std::function<std::string()> m_textSource;
-    std::function<std::string_view()> m_textViewSource;
-    bool m_bTextPending = false;  // the source view holds newer text than Text()
+    // without a copy (valid while the view's text stands still); null: none.
+    void SetTextSource(std::function<std::string()> copy, std::function<std::string_view()> view) {
+        m_textSource = std::move(copy);
+        m_textViewSource = std::move(view);
+    }
+    // The source view holds newer text than Text().
+    bool IsTextPending() const { return m_bTextPending; }
+    // The view's newer text, without a copy, when it is pending.
+    std::optional<std::string_view> PendingText() const {
+        if (m_bTextPending && m_textViewSource) {
+            return m_textViewSource();
+        }
+        return std::nullopt;
+    }
+    // The view and the document hold the same text again (the view was set from it).
+    void TextInStep() { m_bTextPending = false; }
     // Counts the user's edits of the text (not texts the program sets): the
     // tree's positions hold while it is the count the tree was built at.
-    std::uint64_t m_textEdits = 0;
+    std::uint64_t TextEdits() const { return m_textEdits; }
+    // The text changed since the other pane last followed it.
+    bool IsTextChanged() const { return m_bTextChanged; }
+    void ClearTextChanged() { m_bTextChanged = false; }
 
     // Views, in creation order.
     void AddView(CDocView* view);
@@ -237,17 +260,33 @@ public:
     static std::string ParseErrorMessage(std::string_view reason,
                                          std::string_view lastHintLine = kParseHint);
 
-    // Document state.
+    // The URL Open from URL offers next.
+    const std::string& LastUrl() const { return m_strLastUrl; }
+    void SetLastUrl(std::string url) { m_strLastUrl = std::move(url); }
+    bool ValidatesOnParse() const { return m_bValidateOnParse; }
+    // How the file was encoded; a generated document gets the default.
+    const TextCodec& Codec() const { return m_codec; }
+    void SetCodec(TextCodec codec) { m_codec = std::move(codec); }
+    // Get Xml Data: the data source settings kept for the next run, and the
+    // column names going into the mapping dialog and the choices coming out.
+    CXmlGenerator& XmlGenerator();
+    std::vector<std::string>& ColumnNames() { return m_columnNames; }
+    const std::vector<std::string>& ColumnNames() const { return m_columnNames; }
+
+private:
     std::string m_strLastUrl = "http://";
     bool m_bTextChanged = false;
     bool m_bValidateOnParse = true;
-    TextCodec m_codec;  // how the file was encoded
-    // Get Xml Data: the data source settings kept for the next run, and the
-    // column names going into the mapping dialog and the choices coming out.
-    CXmlGenerator m_xmlGenerator;
+    TextCodec m_codec;
+    // Held through a type this layer only declares: the database layer
+    // defines it and how it is made and freed.
+    XmlGeneratorPtr m_xmlGenerator;
     std::vector<std::string> m_columnNames;
+    std::function<std::string()> m_textSource;
+    std::function<std::string_view()> m_textViewSource;
+    bool m_bTextPending = false;
+    std::uint64_t m_textEdits = 0;
 
-private:
     LoadOptions ParseOptions(const std::string& path) const;
     // Tells the user once per document which DTDs a parse went on without.
     void WarnUnreadDtds(const XmlDocument& dom);

@@ -57,7 +57,7 @@ DocCommands::DocCommands(CDoc& doc, UserInterface& ui, CDocWindow& frame)
         [this] { return !IsFetching(); });
     On(
         ID_FORMAT_DOCUMENT, [this] { OnFormatDocument(); },
-        [this] { return !IsFetching() && (!m_doc.Text().empty() || m_doc.m_bTextPending); });
+        [this] { return !IsFetching() && (!m_doc.Text().empty() || m_doc.IsTextPending()); });
     m_execUrlDialog = [](CUrlDlg& dialog) { return dialog.exec(); };
     m_execFormatDialog = [](CFormatDlg& dialog) { return dialog.exec(); };
 
@@ -168,7 +168,7 @@ void DocCommands::DoSave(const QString& path, Then then) {
     if (text.size() < CBackgroundWork::kApartFrom) {
         CDoc::Written written;
         try {
-            written = CDoc::WriteText(file, text, m_doc.m_codec);
+            written = CDoc::WriteText(file, text, m_doc.Codec());
         } catch (const std::exception& e) {
             written.error = "Cannot save '" + file + "':\n" + e.what();
         }
@@ -180,7 +180,7 @@ void DocCommands::DoSave(const QString& path, Then then) {
         [this, path, then](CDoc::Written written) { FinishSave(path, std::move(written), then); });
     const bool started = m_frame.Work().Start(
         QStringLiteral("Saving…"),
-        [end, file, text, codec = m_doc.m_codec]() -> CBackgroundWork::Continuation {
+        [end, file, text, codec = m_doc.Codec()]() -> CBackgroundWork::Continuation {
             auto written = std::make_shared<CDoc::Written>(CDoc::WriteText(file, text, codec));
             return [end, written] { (*end)(std::move(*written)); };
         },
@@ -299,7 +299,7 @@ void DocCommands::OnOpenUrl() {
 
 void DocCommands::AskUrlAndFetch() {
     CUrlDlg dialog(&m_frame.HostWindow());
-    dialog.m_strUrl = QString::fromStdString(m_doc.m_strLastUrl);
+    dialog.m_strUrl = QString::fromStdString(m_doc.LastUrl());
     if (m_execUrlDialog(dialog) != QDialog::Accepted) {
         return;
     }

@@ -86,7 +86,7 @@ void PutInPlace(const Run& run) {
     CDView* sourceView = run->frame.SourceView();
     run->progress.SetPos(45);
     doc.SetLocalPathName(std::filesystem::absolute(kGeneratedName).string());
-    doc.m_codec = TextCodec();
+    doc.SetCodec(TextCodec());
     doc.SetDom(std::move(run->dom));
     sourceView->UsePreparedText(std::move(run->prepared));
     sourceView->SetDocumentText(run->text);
@@ -130,20 +130,20 @@ bool Generate(GetXmlDataRun& run) {
 }
 
 void MapColumns(const Run& run) {
-    run->doc.m_columnNames = std::move(run->columns);
-    CAttrElemDlg mapping(run->doc.m_columnNames, &run->frame.HostWindow());
+    run->doc.ColumnNames() = std::move(run->columns);
+    CAttrElemDlg mapping(run->doc.ColumnNames(), &run->frame.HostWindow());
     if (mapping.exec() != QDialog::Accepted) {
         return;
     }
-    run->generator.SetColumnModes(run->doc.m_columnNames);
+    run->generator.SetColumnModes(run->doc.ColumnNames());
     run->progress.SetPos(15);
     RunApart(run, Generate, ShowGenerated);
 }
 
 void AskAndGenerate(CDoc& doc, UserInterface& ui, CDocWindow& frame) {
-    doc.m_columnNames.clear();
+    doc.ColumnNames().clear();
 
-    CXmlGenerator& settings = doc.m_xmlGenerator;
+    CXmlGenerator& settings = doc.XmlGenerator();
     CDataSourceDlg source(ui, &frame.HostWindow());
     source.m_strDsn = settings.GetDsn();
     source.m_strUser = settings.GetUser();

@@ -142,7 +142,7 @@ void ParseResult(const CDoc& doc, bool consulted, TreeCommandResult& out, Result
 void Regenerate(const CDoc& doc, std::unique_ptr<XmlDocument> dom, TreeCommandResult& out,
                 ResultFor wanted = ResultFor::Dom) {
     out.text = dom->xml(doc.Text());
-    if (doc.m_codec.lineEnds == LineEnds::CrLf) {
+    if (doc.Codec().lineEnds == LineEnds::CrLf) {
         out.text = ApplyLineEnds(out.text, LineEnds::CrLf);  // what was written anew
     }
     const bool consulted = dom->consultsDtdOrSchema();

@@ -55,10 +55,10 @@ public:
 TEST(CDoc, ConstructAndNewDocument) {
     CollectingSink sink;
     CDoc doc(sink);
-    EXPECT_TRUE(doc.m_bValidateOnParse);
+    EXPECT_TRUE(doc.ValidatesOnParse());
     EXPECT_TRUE(doc.CanValidateNo());
     EXPECT_FALSE(doc.CanValidateYes());
-    EXPECT_EQ(doc.m_strLastUrl, "http://");
+    EXPECT_EQ(doc.LastUrl(), "http://");
     EXPECT_FALSE(doc.IsModified());
 
     TempDir dir;
@@ -66,15 +66,15 @@ TEST(CDoc, ConstructAndNewDocument) {
     doc.AddView(&view);
     ASSERT_TRUE(doc.OnOpenDocument(dir.write("a.xml", "<a/>")).opened);
     doc.OnValidateNo();
-    doc.m_strLastUrl = "http://example.org/a.xml";
+    doc.SetLastUrl("http://example.org/a.xml");
     doc.OnTextChanged("<a>edited</a>");
     view.senders.clear();
 
     EXPECT_TRUE(doc.OnNewDocument());
     EXPECT_EQ(doc.Text(), "");
     EXPECT_FALSE(doc.HasDom());
-    EXPECT_TRUE(doc.m_bValidateOnParse);
-    EXPECT_EQ(doc.m_strLastUrl, "http://");
+    EXPECT_TRUE(doc.ValidatesOnParse());
+    EXPECT_EQ(doc.LastUrl(), "http://");
     EXPECT_EQ(doc.GetPathName(), "");
     EXPECT_FALSE(doc.IsModified());
     // The initial update after New is the window's to send.
@@ -123,13 +123,13 @@ TEST(CDoc, ValidationSwitchDecidesOnDtdErrors) {
     LoadResult loaded = doc.OnOpenDocument(invalid);
     EXPECT_TRUE(loaded.parsed);
     EXPECT_TRUE(sink.messages.empty());
-    EXPECT_FALSE(doc.m_bValidateOnParse);
+    EXPECT_FALSE(doc.ValidatesOnParse());
     EXPECT_TRUE(doc.CanValidateYes());
 
     doc.OnValidateYes();
     loaded = doc.OnOpenDocument(invalid);
     EXPECT_FALSE(loaded.parsed);
-    EXPECT_TRUE(doc.m_bValidateOnParse);
+    EXPECT_TRUE(doc.ValidatesOnParse());
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_TRUE(sink.messages[0].starts_with("XML DOM Parse Error:\n")) << sink.messages[0];
     EXPECT_TRUE(sink.messages[0].ends_with(kHint));
@@ -244,7 +244,7 @@ TEST(CDoc, ViewsAndTextChanges) {
     doc.OnTextChanged("<x>\n</y>");
     EXPECT_EQ(doc.Text(), "<x>\n</y>");
     EXPECT_TRUE(doc.IsModified());
-    EXPECT_TRUE(doc.m_bTextChanged);
+    EXPECT_TRUE(doc.IsTextChanged());
     EXPECT_FALSE(doc.ReparseDocument("\n Last line."));
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_TRUE(sink.messages[0].ends_with("off.\n Last line.")) << sink.messages[0];

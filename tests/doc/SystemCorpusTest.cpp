@@ -375,7 +375,7 @@ void CheckFile(Tally& tally, const fs::path& file, const hostile::TempDir& scrat
     // Saved apart: the document keeps its own name, which DTDs resolve against.
     CollectingSink sink;
     CDoc saving(sink);
-    saving.m_codec = e.doc.m_codec;
+    saving.SetCodec(e.doc.Codec());
     std::string error = saving.OnSaveDocument(copy, text);
     if (error.empty() && hostile::ReadBytes(copy) == hostile::ReadBytes(file)) {
         ++tally.savedSame;

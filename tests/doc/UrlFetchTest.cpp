@@ -208,8 +208,8 @@ TEST_F(UrlFetch, OpenPutsTheFetchedDocumentInPlace) {
     EXPECT_EQ(doc.Dom().documentElement().nodeName(), "note");
     EXPECT_EQ(doc.GetPathName(), (fs::current_path() / "Quorrel.xml").string());
     EXPECT_TRUE(doc.IsModified());
-    EXPECT_FALSE(doc.m_bTextChanged);
-    EXPECT_EQ(doc.m_strLastUrl, url);
+    EXPECT_FALSE(doc.IsTextChanged());
+    EXPECT_EQ(doc.LastUrl(), url);
     EXPECT_EQ(doc.SourceUrl(), url);
     EXPECT_EQ(opened.view.senders, std::vector<CDocView*>{nullptr});
     // The DTD beside it was fetched for validation.
@@ -223,7 +223,7 @@ TEST_F(UrlFetch, OpenPutsTheFetchedDocumentInPlace) {
     // Opened after a redirect, relative names resolve where the document really is.
     server.RouteRedirect("/latest", "/notes/note.xml");
     EXPECT_EQ(doc.OnOpenUrl(server.Url("/latest")), UrlOpenResult::Opened);
-    EXPECT_EQ(doc.m_strLastUrl, server.Url("/latest"));
+    EXPECT_EQ(doc.LastUrl(), server.Url("/latest"));
     EXPECT_EQ(doc.SourceUrl(), url);
     EXPECT_EQ(Count(server.Requests(), "/notes/note.dtd"), 3);
 
@@ -281,7 +281,7 @@ TEST_F(UrlFetch, FailuresLeaveTheDocumentAsItWas) {
     EXPECT_EQ(doc.OnOpenUrl(missing, log.Sink()), UrlOpenResult::NotFetched);
     expectMessage("Could not open the URL:\n", "404 Not Found");
     EXPECT_EQ(log.steps, (std::vector<int>{15, kCleared}));
-    EXPECT_EQ(doc.m_strLastUrl, missing);  // offered again next time
+    EXPECT_EQ(doc.LastUrl(), missing);  // offered again next time
     opened.ExpectUnchanged();
 
     EXPECT_EQ(doc.OnOpenUrl("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/"),

@@ -424,12 +424,12 @@ private slots:
             "<?xml version = \"1.0\"?>\n<rowset>\n\t<row id=\"1\" unit_x0020_price=\"12.5\">\n\t\t"
             "<name>Crème brûlée dish</name>\n\t\t<category>Kitchen</category>\n"));
         QCOMPARE(s.doc().Text(), text);
-        QVERIFY(!s.doc().m_bTextPending);
+        QVERIFY(!s.doc().IsTextPending());
         // The tree shows the rows: four, the row limit.
         QCOMPARE(CountLabelled(s.tree().Items(), "rowset"), 1);
         QCOMPARE(CountLabelled(s.tree().Items(), "row"), 4);
         QVERIFY(s.doc().HasDom() && s.doc().Dom().documentElement().nodeName() == "rowset");
-        QCOMPARE(s.doc().m_columnNames,
+        QCOMPARE(s.doc().ColumnNames(),
                  (std::vector<std::string>{"a", "E", "E", "A", "E", "E", "E", "E"}));
         QCOMPARE(s.frame().ProgressPane()->text(), QString(46, QLatin1Char(' ')));
         // Save writes the generated text there, as UTF-8.
@@ -455,7 +455,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!s.frame().IsBusy(), 60000);
         QCOMPARE(again.shown.size(), 1);
         QVERIFY(Snapshot(s) == before);
-        QVERIFY(s.doc().m_columnNames.empty());
+        QVERIFY(s.doc().ColumnNames().empty());
     }
 
     void failuresAndCancelsKeepTheDocument() {

@@ -152,7 +152,7 @@ private slots:
         QVERIFY(!s.enabled(ID_VALIDATE_NO));
         s.frame().OnCommand(ID_FILE_NEW);
         QVERIFY(!s.enabled(ID_VALIDATE_YES));
-        QCOMPARE(s.doc().m_strLastUrl, std::string("http://"));
+        QCOMPARE(s.doc().LastUrl(), std::string("http://"));
         QVERIFY(s.ui->messages.empty());
     }
 
@@ -175,9 +175,9 @@ private slots:
         s.source().setCursorPosition(3, 0);
         s.source().insert(QStringLiteral("<b/>"));
         QVERIFY(s.doc().IsModified());
-        QVERIFY(s.doc().m_bTextChanged);
+        QVERIFY(s.doc().IsTextChanged());
         s.frame().SetActivePane(&s.tree());
-        QVERIFY(!s.doc().m_bTextChanged);
+        QVERIFY(!s.doc().IsTextChanged());
         QCOMPARE(CountItems(s.tree().Items()), 5);
         QVERIFY(s.ui->messages.empty());
 

@@ -287,7 +287,7 @@ private slots:
         s.frame().OnCommand(ID_OPEN_URL);
         QCOMPARE(s.offered, QStringList{QStringLiteral("http://")});
         QCOMPARE(s.frame().windowTitle(), QStringLiteral("Quorrel - Quorrel"));
-        QCOMPARE(s.doc().m_strLastUrl, std::string("http://"));
+        QCOMPARE(s.doc().LastUrl(), std::string("http://"));
         QVERIFY(!s.commands().IsFetching());
 
         const std::string url = Url("/notes/note.xml");
@@ -368,7 +368,7 @@ private slots:
             s.ui->messages[0].ends_with("\nHint:\n Turn the DTD/Schema validation button - V - on "
                                         "the toolbar off.\n Then try to open this URL again."));
         expectUnchanged();
-        QCOMPARE(s.doc().m_strLastUrl, Url("/notes/malformed.xml"));
+        QCOMPARE(s.doc().LastUrl(), Url("/notes/malformed.xml"));
 
         s.openUrl(Url("/notes/missing.xml"));
         QCOMPARE(s.ui->messages.size(), std::size_t(2));
@@ -413,7 +413,7 @@ private slots:
         QVERIFY(s.commands().IsFetching());
         // Commands wait, by the menu or otherwise.
         s.frame().OnCommand(ID_FILE_NEW);
-        QCOMPARE(s.doc().m_strLastUrl, silent.Url("/slow.xml"));
+        QCOMPARE(s.doc().LastUrl(), silent.Url("/slow.xml"));
         QVERIFY(!s.enabled(ID_APP_EXIT));
 
         // Closing stops the fetch, then the window closes: nothing shown, nothing changed.

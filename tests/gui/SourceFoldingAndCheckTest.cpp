@@ -126,9 +126,9 @@ struct DocumentState {
 };
 
 DocumentState StateOf(Session& s) {
-    return {s.doc().Text(),         (s.doc().HasDom() ? &s.doc().Dom() : nullptr),
-            s.doc().IsModified(),   s.doc().m_bTextChanged,
-            s.doc().m_bTextPending, int(s.frame().TreeView()->Items().TopItems().size())};
+    return {s.doc().Text(),          (s.doc().HasDom() ? &s.doc().Dom() : nullptr),
+            s.doc().IsModified(),    s.doc().IsTextChanged(),
+            s.doc().IsTextPending(), int(s.frame().TreeView()->Items().TopItems().size())};
 }
 
 // Where the check's squiggle lies: the positions carrying any indicator.

@@ -65,8 +65,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
             [this](int, int type, const char*, int, int, int, int, int, int token, int) {
                 OnModified(type, token);
             });
-    m_doc.m_textSource = [this] { return Text(); };
-    m_doc.m_textViewSource = [this] { return TextView(); };
+    m_doc.SetTextSource([this] { return Text(); }, [this] { return TextView(); });
     RegisterCommands();
     SetUpKeys();
     SetUpFolding();
@@ -76,8 +75,7 @@ CDView::CDView(CDoc& doc, QWidget* parent)
 CDView::~CDView() {
     DropHeldDocument();
     m_checker.reset();  // its worker posts to this view
-    m_doc.m_textSource = nullptr;
-    m_doc.m_textViewSource = nullptr;
+    m_doc.SetTextSource(nullptr, nullptr);
 }
 
 std::string CDView::Text() const {
@@ -253,7 +251,7 @@ void CDView::OnUpdate(CDocView* sender) {
     }
     m_textPreloaded = false;
     m_updating = false;
-    m_doc.m_bTextPending = false;
+    m_doc.TextInStep();
     if (sender == nullptr) {
         // A freshly opened or new document starts with no undo history.
         SendScintilla(SCI_EMPTYUNDOBUFFER);
@@ -362,13 +360,13 @@ long CDView::CaretOffset() const {
 
 void CDView::OnActivateView(bool activate) {
     m_doc.SyncText();
-    if (activate && m_doc.m_bTextChanged) {
+    if (activate && m_doc.IsTextChanged()) {
         m_updating = true;
         if (TextView() != m_doc.Text()) {
             SetDocumentText(m_doc.Text());
         }
         m_updating = false;
-        m_doc.m_bTextChanged = false;
+        m_doc.ClearTextChanged();
     }
 }
 

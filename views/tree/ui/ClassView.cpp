@@ -133,7 +133,7 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
         rows = CTreeRows::Of(fresh);
     }
     CTreeItems old = std::exchange(m_items, std::move(fresh));
-    m_builtAtEdit = m_doc.m_textEdits;
+    m_builtAtEdit = m_doc.TextEdits();
     m_model->Reset(std::move(*rows));
     // The rows no longer point into the old items; a large tree's take
     // tens of milliseconds to free.
@@ -155,9 +155,8 @@ void CClassView::ShowItems(CTreeItems fresh, std::optional<CTreeRows> rows) {
 }
 
 bool CClassView::WorkApart() const {
-    std::size_t size = m_doc.m_bTextPending && m_doc.m_textViewSource
-                           ? m_doc.m_textViewSource().size()
-                           : m_doc.Text().size();
+    const std::optional<std::string_view> pending = m_doc.PendingText();
+    std::size_t size = pending ? pending->size() : m_doc.Text().size();
     return m_work != nullptr && size >= CBackgroundWork::kApartFrom;
 }
 
@@ -182,8 +181,9 @@ void CClassView::Refresh(bool reparse) {
     std::optional<CTreeRows> rows;
     if (reparse && WorkApart()) {
         // The text the view holds is read as it stands (it is read-only meanwhile).
-        const bool pending = m_doc.m_bTextPending && m_doc.m_textViewSource;
-        std::string_view shown = pending ? m_doc.m_textViewSource() : std::string_view();
+        const std::optional<std::string_view> view = m_doc.PendingText();
+        const bool pending = view.has_value();
+        std::string_view shown = view.value_or(std::string_view());
         const CDoc& doc = m_doc;
         m_work->Start(
             QStringLiteral("Parsing…"),
@@ -248,9 +248,9 @@ void CClassView::OnUpdate(CDocView* sender) {
 }
 
 void CClassView::OnActivateView(bool activate, bool fromOtherKind) {
-    if (activate && fromOtherKind && m_doc.m_bTextChanged && !WorkUnderWay()) {
+    if (activate && fromOtherKind && m_doc.IsTextChanged() && !WorkUnderWay()) {
         Refresh(true);
-        m_doc.m_bTextChanged = false;
+        m_doc.ClearTextChanged();
     }
 }
 
@@ -270,7 +270,7 @@ void CClassView::currentChanged(const QModelIndex& current, const QModelIndex& p
 }
 
 bool CClassView::InStepWithText() const {
-    return !m_items.IsEmpty() && m_builtAtEdit == m_doc.m_textEdits && !m_doc.m_bTextPending;
+    return !m_items.IsEmpty() && m_builtAtEdit == m_doc.TextEdits() && !m_doc.IsTextPending();
 }
 
 const CTreeItem* CClassView::SelectItemAtOffset(std::size_t offset) {

@@ -174,7 +174,7 @@ void CXPathPanel::Evaluate() {
     }
     Remember(expression);
     m_doc.SyncText();
-    if (m_doc.m_bTextChanged) {
+    if (m_doc.IsTextChanged()) {
         // Typed since the last parse: parsed again first, as a click into the tree does.
         m_frame.TreeView()->OnActivateView(true, true);
         if (m_frame.Work().IsRunning()) {
