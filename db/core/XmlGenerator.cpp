@@ -285,12 +285,13 @@ int CXmlGenerator::Generate(XmlDocument& dom, MessageSink& sink) {
     return result;
 }
 
-void XmlGeneratorDeleter::operator()(CXmlGenerator* generator) const {
-    std::default_delete<CXmlGenerator>()(generator);
-}
-
-XmlGeneratorPtr MakeXmlGenerator() {
-    return XmlGeneratorPtr(std::make_unique<CXmlGenerator>().release());
+CXmlGenerator& XmlGeneratorOf(CDoc& doc) {
+    if (doc.GetXmlGenerator() == nullptr) {
+        doc.SetXmlGenerator(XmlGeneratorPtr(
+            std::make_unique<CXmlGenerator>().release(),
+            [](CXmlGenerator* generator) { std::default_delete<CXmlGenerator>()(generator); }));
+    }
+    return *doc.GetXmlGenerator();
 }
 
 }  // namespace quorrel

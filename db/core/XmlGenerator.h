@@ -80,4 +80,8 @@ std::string XmlNameForColumn(std::string_view name, bool attribute = false);
 // first bad character, or npos. Text must be UTF-8.
 std::size_t FindNonXmlCharacter(std::string_view text);
 
+class CDoc;
+// The document's generator, kept between runs of Get Xml Data; made on first use.
+CXmlGenerator& XmlGeneratorOf(CDoc& doc);
+
 }  // namespace quorrel

@@ -446,11 +446,4 @@ void CDoc::UpdateAllViews(CDocView* sender) {
     }
 }
 
-CXmlGenerator& CDoc::XmlGenerator() {
-    if (!m_xmlGenerator) {
-        m_xmlGenerator = MakeXmlGenerator();
-    }
-    return *m_xmlGenerator;
-}
-
 }  // namespace quorrel

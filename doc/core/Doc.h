@@ -67,13 +67,9 @@ struct UrlProgress {
 };
 
 // The XML generator of Get Xml Data, defined by the database layer, which
-// also makes and frees it.
+// also makes it and hands over how it is freed.
 class CXmlGenerator;
-struct XmlGeneratorDeleter {
-    void operator()(CXmlGenerator* generator) const;
-};
-using XmlGeneratorPtr = std::unique_ptr<CXmlGenerator, XmlGeneratorDeleter>;
-XmlGeneratorPtr MakeXmlGenerator();
+using XmlGeneratorPtr = std::unique_ptr<CXmlGenerator, void (*)(CXmlGenerator*)>;
 
 class CDoc {
 public:
@@ -269,7 +265,9 @@ public:
     void SetCodec(TextCodec codec) { m_codec = std::move(codec); }
     // Get Xml Data: the data source settings kept for the next run, and the
     // column names going into the mapping dialog and the choices coming out.
-    CXmlGenerator& XmlGenerator();
+    // Null until Get Xml Data first runs (XmlGeneratorOf makes it).
+    CXmlGenerator* GetXmlGenerator() { return m_xmlGenerator.get(); }
+    void SetXmlGenerator(XmlGeneratorPtr generator) { m_xmlGenerator = std::move(generator); }
     std::vector<std::string>& ColumnNames() { return m_columnNames; }
     const std::vector<std::string>& ColumnNames() const { return m_columnNames; }
 
@@ -280,7 +278,7 @@ private:
     TextCodec m_codec;
     // Held through a type this layer only declares: the database layer
     // defines it and how it is made and freed.
-    XmlGeneratorPtr m_xmlGenerator;
+    XmlGeneratorPtr m_xmlGenerator{nullptr, nullptr};
     std::vector<std::string> m_columnNames;
     std::function<std::string()> m_textSource;
     std::function<std::string_view()> m_textViewSource;

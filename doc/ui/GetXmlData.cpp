@@ -143,7 +143,7 @@ void MapColumns(const Run& run) {
 void AskAndGenerate(CDoc& doc, UserInterface& ui, CDocWindow& frame) {
     doc.ColumnNames().clear();
 
-    CXmlGenerator& settings = doc.XmlGenerator();
+    CXmlGenerator& settings = XmlGeneratorOf(doc);
     CDataSourceDlg source(ui, &frame.HostWindow());
     source.m_strDsn = settings.GetDsn();
     source.m_strUser = settings.GetUser();
