@@ -32,10 +32,10 @@ using detail::str;
 using detail::xstr;
 
 using parse_detail::currentLine;
+using parse_detail::CurrentSession;
 using parse_detail::escapedPath;
 using parse_detail::hasScheme;
 using parse_detail::ParseSession;
-using parse_detail::t_session;
 using parse_detail::unescapeUri;
 
 namespace {
@@ -51,7 +51,7 @@ struct Resource {
 // is off; an entity of the content, a schema, or a DTD while validating
 // fails the parse.
 xmlParserInputPtr refuse(xmlParserCtxtPtr ctxt, const Resource& resource, std::string reason) {
-    ParseSession* session = t_session;
+    ParseSession* session = CurrentSession();
     if (session == nullptr) {
         return nullptr;
     }
@@ -95,7 +95,7 @@ xmlParserInputPtr inputFromMemory(xmlParserCtxtPtr ctxt, const std::string& url,
 
 xmlParserInputPtr loadFromNetwork(const Resource& resource, xmlParserCtxtPtr ctxt) {
     const std::string& url = resource.location;
-    const LoadOptions* options = t_session ? t_session->options : nullptr;
+    const LoadOptions* options = CurrentSession() ? CurrentSession()->options : nullptr;
     if (options == nullptr || !options->fetcher) {
         return refuse(
             ctxt, resource,
@@ -111,15 +111,15 @@ xmlParserInputPtr loadFromNetwork(const Resource& resource, xmlParserCtxtPtr ctx
 
 bool catalogsAllow(const std::string& path) {
     // The catalogs' own errors are not the document's.
-    ParseSession* session = t_session;
-    t_session = nullptr;
+    ParseSession* session = CurrentSession();
+    CurrentSession() = nullptr;
     bool allowed = CatalogsAllowLocalFile(path);
-    t_session = session;
+    CurrentSession() = session;
     return allowed;
 }
 
 xmlParserInputPtr loadFromFile(std::string path, const Resource& resource, xmlParserCtxtPtr ctxt) {
-    const LoadOptions* options = t_session ? t_session->options : nullptr;
+    const LoadOptions* options = CurrentSession() ? CurrentSession()->options : nullptr;
     // What the system's catalogs name are the system's DTDs: a document from
     // a URL may read those, and nothing else of this machine (checked below
     // on the file actually read).
@@ -166,13 +166,13 @@ xmlParserInputPtr loadFromFile(std::string path, const Resource& resource, xmlPa
 // map the identifiers to, as the Linux XML tools resolve them.
 std::optional<std::string> resolveInCatalogs(const char* publicId, const char* url) {
     // Catalogs are read when first needed; their own errors are not the document's.
-    ParseSession* session = t_session;
-    t_session = nullptr;
+    ParseSession* session = CurrentSession();
+    CurrentSession() = nullptr;
     xmlChar* mapped = xmlCatalogResolve(xstr(publicId), xstr(url));
     if (mapped == nullptr && url != nullptr) {
         mapped = xmlCatalogResolveURI(xstr(url));
     }
-    t_session = session;
+    CurrentSession() = session;
     if (mapped == nullptr) {
         return std::nullopt;
     }
@@ -203,7 +203,7 @@ xmlParserInputPtr entityLoader(const char* url, const char* publicId, xmlParserC
     if (hasScheme(location, "http") || hasScheme(location, "https")) {
         return loadFromNetwork(resource, ctxt);
     }
-    if (const LoadOptions* options = t_session ? t_session->options : nullptr;
+    if (const LoadOptions* options = CurrentSession() ? CurrentSession()->options : nullptr;
         options && options->fetcher && !resource.viaCatalog) {
         // Only http and https leave this machine; file:, a drive letter and the like would read it.
         return refuse(

@@ -28,12 +28,12 @@ using detail::str;
 using detail::xstr;
 
 using parse_detail::currentLine;
+using parse_detail::CurrentSession;
 using parse_detail::escapedPath;
 using parse_detail::hasScheme;
 using parse_detail::initialiseLibxml;
 using parse_detail::onStructuredError;
 using parse_detail::ParseSession;
-using parse_detail::t_session;
 using parse_detail::UnreadDtd;
 using parse_detail::validateAgainstSchemas;
 
@@ -51,7 +51,10 @@ std::string trimmed(const char* message) {
 
 namespace parse_detail {
 
-thread_local ParseSession* t_session = nullptr;
+ParseSession*& CurrentSession() {
+    static thread_local ParseSession* session = nullptr;
+    return session;
+}
 
 std::string unescapeUri(const std::string& s) {
     char* raw = xmlURIUnescapeString(s.c_str(), 0, nullptr);
@@ -61,7 +64,7 @@ std::string unescapeUri(const std::string& s) {
 }
 
 void onStructuredError(void*, xmlErrorPtr e) {
-    ParseSession* session = t_session;
+    ParseSession* session = CurrentSession();
     if (session == nullptr || e == nullptr || e->level < XML_ERR_ERROR) {
         return;  // warnings are not failures
     }
@@ -96,12 +99,12 @@ namespace {
 // Installs the error handlers for one parse and restores them afterwards.
 class SessionScope {
 public:
-    explicit SessionScope(ParseSession* session) : m_previous(t_session) {
-        t_session = session;
+    explicit SessionScope(ParseSession* session) : m_previous(CurrentSession()) {
+        CurrentSession() = session;
         xmlSetStructuredErrorFunc(nullptr, onStructuredError);
     }
     ~SessionScope() {
-        t_session = m_previous;
+        CurrentSession() = m_previous;
         xmlSetStructuredErrorFunc(nullptr, nullptr);
     }
     SessionScope(const SessionScope&) = delete;

@@ -35,7 +35,7 @@ struct ParseSession {
 };
 
 // The parse under way on this thread, for libxml2's callbacks.
-extern thread_local ParseSession* t_session;
+ParseSession*& CurrentSession();
 
 std::string unescapeUri(const std::string& s);
 // Records libxml2's errors in the session (warnings are not failures).
