@@ -18,7 +18,7 @@
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/BackgroundWork.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/TreeItems.h"
 #include "views/tree/ui/ClassView.h"
@@ -43,30 +43,18 @@ int ThreadCount() {
                    .size());
 }
 
-struct Window {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Window : TestWindow {
     QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("orders.xml"));
+    QString path = Write(dir, QStringLiteral("orders.xml"), LargeDocument());
     QStringList messagesWhileOpening;
     QString newName = QStringLiteral("purchase");
 
     Window() {
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(LargeDocument());
-        file.close();
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (!app->InitInstance(path)) {
+        Start(path, Until::Started);
+        if (!started) {
             return;
         }
-        while (app->IsOpening()) {
-            messagesWhileOpening << message();
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            50);
-        }
+        waitWhileOpening([this] { messagesWhileOpening << message(); });
         tree().m_execDialog = [this](QDialog& dialog) {
             auto& d = static_cast<CTreeCommandDlg&>(dialog);
             d.NameField()->setText(newName);
@@ -74,23 +62,15 @@ struct Window {
             return int(QDialog::Accepted);
         };
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
-    QString message() { return frame().statusBar()->currentMessage(); }
 
     // Starts Rename Element on every element of the first one's name.
     void startRename(const QString& name) {
         newName = name;
-        frame().SetActivePane(&tree());
-        tree().setCurrentIndex(tree().Model()->Reveal(FindItemAt(tree().Items(), "0.0")));
-        frame().UpdateCommandUI();
-        QVERIFY(frame().Action(ID_RENAME_ELEMENT)->isEnabled());
-        frame().Action(ID_RENAME_ELEMENT)->trigger();
+        select(QStringLiteral("0.0"));
+        run(ID_RENAME_ELEMENT);
         QVERIFY(frame().Work().IsRunning());
     }
-    void waitForWork() { QTRY_VERIFY_WITH_TIMEOUT(!frame().Work().IsRunning(), 120000); }
+    void waitForWork() { TestWindow::waitForWork(120000); }
 };
 
 }  // namespace
@@ -99,10 +79,9 @@ class BackgroundWorkTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     void whileACommandRunsTheWindowIsTheUsersAndNoSecondJobStarts() {
         Window w;

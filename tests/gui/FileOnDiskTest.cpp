@@ -18,7 +18,7 @@
 #include "doc/ui/DocCommands.h"
 #include "doc/ui/UrlDlg.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
@@ -29,17 +29,12 @@ using quorrel::test::LoopbackHttpServer;
 
 namespace {
 
-struct Session {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Session : TestWindow {
     QString url;  // what the URL dialog is given
 
     explicit Session(const QString& file = {}) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        QVERIFY(app->InitInstance(file));
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Frame()));
+        Start(file);
+        QVERIFY(started);
         frame().Document().m_execUrlDialog = [this](CUrlDlg& dialog) {
             dialog.show();
             dialog.UrlField()->setText(url);
@@ -47,27 +42,12 @@ struct Session {
             return dialog.result();
         };
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    std::string text() { return frame().SourceView()->Text(); }
     // The window comes to the front again.
     void activate() {
         emit qApp->applicationStateChanged(Qt::ApplicationActive);
         QTRY_VERIFY(!frame().IsBusy());
     }
 };
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 // The test acts as the user nobody while it lives (as root; an ordinary
 // user is one already).
@@ -95,12 +75,11 @@ private:
 class FileOnDiskTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_config;
+    TestSettings m_settings;
     std::unique_ptr<LoopbackHttpServer> m_server;
 
 private slots:
     void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         qputenv("no_proxy", "127.0.0.1");
         qputenv("NO_PROXY", "127.0.0.1");
         m_server = std::make_unique<LoopbackHttpServer>();

@@ -28,7 +28,7 @@
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/Commands.h"
 #include "tests/gui/PopupScript.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 
@@ -59,38 +59,15 @@ private:
     bool m_showing = false;
 };
 
-struct Window {
-    WatchingUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
-    bool started = false;
+struct Window : TestWindow {
+    WatchingUi* watching;
 
-    explicit Window(const QString& file = {}) {
-        auto scripted = std::make_unique<WatchingUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        ui->textShown = [this] { return app->Frame().SourceView()->Text(); };
-        started = app->InitInstance(file);
-        if (started) {
-            QVERIFY(QTest::qWaitForWindowActive(&app->Frame()));
-        }
+    explicit Window(const QString& file = {})
+        : TestWindow(std::make_unique<WatchingUi>()), watching(static_cast<WatchingUi*>(ui)) {
+        watching->textShown = [this] { return text(); };
+        Start(file, Until::Active);
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    QWindow* window() { return frame().windowHandle(); }
-    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::keyClick(window(), key, modifiers);
-    }
-    QString status() { return frame().statusBar()->currentMessage(); }
 };
-
-QString Write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-    QString path = dir.filePath(name);
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    return path;
-}
 
 void PressOk(QDialog* dialog) {
     auto* box = dialog->findChild<QDialogButtonBox*>();
@@ -104,10 +81,9 @@ class FrameTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     // Print Setup sets up the printer that Print and Print Preview then use.
     void printSetupIsUsedByPrintAndPreview() {
@@ -198,8 +174,9 @@ private slots:
             QCOMPARE(w.ui->messages.size(), std::size_t(2));
             QVERIFY2(w.ui->messages[0].find("NUL character at byte 8") != std::string::npos, how);
             QVERIFY2(w.ui->messages[1].starts_with("XML DOM Parse Error:\n"), how);
-            QVERIFY2(w.ui->shownText[0] != "<a>x</b>", how);  // the cut text was not shown yet
-            QCOMPARE(w.ui->nested, (std::vector<bool>{false, false}));
+            // The cut text was not shown yet.
+            QVERIFY2(w.watching->shownText[0] != "<a>x</b>", how);
+            QCOMPARE(w.watching->nested, (std::vector<bool>{false, false}));
             QCOMPARE(w.source().Text(), std::string("<a>x</b>"));
             QVERIFY(!w.doc().IsModified());
         };
@@ -217,8 +194,8 @@ private slots:
         QVERIFY(w.app->OpenDocumentFile(other));
         QCOMPARE(w.app->RecentFiles().at(1), QFileInfo(cut).absoluteFilePath());
         w.ui->messages.clear();
-        w.ui->shownText.clear();
-        w.ui->nested.clear();
+        w.watching->shownText.clear();
+        w.watching->nested.clear();
         w.frame().OnCommand(ID_FILE_MRU_FILE1 + 1);
         QTRY_VERIFY(!w.app->IsOpening());
         check(w, "recent file");
@@ -245,15 +222,15 @@ private slots:
         Window w;
         QSplitter* splitter = w.frame().Splitter();
         const QList<int> start = splitter->sizes();
-        QCOMPARE(w.status(), QStringLiteral("Ready"));
+        QCOMPARE(w.message(), QStringLiteral("Ready"));
 
         w.frame().Action(ID_WINDOW_SPLIT)->trigger();
-        QVERIFY(w.status() != QStringLiteral("Ready"));
+        QVERIFY(w.message() != QStringLiteral("Ready"));
         w.key(Qt::Key_Right);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
         w.key(Qt::Key_Return);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
-        QCOMPARE(w.status(), QStringLiteral("Ready"));
+        QCOMPARE(w.message(), QStringLiteral("Ready"));
         w.key(Qt::Key_Right);  // the bar stays; the key is the text's again
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
 
@@ -265,7 +242,7 @@ private slots:
             QCOMPARE(splitter->sizes()[0], start[0]);
             w.key(ending);
             QCOMPARE(splitter->sizes()[0], start[0] + 10);
-            QCOMPARE(w.status(), QStringLiteral("Ready"));
+            QCOMPARE(w.message(), QStringLiteral("Ready"));
             QCOMPARE(w.source().Text(), std::string());
             QVERIFY(!w.source().isModified());
         }
@@ -280,7 +257,7 @@ private slots:
         QPoint inSource = w.source().viewport()->mapTo(&w.frame(), QPoint(40, 40));
         QTest::mouseClick(w.window(), Qt::LeftButton, {}, inSource);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
-        QCOMPARE(w.status(), QStringLiteral("Ready"));
+        QCOMPARE(w.message(), QStringLiteral("Ready"));
         w.key(Qt::Key_Left);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
         QCOMPARE(w.source().Text(), std::string("ab"));
@@ -290,7 +267,7 @@ private slots:
         w.key(Qt::Key_Right);
         w.key(Qt::Key_F6);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
-        QCOMPARE(w.status(), QStringLiteral("Ready"));
+        QCOMPARE(w.message(), QStringLiteral("Ready"));
         QCOMPARE(w.frame().ActiveView(), static_cast<QWidget*>(w.frame().SourceView()));
         w.key(Qt::Key_F6);
         QCOMPARE(w.frame().ActiveView(), static_cast<QWidget*>(w.frame().TreeView()));
@@ -300,7 +277,7 @@ private slots:
         w.key(Qt::Key_Left);
         w.key(Qt::Key_Escape);
         QCOMPARE(splitter->sizes()[0], start[0] + 10);
-        QCOMPARE(w.status(), QStringLiteral("Ready"));
+        QCOMPARE(w.message(), QStringLiteral("Ready"));
     }
 
     // The keys the menus show run their commands, while those are enabled.

@@ -25,7 +25,7 @@
 #include "doc/ui/DocCommands.h"
 #include "doc/ui/UrlDlg.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
@@ -78,22 +78,8 @@ private:
     std::vector<QPointer<QDialog>> m_handled;
 };
 
-struct Session {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
-
-    explicit Session(const QString& file = QStringLiteral(QUORREL_SAMPLE)) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (app->InitInstance(file)) {
-            QVERIFY(QTest::qWaitForWindowExposed(&app->Frame()));
-        }
-    }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
+struct Session : TestWindow {
+    explicit Session(const QString& file = QStringLiteral(QUORREL_SAMPLE)) { Start(file); }
 };
 
 int CountItems(const CTreeItems& items) {
@@ -175,11 +161,10 @@ class GetXmlDataTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
     void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         // The driver manager reads these before its first environment handle.
         qputenv("ODBCSYSINI", QUORREL_ODBC_FIXTURE_DIR);
         qputenv("ODBCINI", QUORREL_ODBC_FIXTURE_DIR "/user.ini");

@@ -14,7 +14,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 
@@ -22,40 +22,10 @@ using namespace quorrel;
 
 namespace {
 
-struct Session {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
-    bool started = false;
-
-    explicit Session(const QString& file = {}) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        started = app->InitInstance(file);
-        // A large file opens as File > Open opens it: the window first.
-        while (started && app->IsOpening()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            50);
-        }
-    }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
+struct Session : TestWindow {
+    // A large file opens as File > Open opens it: the window first.
+    explicit Session(const QString& file = {}) { Start(file, Until::Opened); }
 };
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-QString Write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    return path;
-}
 
 std::string Reason(int err) {
     return std::strerror(err);
@@ -67,10 +37,9 @@ class HostileInputTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     void fileChangedOnDiskIsOnlyOverwrittenWhenTheUserSaysSo() {
         QTemporaryDir dir;

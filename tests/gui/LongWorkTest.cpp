@@ -21,7 +21,7 @@
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/BackgroundWork.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/TreeItems.h"
 #include "views/tree/ui/ClassView.h"
@@ -63,32 +63,21 @@ struct WhileRunning {
     bool commandEnabled = false;
 };
 
-struct Window {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Window : TestWindow {
     QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("orders.xml"));
+    QString path;
     WhileRunning seen;
     bool busyWhileOpening = false;
     std::function<void()> duringWork = [] {};
     QTimer sampler;
 
-    explicit Window(const QByteArray& text = LargeDocument()) {
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(text);
-        file.close();
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (!app->InitInstance(path)) {
+    explicit Window(const QByteArray& text = LargeDocument())
+        : path(Write(dir, QStringLiteral("orders.xml"), text)) {
+        Start(path, Until::Started);
+        if (!started) {
             return;
         }
-        while (app->IsOpening()) {
-            busyWhileOpening |= busyBarShown();
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            50);
-        }
+        waitWhileOpening([this] { busyWhileOpening |= busyBarShown(); });
         tree().m_execDialog = [](QDialog& dialog) {
             auto& d = static_cast<CTreeCommandDlg&>(dialog);
             d.NameField()->setText(QStringLiteral("purchase"));
@@ -114,7 +103,6 @@ struct Window {
         });
         sampler.start();
     }
-    CMainFrame& frame() { return app->Frame(); }
     bool busyBarShown() {
         for (QProgressBar* bar : frame().statusBar()->findChildren<QProgressBar*>()) {
             if (bar->isVisible()) {
@@ -123,25 +111,14 @@ struct Window {
         }
         return false;
     }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
 
     void renameEveryOrder() {
-        frame().SetActivePane(&tree());
-        tree().setCurrentIndex(tree().Model()->Reveal(FindItemAt(tree().Items(), "0.0")));
-        frame().UpdateCommandUI();
-        QVERIFY(frame().Action(ID_RENAME_ELEMENT)->isEnabled());
-        frame().Action(ID_RENAME_ELEMENT)->trigger();
+        select(QStringLiteral("0.0"));
+        run(ID_RENAME_ELEMENT);
+        // What a command starts apart is in place once the window has applied it.
         waitForWork();
     }
-    // What a command starts apart is in place once the window has applied it.
-    void waitForWork() { QTRY_VERIFY_WITH_TIMEOUT(!frame().Work().IsRunning(), 60000); }
-    QByteArray onDisk() {
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
-    }
+    QByteArray onDisk() { return ReadAll(path); }
 };
 
 }  // namespace
@@ -150,10 +127,9 @@ class LongWorkTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     void aLongCommandKeepsTheWindowLiveAndLeavesWhatTheShortPathLeaves() {
         Window w;

@@ -16,7 +16,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/core/Colorize.h"
 #include "views/source/ui/DView.h"
 #include "views/source/ui/XmlLexer.h"
@@ -32,43 +32,9 @@ const std::string kHints =
     "to retry this operation.";
 
 // One application with a scripted user, started on an optional file.
-struct Session {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
-
-    explicit Session(const QString& file = {}) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        started = app->InitInstance(file);
-        if (started) {
-            QVERIFY(QTest::qWaitForWindowExposed(&app->Frame()));
-        }
-    }
-    bool started = false;
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
-    bool enabled(int id) {
-        frame().UpdateCommandUI();
-        return frame().Action(id)->isEnabled();
-    }
+struct Session : TestWindow {
+    explicit Session(const QString& file = {}) { Start(file); }
 };
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-QString Write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-    QString path = dir.filePath(name);
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    return path;
-}
 
 int CountItems(const CTreeItems& items) {
     return int(items.Count());
@@ -103,12 +69,11 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
     void initTestCase() {
         // Settings go to a folder of the test's own.
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         qputenv("QUORREL_HELP_DIR", QByteArray());
     }
 

@@ -21,7 +21,7 @@
 #include "doc/ui/UrlDlg.h"
 #include "framework/ui/Commands.h"
 #include "framework/ui/ProgressBar.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
@@ -42,21 +42,16 @@ const std::string kDtd =
 const QString kBlankPane(46, QLatin1Char(' '));
 
 // A window with a scripted user; the URL dialog answers from `answer`.
-struct Session {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Session : TestWindow {
     QStringList offered;  // what the URL dialog showed when it opened
     // The URL to type, or nothing to press Cancel.
     std::optional<QString> answer;
 
     explicit Session(const QString& file = {}) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (!app->InitInstance(file)) {
+        Start(file);
+        if (!started) {
             return;
         }
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Frame()));
         commands().m_execUrlDialog = [this](CUrlDlg& dialog) {
             dialog.show();
             offered << dialog.UrlField()->text();
@@ -70,14 +65,7 @@ struct Session {
             return dialog.result();
         };
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
     DocCommands& commands() { return frame().Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    bool enabled(int id) {
-        frame().UpdateCommandUI();
-        return frame().Action(id)->isEnabled();
-    }
     QProgressBar* progressBar() {
         return frame().statusBar()->findChild<QProgressBar*>(QStringLiteral("progressBar"));
     }
@@ -88,12 +76,6 @@ struct Session {
         QTRY_VERIFY_WITH_TIMEOUT(!commands().IsFetching(), 30000);
     }
 };
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 // The bar's rectangle as the layout rules give it, worked out here step by step.
 QRect Expected(const QRect& pane, int left, int size) {
@@ -136,14 +118,13 @@ class OpenUrlTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
     std::unique_ptr<LoopbackHttpServer> m_server;
 
     std::string Url(const char* path) { return m_server->Url(path); }
 
 private slots:
     void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
         // A proxy from the environment must not stand between the tests and their server.
         qputenv("no_proxy", "127.0.0.1");
         qputenv("NO_PROXY", "127.0.0.1");

@@ -12,7 +12,7 @@
 #include "doc/core/Doc.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/ItemPath.h"
 #include "views/tree/ui/ClassView.h"
@@ -32,9 +32,7 @@ const char kDocument[] =
     "  <g>h</g>\n"
     "</r>\n";
 
-struct Window {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Window : TestWindow {
     QTemporaryDir dir;
     std::string text;
 
@@ -43,35 +41,15 @@ struct Window {
         : text(document) {
         QString path = named;
         if (path.isEmpty()) {
-            path = dir.filePath(QStringLiteral("doc.xml"));
-            QFile file(path);
-            file.open(QIODevice::WriteOnly);
-            file.write(text.data(), qint64(text.size()));
+            path = Write(dir, QStringLiteral("doc.xml"), QByteArray::fromStdString(text));
         } else {
-            QFile file(path);
-            file.open(QIODevice::ReadOnly);
-            text = file.readAll().toStdString();
+            text = ReadAll(path).toStdString();
         }
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (app->InitInstance(path)) {
-            QVERIFY(QTest::qWaitForWindowExposed(&frame()));
-        }
+        Start(path);
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
-    const CTreeItem* item(const char* position) { return FindItemAt(tree().Items(), position); }
-    const CTreeItem* selected() { return TreeModel::ItemOf(tree().currentIndex()); }
     long at(const char* what, long plus = 0) { return long(text.find(what)) + plus; }
 
-    void choose(const char* position) {
-        frame().SetActivePane(&tree());
-        tree().setCurrentIndex(tree().Model()->Reveal(item(position)));
-    }
     long xOffset() { return source().SendScintilla(QsciScintillaBase::SCI_GETXOFFSET); }
-    QString message() { return frame().statusBar()->currentMessage(); }
     QString selectedLabel() {
         return selected() ? QString::fromStdString(std::string(selected()->label())) : QString();
     }
@@ -97,10 +75,9 @@ class PanesFollowTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     void choosingAnItemPutsTheCaretOnItsNode() {
         Window w;
@@ -116,7 +93,7 @@ private slots:
                      {"0.0.3", w.at("<![CDATA"), "/r[0]/e[0]/text()[2]"},
                      {"0.1", w.at("<f"), "/r[0]/f[0]"}};
         for (const Case& c : cases) {
-            w.choose(c.position);
+            w.select(c.position);
             QCOMPARE(w.source().CaretOffset(), c.offset);
             QVERIFY(!w.source().hasFocus());
             // The pane draws no caret without the focus; its line stands out instead.
@@ -132,7 +109,7 @@ private slots:
 
     void movingTheCaretSelectsTheInnermostItemAndShowsItsPath() {
         Window w;
-        w.choose("0.1");  // the tree commands' current item
+        w.select("0.1");  // the tree commands' current item
         struct Case {
             long offset;
             const char* position;
@@ -182,7 +159,7 @@ private slots:
         const char* book = "<book isbn=\"978-2-07-036024-5\"";
         w.frame().OnCommand(ID_VALIDATE_NO);
         w.answerDialogsWith(QStringLiteral("n"));
-        w.choose("0.2.2");
+        w.select("0.2.2");
         QCOMPARE(w.selectedLabel(), QStringLiteral("book"));
         w.frame().UpdateCommandUI();
         w.frame().Action(ID_ADD_CHILD_ELEMENT)->trigger();
@@ -209,15 +186,15 @@ private slots:
         // Choosing an item at the start of a line, from the end of a long line.
         w.caretTo(endOfLine2);
         QVERIFY(w.xOffset() > 0);
-        w.choose("0.1");
+        w.select("0.1");
         QCOMPARE(w.source().CaretOffset(), w.at("<f"));
         QCOMPARE(w.xOffset(), 0L);
         // A place too far right for the pane is scrolled to, not past.
-        w.choose("0.2.1");
+        w.select("0.2.1");
         QCOMPARE(w.source().CaretOffset(), w.at("<h"));
         QVERIFY(w.xOffset() > 0);
         // After a command, at the node it changed.
-        w.choose("0.1");
+        w.select("0.1");
         w.caretTo(endOfLine2);
         QVERIFY(w.xOffset() > 0);
         w.answerDialogsWith(QStringLiteral("q"));
@@ -238,7 +215,7 @@ private slots:
         w.caretTo(w.at("<e"));
         QCOMPARE(w.selected(), w.item("0.1"));  // nothing follows a changed text
         w.frame().SetActivePane(&w.tree());     // activating the tree parses the text again
-        w.choose("0.0.0");
+        w.select("0.0.0");
         QVERIFY(w.source().CaretOffset() != typedAt);
         std::string now = w.source().Text();
         QCOMPARE(w.source().CaretOffset(), long(now.find("x=")));
@@ -294,7 +271,7 @@ private slots:
         for (const Case& c : cases) {
             name = QString::fromLatin1(c.name);
             value = QString::fromLatin1(c.value);
-            w.choose(c.position);
+            w.select(c.position);
             QCOMPARE(w.source().Text(), w.text);
             w.frame().UpdateCommandUI();
             QVERIFY2(w.frame().Action(c.command)->isEnabled(), c.caretAt);
@@ -312,7 +289,7 @@ private slots:
             QVERIFY2(w.source().CaretOffset() == w.at(c.undoneAt), c.undoneAt);
         }
         // An undo of typing after a command leaves the caret with the typing.
-        w.choose("0.1");
+        w.select("0.1");
         w.frame().Action(ID_RENAME_ELEMENT)->trigger();
         w.frame().SetActivePane(&w.source());
         const long typedAt = w.at("<r");

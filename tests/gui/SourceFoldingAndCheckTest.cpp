@@ -14,7 +14,7 @@
 #include "app/ui/XmlEditApp.h"
 #include "doc/core/Doc.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/core/Fold.h"
 #include "views/source/core/WellFormedCheck.h"
 #include "views/source/ui/DView.h"
@@ -27,39 +27,9 @@ namespace {
 
 constexpr int kCheckTimeoutMs = 5000;
 
-struct Session {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
-
-    explicit Session(const QString& file = {}) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        started = app->InitInstance(file);
-        if (started) {
-            QVERIFY(QTest::qWaitForWindowExposed(&app->Frame()));
-        }
-    }
-    bool started = false;
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    QString status() { return frame().statusBar()->currentMessage(); }
+struct Session : TestWindow {
+    explicit Session(const QString& file = {}) { Start(file); }
 };
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-QString Write(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes) {
-    QString path = dir.filePath(name);
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(bytes);
-    return path;
-}
 
 long Send(CDView& view, unsigned int message, unsigned long w = 0, long l = 0) {
     return view.SendScintilla(message, w, l);
@@ -148,13 +118,10 @@ class SourceFoldingAndCheckTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() {
-        qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8());
-        qputenv("QUORREL_HELP_DIR", QByteArray());
-    }
+    void initTestCase() { qputenv("QUORREL_HELP_DIR", QByteArray()); }
 
     void foldingIsDisplayOnly() {
         QTemporaryDir dir;
@@ -336,7 +303,7 @@ private slots:
         QCOMPARE(view.TypingErrorLine(), 2);
         QCOMPARE(Squiggled(view), std::string("</r>"));
         QCOMPARE(
-            s.status(),
+            s.message(),
             QStringLiteral("Line 3, column 5: Opening and ending tag mismatch: b line 2 and r"));
         int line = -1, index = -1;
         view.getCursorPosition(&line, &index);
@@ -349,7 +316,7 @@ private slots:
         // A menu's prompt passes; the finding comes back after it.
         s.frame().statusBar()->showMessage(QStringLiteral("Save the active document"));
         s.frame().statusBar()->clearMessage();
-        QVERIFY(s.status().startsWith(QStringLiteral("Line 3, column 5: ")));
+        QVERIFY(s.message().startsWith(QStringLiteral("Line 3, column 5: ")));
 
         // Mended: the mark, the squiggle and the reason go.
         for (int i = 0; i < 3; ++i) {
@@ -359,14 +326,14 @@ private slots:
         QVERIFY(view.HasTypingErrorMark());  // until the next check, not at every key
         QTRY_VERIFY_WITH_TIMEOUT(!view.HasTypingErrorMark(), kCheckTimeoutMs);
         QCOMPARE(Squiggled(view), std::string());
-        QCOMPARE(s.status(), QStringLiteral("Ready"));
+        QCOMPARE(s.message(), QStringLiteral("Ready"));
         QVERIFY(s.ui->messages.empty());
 
         // Parse marks as it always has; the two marks are independent.
         view.setCursorPosition(1, 6);
         QTest::keyClicks(&view, "&u;");
         QTRY_VERIFY_WITH_TIMEOUT(view.HasTypingErrorMark(), kCheckTimeoutMs);
-        QCOMPARE(s.status(), QStringLiteral("Line 2, column 10: Entity 'u' not defined"));
+        QCOMPARE(s.message(), QStringLiteral("Line 2, column 10: Entity 'u' not defined"));
         QCOMPARE(Squiggled(view), std::string("&u;"));
         s.frame().OnCommand(ID_PARSE);
         QCOMPARE(s.ui->messages.size(), std::size_t(1));
@@ -389,7 +356,7 @@ private slots:
         s.frame().OnCommand(ID_FILE_NEW);
         QVERIFY(!view.HasTypingErrorMark());
         QVERIFY(!view.TypingCheckPending());
-        QCOMPARE(s.status(), QStringLiteral("Ready"));
+        QCOMPARE(s.message(), QStringLiteral("Ready"));
     }
 
     void typingCheckIsOffForLongTexts() {
@@ -407,7 +374,7 @@ private slots:
                            static_cast<unsigned long>(longText.size()), longText.c_str());
         QVERIFY(!view.HasTypingErrorMark());
         QVERIFY(!view.TypingCheckPending());
-        QCOMPARE(s.status(), QStringLiteral("Ready"));
+        QCOMPARE(s.message(), QStringLiteral("Ready"));
         view.SendScintilla(QsciScintilla::SCI_DOCUMENTEND);
         QTest::keyClicks(&view, "</q>");
         QVERIFY(!view.TypingCheckPending());

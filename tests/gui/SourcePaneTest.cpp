@@ -10,37 +10,20 @@
 #include "doc/ui/DocCommands.h"
 #include "doc/ui/UrlDlg.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 
 using namespace quorrel;
 
 namespace {
 
-struct Window {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
-
-    Window() {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (app->InitInstance()) {
-            QVERIFY(QTest::qWaitForWindowActive(&app->Frame()));
-        }
-    }
-    CMainFrame& frame() { return app->Frame(); }
-    CDView& source() { return *frame().SourceView(); }
-    // Keys go to the window, through its shortcuts, as the platform delivers them.
-    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::keyClick(frame().windowHandle(), key, modifiers);
-    }
+struct Window : TestWindow {
+    Window() { Start({}, Until::Active); }
     void type(const QString& text) {
         for (QChar c : text) {
             QTest::keyClick(frame().windowHandle(), c.toLatin1());
         }
     }
-    std::string text() { return source().Text(); }
 };
 
 // What a line number needs: its digits in the margin's font, and the gap
@@ -63,10 +46,9 @@ class SourcePaneTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     // The editor component's own key bindings beyond those of a plain edit
     // control change nothing: no case changes, line cuts, duplicates, swaps, redo or zoom.

@@ -19,7 +19,7 @@
 #include "doc/ui/FormatDlg.h"
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"
@@ -46,9 +46,7 @@ struct MenuShown {
 };
 
 // A window on kDocument (or another text) with scripted dialogs and menus.
-struct Editing {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Editing : TestWindow {
     QTemporaryDir dir;
     std::vector<MenuShown> menus;
     // Fills the dialog; return Rejected to press Cancel.
@@ -58,18 +56,10 @@ struct Editing {
     QStringList dialogTitles;
 
     explicit Editing(const char* text = kDocument) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        QString path = dir.filePath(QStringLiteral("doc.xml"));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(text);
-        file.close();
-        if (!app->InitInstance(path)) {
+        Start(Write(dir, QStringLiteral("doc.xml"), text));
+        if (!started) {
             return;
         }
-        QVERIFY(QTest::qWaitForWindowExposed(&app->Frame()));
         tree().m_execMenu = [this](QMenu& menu, const QPoint& at) -> QAction* {
             MenuShown shown{menu.title(), {}, at};
             for (QAction* a : menu.actions()) {
@@ -83,20 +73,7 @@ struct Editing {
             return fill(static_cast<CTreeCommandDlg&>(dialog));
         };
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CClassView& tree() { return *frame().TreeView(); }
-    CDView& source() { return *frame().SourceView(); }
 
-    // The item at a dot path of rows, e.g. "0.0.1".
-    const CTreeItem* item(const QString& position) {
-        return FindItemAt(tree().Items(), position.toStdString());
-    }
-    QModelIndex index(const QString& position) { return tree().Model()->Reveal(item(position)); }
-    void select(const QString& position) {
-        frame().SetActivePane(&tree());
-        tree().setCurrentIndex(index(position));
-    }
     // A real right click through the window, as the platform delivers it.
     void rightClick(const QString& position) {
         frame().SetActivePane(&tree());
@@ -105,16 +82,6 @@ struct Editing {
         QTest::mouseClick(frame().windowHandle(), Qt::RightButton, {}, inWindow);
         QCoreApplication::processEvents();
     }
-    bool enabled(int id) {
-        frame().UpdateCommandUI();
-        return frame().Action(id)->isEnabled();
-    }
-    void run(int id) {
-        frame().UpdateCommandUI();
-        QVERIFY2(frame().Action(id)->isEnabled(), qPrintable(QString::number(id)));
-        frame().Action(id)->trigger();
-    }
-    std::string text() { return source().Text(); }
 };
 
 }  // namespace
@@ -123,10 +90,9 @@ class TreeEditingTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     void rightClickRecordsTheItemAndOpensItsMenu() {
         Editing e;

@@ -15,7 +15,7 @@
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/Commands.h"
 #include "tests/gui/PopupScript.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/ui/ClassView.h"
 #include "views/tree/ui/TreeModel.h"
@@ -32,50 +32,21 @@ QByteArray Document() {
 }
 
 // A window started on the document, with the real menus and dialogs.
-struct Window {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Window : TestWindow {
     QTemporaryDir dir;
-    QString path;
+    QString path = Write(dir, QStringLiteral("doc.xml"), Document());
 
     explicit Window(bool openFromCommandLine = true) {
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        path = dir.filePath(QStringLiteral("doc.xml"));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(Document());
-        file.close();
-        if (!app->InitInstance(openFromCommandLine ? path : QString())) {
-            return;
-        }
-        QVERIFY(QTest::qWaitForWindowActive(&app->Frame()));
+        Start(openFromCommandLine ? path : QString(), Until::Active);
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CClassView& tree() { return *frame().TreeView(); }
-    CDView& source() { return *frame().SourceView(); }
-    QWindow* window() { return frame().windowHandle(); }
 
-    const CTreeItem* item(const QString& position) {
-        return FindItemAt(tree().Items(), position.toStdString());
-    }
-    QModelIndex index(const QString& position) { return tree().Model()->Reveal(item(position)); }
     QPoint inWindow(const QString& position) {
         QRect rect = tree().visualRect(index(position));
         return tree().viewport()->mapTo(&frame(), rect.center());
     }
-    // Mouse buttons and keys go to the window, as the platform delivers them.
+    // Mouse buttons go to the window, as the platform delivers them.
     void click(const QString& position, Qt::MouseButton button) {
         QTest::mouseClick(window(), button, {}, inWindow(position));
-    }
-    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::keyClick(window(), key, modifiers);
-    }
-    bool enabled(int id) {
-        frame().UpdateCommandUI();
-        return frame().Action(id)->isEnabled();
     }
 };
 
@@ -96,10 +67,9 @@ class TreeInteractionTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     // Right after a load nothing in the tree is current. The first right
     // click's command must act on the clicked item: closing the menu gives

@@ -30,7 +30,7 @@
 #include "edit/ui/TreeCommandDlg.h"
 #include "framework/ui/BackgroundWork.h"
 #include "framework/ui/Commands.h"
-#include "tests/gui/ScriptedUi.h"
+#include "tests/gui/TestWindow.h"
 #include "views/source/ui/DView.h"
 #include "views/tree/core/TreeItems.h"
 #include "views/tree/ui/ClassView.h"
@@ -54,37 +54,15 @@ const char kCatalog[] =
     "  <x:extra/>\n"
     "</catalog>\n";
 
-struct Window {
-    ScriptedUi* ui;
-    std::unique_ptr<CXmlEditApp> app;
+struct Window : TestWindow {
     QTemporaryDir dir;
     std::string text;
 
     explicit Window(const std::string& document = kCatalog) : text(document) {
-        const QString path = dir.filePath(QStringLiteral("doc.xml"));
-        QFile file(path);
-        file.open(QIODevice::WriteOnly);
-        file.write(text.data(), qint64(text.size()));
-        file.close();
-        auto scripted = std::make_unique<ScriptedUi>();
-        ui = scripted.get();
-        app = std::make_unique<CXmlEditApp>(std::move(scripted));
-        if (app->InitInstance(path)) {
-            QVERIFY(QTest::qWaitForWindowExposed(&frame()));
-        }
-        while (app->IsOpening() || frame().Work().IsRunning()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                            50);
-        }
+        Start(Write(dir, QStringLiteral("doc.xml"), QByteArray::fromStdString(text)), Until::Idle);
     }
-    CMainFrame& frame() { return app->Frame(); }
-    CDoc& doc() { return app->Document(); }
-    CDView& source() { return *frame().SourceView(); }
-    CClassView& tree() { return *frame().TreeView(); }
     CXPathPanel& panel() { return *frame().XPathPanel(); }
     QTableView& results() { return *panel().ResultView(); }
-    const CTreeItem* item(const char* position) { return FindItemAt(tree().Items(), position); }
-    const CTreeItem* selected() { return TreeModel::ItemOf(tree().currentIndex()); }
     long at(const char* what, long plus = 0) { return long(text.find(what)) + plus; }
     QString cell(int row, int column) {
         return panel().ResultModel()->index(row, column).data().toString();
@@ -161,10 +139,9 @@ class XPathPanelTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir m_config;
+    TestSettings m_settings;
 
 private slots:
-    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toUtf8()); }
 
     void theKeyOpensThePanelBelowThePanesAndEscHidesIt() {
         Window w;
