@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "doc/core/FileCodecInternal.h"
+#include "doc/core/TextPlaces.h"
 
 namespace quorrel {
 
@@ -30,26 +31,6 @@ const char* Describe(Where where) {
         default:
             return "inside a tag or attribute name";
     }
-}
-
-// Line and column (1-based, in characters) of a byte offset in UTF-8 text;
-// CR LF and a lone CR end a line as LF does.
-std::pair<long, long> LineAndColumn(std::string_view text, std::size_t offset) {
-    long line = 1;
-    std::size_t lineStart = 0;
-    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
-            ++line;
-            lineStart = i + 1;
-        }
-    }
-    long column = 1;
-    for (std::size_t i = lineStart; i < offset && i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            ++column;
-        }
-    }
-    return {line, column};
 }
 
 std::string HexBytes(std::string_view bytes) {
@@ -91,7 +72,7 @@ std::optional<DecodeFault> FaultOf(const DecodedFile& result, std::size_t width,
     if (!firstBad) {
         return std::nullopt;
     }
-    auto [line, column] = LineAndColumn(result.text, firstBad->textOffset);
+    auto [line, column] = PlaceOf(result.text, firstBad->textOffset);
     DecodeFault fault;
     fault.line = line;
     fault.column = column;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 
+#include "doc/core/TextPlaces.h"
 #include "doc/core/XPathAddress.h"
 #include "doc/core/XmlDomInternal.h"
 
@@ -210,36 +211,6 @@ std::optional<std::size_t> PlaceOf(const xmlNode* node, std::string_view text, b
     return std::nullopt;
 }
 
-// Line and column (from 1, in characters) of byte offsets into a UTF-8
-// text, asked mostly in increasing order.
-class LineColumns {
-public:
-    explicit LineColumns(std::string_view text) : m_text(text) {}
-
-    void At(std::size_t offset, std::uint32_t& line, std::uint32_t& column) {
-        if (offset < m_offset) {
-            m_offset = 0, m_line = 1, m_column = 1;
-        }
-        offset = std::min(offset, m_text.size());
-        for (; m_offset < offset; ++m_offset) {
-            unsigned char c = static_cast<unsigned char>(m_text[m_offset]);
-            if (c == '\n' ||
-                (c == '\r' && (m_offset + 1 >= m_text.size() || m_text[m_offset + 1] != '\n'))) {
-                ++m_line, m_column = 1;
-            } else if (c != '\r' && (c & 0xC0) != 0x80) {
-                ++m_column;
-            }
-        }
-        line = m_line;
-        column = m_column;
-    }
-
-private:
-    std::string_view m_text;
-    std::size_t m_offset = 0;
-    std::uint32_t m_line = 1, m_column = 1;
-};
-
 XPathError ErrorOf(const ErrorCapture& capture, std::string_view expression, bool compiling) {
     XPathError error;
     error.compiling = compiling;
@@ -442,7 +413,9 @@ private:
             if (std::optional<std::size_t> place = PlaceOf(node, m_text, own)) {
                 r.offset = *place;
                 r.ownPlace = own;
-                m_places.At(*place, r.line, r.column);
+                const TextPlace at = m_places.At(*place);
+                r.line = std::uint32_t(at.line);
+                r.column = std::uint32_t(at.column);
             }
         }
         detail::NodeAddress address = m_addresses.Of(node);

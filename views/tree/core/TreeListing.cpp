@@ -5,23 +5,6 @@
 
 namespace quorrel {
 
-std::string LineColumns::At(std::size_t offset) {
-    if (offset < m_offset) {
-        m_offset = 0, m_line = 1, m_column = 1;
-    }
-    offset = std::min(offset, m_text.size());
-    for (; m_offset < offset; ++m_offset) {
-        unsigned char c = static_cast<unsigned char>(m_text[m_offset]);
-        if (c == '\n' ||
-            (c == '\r' && (m_offset + 1 >= m_text.size() || m_text[m_offset + 1] != '\n'))) {
-            ++m_line, m_column = 1;
-        } else if (c != '\r' && (c & 0xC0) != 0x80) {
-            ++m_column;  // a character's first byte
-        }
-    }
-    return "@" + std::to_string(m_line) + ":" + std::to_string(m_column);
-}
-
 void AppendEscapedLabel(std::string& out, std::string_view label) {
     for (char c : label) {
         switch (c) {
@@ -56,8 +39,12 @@ void AppendTreeListingLine(std::string& out, const CTreeItem& item, int depth,
     AppendEscapedLabel(out, item.label());
     if (positions != nullptr) {
         out += '\t';
-        out += item.textOffset() == CTreeItem::kNoOffset ? std::string("@?")
-                                                         : positions->At(item.textOffset());
+        if (item.textOffset() == CTreeItem::kNoOffset) {
+            out += "@?";
+        } else {
+            const TextPlace at = positions->At(item.textOffset());
+            out += "@" + std::to_string(at.line) + ":" + std::to_string(at.column);
+        }
     }
     out += '\n';
 }

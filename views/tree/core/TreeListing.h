@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "doc/core/TextPlaces.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace quorrel {
@@ -19,20 +20,6 @@ struct TreeListingOptions {
     const std::string* positionsIn = nullptr;
     // A '+' after the images of an expanded item (the pane's state, not printed).
     bool markExpanded = false;
-};
-
-// Line and column (from 1, in characters) of byte offsets into a UTF-8
-// text, asked mostly in increasing order; CR LF, LF and CR each end a line.
-class LineColumns {
-public:
-    explicit LineColumns(std::string_view text) : m_text(text) {}
-    // "@LINE:COLUMN"
-    std::string At(std::size_t offset);
-
-private:
-    std::string_view m_text;
-    std::size_t m_offset = 0;
-    long m_line = 1, m_column = 1;
 };
 
 // Appends label with \ \n \r \t escaped.
