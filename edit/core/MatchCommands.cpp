@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "doc/core/Disposal.h"
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
 
@@ -304,14 +303,8 @@ TreeCommandResult ComputeMatchCommand(const CDoc& doc, std::unique_ptr<XmlDocume
     if (fields.name && !IsXmlName(inputs.name)) {
         return Refused(std::move(dom), "\"" + inputs.name + "\" is not a valid XML name.");
     }
-    if (!dom || dom->hollow() || (!doc.Text().empty() && !dom->parsedFrom(doc.Text()))) {
-        // The matches are changed where the text's own parse holds them.
-        DisposeOf(std::move(dom));
-        dom = std::make_unique<XmlDocument>();
-        if (!doc.Text().empty()) {
-            doc.ParseText(*dom, doc.Text());
-        }
-    }
+    // The matches are changed where the text's own parse holds them.
+    dom = WholeDomOf(doc, std::move(dom));
     if (dom->parseError().line > 0) {
         return Refused(std::move(dom), CDoc::ParseErrorMessage(dom->parseError().reason));
     }

@@ -179,21 +179,38 @@ std::string NotWellFormed(const CDoc& doc, const TreeCommandResult& regenerated)
     return probe.loadXML(regenerated.text, options) ? std::string() : probe.parseError().reason;
 }
 
+// The document's text read whole into a DOM of its own.
+std::unique_ptr<XmlDocument> ReadWhole(const CDoc& doc) {
+    auto dom = std::make_unique<XmlDocument>();
+    if (!doc.Text().empty()) {
+        doc.ParseText(*dom, doc.Text());
+    }
+    return dom;
+}
+
 TreeCommandResult Failed(const CDoc& doc, std::string message, bool restoreDom) {
     TreeCommandResult result;
     result.outcome = CommandOutcome::Failed;
     result.messages.push_back(std::move(message));
     if (restoreDom) {
         // A failed command changes nothing: the DOM goes back to what the text says.
-        result.dom = std::make_unique<XmlDocument>();
-        if (!doc.Text().empty()) {
-            doc.ParseText(*result.dom, doc.Text());
-        }
+        result.dom = ReadWhole(doc);
     }
     return result;
 }
 
 }  // namespace
+
+// When the parse kept nothing (its nodes went into the tree's items), or the
+// DOM was not read from the text (a document from a URL is its DOM written
+// out), the text is read again whole, so that it is kept.
+std::unique_ptr<XmlDocument> WholeDomOf(const CDoc& doc, std::unique_ptr<XmlDocument> dom) {
+    if (dom && !dom->hollow() && (doc.Text().empty() || dom->parsedFrom(doc.Text()))) {
+        return dom;
+    }
+    DisposeOf(std::move(dom));
+    return ReadWhole(doc);
+}
 
 void PostEditRefresh(CDoc& doc, CTreeItems& items, CDocView* treeView) {
     TreeCommandResult result;
@@ -221,42 +238,9 @@ TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocumen
 TreeCommandResult ComputeTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
                                      const TreeTarget& target, TreeCommand command,
                                      const CommandInputs& inputs, ResultFor wanted) {
-    TreeCommandResult stopped;
-    stopped.dom = std::move(dom);  // untouched
-    if (!stopped.dom || stopped.dom->hollow() ||
-        (!doc.Text().empty() && !stopped.dom->parsedFrom(doc.Text()))) {
-        // The parse kept nothing (its nodes went into the tree's items), or
-        // the DOM was not read from the text (a document from a URL is its
-        // DOM written out): read the text whole, so that it is kept.
-        DisposeOf(std::move(stopped.dom));
-        stopped.dom = std::make_unique<XmlDocument>();
-        if (!doc.Text().empty()) {
-            doc.ParseText(*stopped.dom, doc.Text());
-        }
-    }
-    DomChange change = ChangeDom(*stopped.dom, target, command, inputs);
-    if (change.outcome == CommandOutcome::Stopped) {
-        return stopped;
-    }
-    if (change.outcome == CommandOutcome::Failed) {
-        if (!change.domChanged) {
-            stopped.outcome = CommandOutcome::Failed;
-            stopped.messages.push_back(std::move(change.message));
-            return stopped;
-        }
-        DisposeOf(std::move(stopped.dom));
-        return Failed(doc, change.message, true);
-    }
-    // A change whose text would not parse again (a name the namespaces
-    // forbid, a character XML does not allow, ...) is undone.
-    TreeCommandResult regenerated;
-    regenerated.outcome = CommandOutcome::Done;
-    Regenerate(doc, std::move(stopped.dom), regenerated, wanted);
-    if (std::string reason = NotWellFormed(doc, regenerated); !reason.empty()) {
-        DisposeOf(std::move(regenerated.dom));
-        return Failed(doc, std::string(kChangeNotWellFormed) + reason, true);
-    }
-    return regenerated;
+    dom = WholeDomOf(doc, std::move(dom));
+    DomChange change = ChangeDom(*dom, target, command, inputs);
+    return FinishTreeCommand(doc, std::move(dom), std::move(change), wanted);
 }
 
 TreeCommandResult ComputeFormatDocument(const CDoc& doc, std::unique_ptr<XmlDocument> dom,
@@ -268,10 +252,7 @@ TreeCommandResult ComputeFormatDocument(const CDoc& doc, std::unique_ptr<XmlDocu
     if (!text) {
         // The DOM kept nothing of the text, or is not the text's: read it again.
         DisposeOf(std::move(dom));
-        dom = std::make_unique<XmlDocument>();
-        if (!doc.Text().empty()) {
-            doc.ParseText(*dom, doc.Text());
-        }
+        dom = ReadWhole(doc);
         if (dom->parseError().line > 0 || doc.Text().empty()) {
             TreeCommandResult failed;
             failed.outcome = CommandOutcome::Failed;
@@ -337,6 +318,8 @@ TreeCommandResult FinishTreeCommand(const CDoc& doc, std::unique_ptr<XmlDocument
         DisposeOf(std::move(dom));
         return Failed(doc, change.message, true);
     }
+    // A change whose text would not parse again (a name the namespaces
+    // forbid, a character XML does not allow, ...) is undone.
     result.outcome = CommandOutcome::Done;
     Regenerate(doc, std::move(dom), result, wanted);
     if (std::string reason = NotWellFormed(doc, result); !reason.empty()) {

@@ -123,6 +123,10 @@ DomChange ChangeDom(XmlDocument& dom, const TreeTarget& target, TreeCommand comm
 DomChange ChangeDom(XmlDocument& dom, const CurrentItem& current, TreeCommand command,
                     const CommandInputs& inputs);
 
+// The DOM a command changes: dom when it is whole and read from the
+// document's text, otherwise that text read again whole.
+std::unique_ptr<XmlDocument> WholeDomOf(const CDoc& doc, std::unique_ptr<XmlDocument> dom);
+
 // The command's change on dom (taken out of the document), the new text and
 // its parse. It only reads the document (its text, encoding and parse
 // options), so it may run on any thread while the document stands still.
