@@ -87,31 +87,7 @@ std::optional<StartTag> readStartTag(std::string_view s, std::size_t begin) {
 }
 
 void appendAttributeValue(std::string& out, std::string_view value, char quote) {
-    for (char c : value) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '\t':
-                out += "&#9;";
-                break;
-            case '\n':
-                out += "&#10;";
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            default:
-                if (c == quote) {
-                    out += quote == '"' ? "&quot;" : "&apos;";
-                } else {
-                    out += c;
-                }
-        }
-    }
+    Writer(out).attributeValue(value, quote);
 }
 
 bool isAttachedNode(const xmlNode* n) {

@@ -45,15 +45,14 @@ public:
         });
     }
 
-    void attributeValue(const xmlChar* s) {
-        escape(s, [](char c) -> const char* {
+    // A value for a start tag, in the quote it stands in.
+    void attributeValue(std::string_view s, char quote = '"') {
+        escape(s, [quote](char c) -> const char* {
             switch (c) {
                 case '&':
                     return "&amp;";
                 case '<':
                     return "&lt;";
-                case '"':
-                    return "&quot;";
                 case '\t':
                     return "&#9;";
                 case '\n':
@@ -61,9 +60,14 @@ public:
                 case '\r':
                     return "&#13;";
                 default:
-                    return nullptr;
+                    return c != quote ? nullptr : quote == '"' ? "&quot;" : "&apos;";
             }
         });
+    }
+    void attributeValue(const xmlChar* s) {
+        if (s != nullptr) {
+            attributeValue(str(s));
+        }
     }
 
     void name(const xmlNs* ns, const xmlChar* local) {
@@ -91,19 +95,21 @@ public:
 private:
     template <class Table>
     void escape(const xmlChar* s, Table table) {
-        if (s == nullptr) {
-            return;
+        if (s != nullptr) {
+            escape(std::string_view(str(s)), table);
         }
-        const char* p = str(s);
-        const char* run = p;
-        for (; *p; ++p) {
-            if (const char* replacement = table(*p)) {
-                m_out.append(run, p);
+    }
+    template <class Table>
+    void escape(std::string_view s, Table table) {
+        std::size_t run = 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            if (const char* replacement = table(s[i])) {
+                m_out.append(s.substr(run, i - run));
                 m_out += replacement;
-                run = p + 1;
+                run = i + 1;
             }
         }
-        m_out.append(run, p);
+        m_out.append(s.substr(run));
     }
 
     std::string& m_out;
