@@ -95,6 +95,19 @@ int LevelsOf(std::string_view position) {
     return int(std::count(position.begin(), position.end(), '.'));
 }
 
+const CTreeItem* OpenAtItem(OpenedDocument& opened, const Arguments& parsed) {
+    const std::string& position = parsed.positional.at(1);
+    Open(opened, parsed.positional.at(0), parsed.validate, LevelsOf(position));
+    if (opened.status != 0) {
+        return nullptr;
+    }
+    const CTreeItem* item = FindItemAt(opened.items, position);
+    if (item == nullptr) {
+        opened.status = UsageError("no item " + position + " in the tree");
+    }
+    return item;
+}
+
 bool IsElementItem(const CTreeItem* item) {
     return item->selectedImage() == IMG_ROOT || item->selectedImage() == IMG_ELEMENT_LEAF ||
            item->selectedImage() == IMG_ELEMENT_PARENT_OPEN;

@@ -59,6 +59,10 @@ void Open(OpenedDocument& opened, const std::string& file, bool validate, int ma
 // item's own level may then show as leaves, which enables the same commands.
 int LevelsOf(std::string_view position);
 
+// Opens FILE, the first positional argument, with the items down to ITEM,
+// the second, and finds that item: null (opened.status set) when either fails.
+const CTreeItem* OpenAtItem(OpenedDocument& opened, const Arguments& parsed);
+
 bool IsElementItem(const CTreeItem* item);
 
 // The document's text afterwards: saved to output in the file's encoding,

@@ -65,13 +65,9 @@ int Edit::run(const std::vector<std::string_view>& args) const {
         return UsageError("unknown tree command " + parsed.positional[2]);
     }
     OpenedDocument opened;
-    Open(opened, parsed.positional[0], parsed.validate, LevelsOf(parsed.positional[1]));
-    if (opened.status != 0) {
-        return opened.status;
-    }
-    const CTreeItem* item = FindItemAt(opened.items, parsed.positional[1]);
+    const CTreeItem* item = OpenAtItem(opened, parsed);
     if (item == nullptr) {
-        return UsageError("no item " + parsed.positional[1] + " in the tree");
+        return opened.status;
     }
     if (!IsTreeCommandEnabled(*command, item->selectedImage())) {
         std::cerr << "quorrel-cli: " << TreeCommandName(*command) << " is not enabled on item "

@@ -35,13 +35,9 @@ int Path::run(const std::vector<std::string_view>& args) const {
         return UsageError("path takes FILE and ITEM");
     }
     OpenedDocument opened;
-    Open(opened, parsed.positional[0], parsed.validate, LevelsOf(parsed.positional[1]));
-    if (opened.status != 0) {
-        return opened.status;
-    }
-    const CTreeItem* item = FindItemAt(opened.items, parsed.positional[1]);
+    const CTreeItem* item = OpenAtItem(opened, parsed);
     if (item == nullptr) {
-        return UsageError("no item " + parsed.positional[1] + " in the tree");
+        return opened.status;
     }
     std::cout << ItemPath(IsElementItem(item) ? item : item->parent()) << '\n';
     return 0;
