@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 
 #include "doc/core/Disposal.h"
@@ -19,43 +20,75 @@ void PrintMessages(const CollectingSink& sink) {
     }
 }
 
-Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOptions,
-                         bool treeOptions, bool formatOptions) {
-    Arguments parsed;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string_view a = args[i];
-        auto takeValue = [&](std::optional<std::string>& into) {
-            if (i + 1 >= args.size()) {
-                parsed.error = std::string(a) + " needs a value";
-            } else {
-                into = std::string(args[++i]);
-            }
-        };
-        if (a == "--no-validate") {
-            parsed.validate = false;
-        } else if (treeOptions && a == "--positions") {
-            parsed.positions = true;
-        } else if (editOptions && a == "--all") {
-            parsed.all = true;
-        } else if (editOptions && a == "--cancel") {
-            parsed.cancel = true;
-        } else if (editOptions && a == "--verbose") {
-            parsed.verbose = true;
-        } else if (editOptions && a == "--name") {
-            takeValue(parsed.name);
-        } else if (editOptions && a == "--value") {
-            takeValue(parsed.value);
-        } else if ((editOptions || formatOptions) && a == "-o") {
-            takeValue(parsed.output);
-        } else if (formatOptions && a == "--indent") {
-            takeValue(parsed.indent);
-        } else if (a.starts_with("-") && a.size() > 1) {
-            parsed.error = "unknown option " + std::string(a);
+namespace {
+
+// One option: false when the command does not take it.
+bool TakeOption(Arguments& parsed, const OptionSet& options, std::string_view a,
+                const std::function<std::optional<std::string>()>& value) {
+    auto take = [&](std::optional<std::string>& into) {
+        if (std::optional<std::string> v = value()) {
+            into = std::move(v);
         } else {
-            parsed.positional.emplace_back(a);
+            parsed.error = std::string(a) + " needs a value";
         }
-        if (!parsed.error.empty()) {
-            break;
+    };
+    if (a == "--no-validate") {
+        parsed.validate = false;
+    } else if (options.tree && a == "--positions") {
+        parsed.positions = true;
+    } else if (options.matches && a == "--all") {
+        parsed.error = "--all does not go with --xpath: the command runs on every match";
+    } else if (options.edit && a == "--all") {
+        parsed.all = true;
+    } else if (options.edit && a == "--cancel") {
+        parsed.cancel = true;
+    } else if (options.edit && a == "--verbose") {
+        parsed.verbose = true;
+    } else if (options.edit && a == "--name") {
+        take(parsed.name);
+    } else if (options.edit && a == "--value") {
+        take(parsed.value);
+    } else if ((options.edit || options.format) && a == "-o") {
+        take(parsed.output);
+    } else if (options.format && a == "--indent") {
+        take(parsed.indent);
+    } else if (options.matches && a == "--xpath") {
+        take(parsed.expression);
+    } else if (options.xpath && a == "--ns") {
+        std::optional<std::string> binding;
+        take(binding);
+        if (binding) {
+            if (std::optional<NamespaceBinding> b = ParseNamespaceBinding(*binding)) {
+                parsed.namespaces.push_back(std::move(*b));
+            } else {
+                parsed.error = "--ns takes PREFIX=URI, not " + *binding;
+            }
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Arguments ParseArguments(const std::vector<std::string_view>& args, OptionSet options) {
+    Arguments parsed;
+    bool optionsEnd = false;
+    for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
+        const std::string_view a = args[i];
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                return std::nullopt;
+            }
+            return std::string(args[++i]);
+        };
+        if (optionsEnd || a == "-" || !a.starts_with("-")) {
+            parsed.positional.emplace_back(a);
+        } else if (a == "--") {
+            optionsEnd = true;
+        } else if (!TakeOption(parsed, options, a, value)) {
+            parsed.error = "unknown option " + std::string(a);
         }
     }
     return parsed;

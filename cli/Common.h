@@ -9,6 +9,7 @@
 
 #include "doc/core/Doc.h"
 #include "doc/core/MessageSink.h"
+#include "doc/core/XPath.h"
 #include "views/tree/core/TreeItems.h"
 
 namespace quorrel::cli {
@@ -33,13 +34,22 @@ struct Arguments {
     bool cancel = false;
     bool verbose = false;
     bool positions = false;
-    std::optional<std::string> name, value, output, indent;
+    std::optional<std::string> name, value, output, indent, expression;
+    std::vector<NamespaceBinding> namespaces;
     std::string error;
 };
 
-// --no-validate always; the edit, tree and format options where asked for.
-Arguments ParseArguments(const std::vector<std::string_view>& args, bool editOptions,
-                         bool treeOptions = false, bool formatOptions = false);
+// The options a command takes besides --no-validate; after "--" every
+// argument is positional (an XPath expression may start with "-").
+struct OptionSet {
+    bool edit = false;     // --all --cancel --verbose --name --value -o
+    bool tree = false;     // --positions
+    bool format = false;   // -o --indent
+    bool xpath = false;    // --ns PREFIX=URI
+    bool matches = false;  // edit --xpath: --xpath EXPR, and no --all
+};
+
+Arguments ParseArguments(const std::vector<std::string_view>& args, OptionSet options = {});
 
 // A document opened as File > Open does, with its tree items built.
 struct OpenedDocument {

@@ -53,7 +53,7 @@ int Edit::run(const std::vector<std::string_view>& args) const {
     if (EditNamesXPath(args)) {
         return EditMatchesCommand(args);
     }
-    Arguments parsed = ParseArguments(args, true);
+    Arguments parsed = ParseArguments(args, {.edit = true});
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }

@@ -30,7 +30,7 @@ public:
 };
 
 int Fetch::run(const std::vector<std::string_view>& args) const {
-    Arguments parsed = ParseArguments(args, false);
+    Arguments parsed = ParseArguments(args);
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }

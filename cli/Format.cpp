@@ -43,7 +43,7 @@ public:
 };
 
 int Format::run(const std::vector<std::string_view>& args) const {
-    Arguments parsed = ParseArguments(args, false, false, true);
+    Arguments parsed = ParseArguments(args, {.format = true});
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }

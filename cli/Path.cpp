@@ -27,7 +27,7 @@ public:
 };
 
 int Path::run(const std::vector<std::string_view>& args) const {
-    Arguments parsed = ParseArguments(args, false);
+    Arguments parsed = ParseArguments(args);
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }

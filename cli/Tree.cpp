@@ -37,7 +37,7 @@ public:
 };
 
 int Tree::run(const std::vector<std::string_view>& args) const {
-    Arguments parsed = ParseArguments(args, false, true);
+    Arguments parsed = ParseArguments(args, {.tree = true});
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }

@@ -20,67 +20,6 @@ namespace quorrel::cli {
 namespace {
 
 constexpr int kExitEmpty = 1;  // xpath: an empty node-set
-struct Options {
-    std::vector<std::string> positional;
-    std::vector<NamespaceBinding> namespaces;
-    bool validate = true;
-    bool cancel = false;
-    bool verbose = false;
-    std::optional<std::string> expression, name, value, output;
-    std::string error;
-};
-
-// editOptions: those of edit --xpath, which also takes the expression as --xpath.
-Options ParseOptions(const std::vector<std::string_view>& args, bool editOptions) {
-    Options parsed;
-    bool optionsEnd = false;
-    for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
-        std::string_view a = args[i];
-        auto takeValue = [&](std::optional<std::string>& into) {
-            if (i + 1 >= args.size()) {
-                parsed.error = std::string(a) + " needs a value";
-            } else {
-                into = std::string(args[++i]);
-            }
-        };
-        if (optionsEnd || a == "-" || !a.starts_with("-")) {
-            parsed.positional.emplace_back(a);
-        } else if (a == "--") {
-            optionsEnd = true;
-        } else if (a == "--no-validate") {
-            parsed.validate = false;
-        } else if (a == "--ns") {
-            std::optional<std::string> binding;
-            takeValue(binding);
-            if (binding) {
-                std::optional<NamespaceBinding> b = ParseNamespaceBinding(*binding);
-                if (!b) {
-                    parsed.error = "--ns takes PREFIX=URI, not " + *binding;
-                } else {
-                    parsed.namespaces.push_back(std::move(*b));
-                }
-            }
-        } else if (editOptions && a == "--xpath") {
-            takeValue(parsed.expression);
-        } else if (editOptions && a == "--name") {
-            takeValue(parsed.name);
-        } else if (editOptions && a == "--value") {
-            takeValue(parsed.value);
-        } else if (editOptions && a == "-o") {
-            takeValue(parsed.output);
-        } else if (editOptions && a == "--cancel") {
-            parsed.cancel = true;
-        } else if (editOptions && a == "--verbose") {
-            parsed.verbose = true;
-        } else if (editOptions && a == "--all") {
-            parsed.error = "--all does not go with --xpath: the command runs on every match";
-        } else {
-            parsed.error = "unknown option " + std::string(a);
-        }
-    }
-    return parsed;
-}
-
 // The reason, and the expression with a caret under the place.
 void PrintExpressionError(const XPathError& error, std::string_view expression) {
     std::cerr << "quorrel-cli: " << DescribeXPathError(error, expression) << '\n';
@@ -138,7 +77,7 @@ std::unique_ptr<Command> MakeXPath() {
 }
 
 int XPathCommand(const std::vector<std::string_view>& args) {
-    Options parsed = ParseOptions(args, false);
+    Arguments parsed = ParseArguments(args, {.xpath = true});
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }
@@ -169,8 +108,8 @@ int XPathCommand(const std::vector<std::string_view>& args) {
     for (std::size_t i = 0; i < result.size(); ++i) {
         XPathRow row = result.row(i);
         out += row.itemPath.empty() ? std::string_view("-") : row.itemPath;
-        out += row.line == 0 ? std::string("\t@?")
-                             : "\t@" + std::to_string(row.line) + ":" + std::to_string(row.column);
+        out += '\t';
+        AppendPlace(out, long(row.line), long(row.column));
         out += '\t';
         AppendEscapedLabel(out, row.text);
         out += '\n';
@@ -193,7 +132,7 @@ bool EditNamesXPath(const std::vector<std::string_view>& args) {
 }
 
 int EditMatchesCommand(const std::vector<std::string_view>& args) {
-    Options parsed = ParseOptions(args, true);
+    Arguments parsed = ParseArguments(args, {.edit = true, .xpath = true, .matches = true});
     if (!parsed.error.empty()) {
         return UsageError(parsed.error);
     }

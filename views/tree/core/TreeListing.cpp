@@ -5,6 +5,17 @@
 
 namespace quorrel {
 
+void AppendPlace(std::string& out, long line, long column) {
+    if (line == 0) {
+        out += "@?";
+        return;
+    }
+    out += '@';
+    out += std::to_string(line);
+    out += ':';
+    out += std::to_string(column);
+}
+
 void AppendEscapedLabel(std::string& out, std::string_view label) {
     for (char c : label) {
         switch (c) {
@@ -39,12 +50,10 @@ void AppendTreeListingLine(std::string& out, const CTreeItem& item, int depth,
     AppendEscapedLabel(out, item.label());
     if (positions != nullptr) {
         out += '\t';
-        if (item.textOffset() == CTreeItem::kNoOffset) {
-            out += "@?";
-        } else {
-            const TextPlace at = positions->At(item.textOffset());
-            out += "@" + std::to_string(at.line) + ":" + std::to_string(at.column);
-        }
+        const TextPlace at = item.textOffset() == CTreeItem::kNoOffset
+                                 ? TextPlace{0, 0}
+                                 : positions->At(item.textOffset());
+        AppendPlace(out, at.line, at.column);
     }
     out += '\n';
 }

@@ -22,6 +22,9 @@ struct TreeListingOptions {
     bool markExpanded = false;
 };
 
+// Appends "@LINE:COLUMN", or "@?" for a place not known (line 0).
+void AppendPlace(std::string& out, long line, long column);
+
 // Appends label with \ \n \r \t escaped.
 void AppendEscapedLabel(std::string& out, std::string_view label);
 
