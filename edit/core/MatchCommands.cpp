@@ -12,23 +12,6 @@ namespace {
 constexpr std::size_t kKinds = std::size_t(XPathNodeKind::Other) + 1;
 using KindCounts = std::array<std::size_t, kKinds>;
 
-constexpr std::array<TreeCommand, 14> kAllCommands{
-    TreeCommand::AddAttribute,
-    TreeCommand::AddChildElement,
-    TreeCommand::AddTextNode,
-    TreeCommand::RenameElement,
-    TreeCommand::DeleteElementAndChildren,
-    TreeCommand::DeleteElementOnly,
-    TreeCommand::DuplicateElementSubTree,
-    TreeCommand::ElementToAttribute,
-    TreeCommand::ChangeAttributeName,
-    TreeCommand::ChangeAttributeValue,
-    TreeCommand::DeleteAttribute,
-    TreeCommand::AttributeToElement,
-    TreeCommand::ChangeTextValue,
-    TreeCommand::DeleteTextNode,
-};
-
 struct MatchWords {
     TreeCommand command;
     const char* menu;      // the command as the menu names it
@@ -254,7 +237,7 @@ TreeCommandResult Refused(std::unique_ptr<XmlDocument> dom, std::string message)
 
 std::vector<TreeCommand> CommandsForKind(XPathNodeKind kind) {
     std::vector<TreeCommand> commands;
-    for (TreeCommand c : kAllCommands) {
+    for (TreeCommand c : kTreeCommands) {
         if (ImageOf(kind) >= 0 && IsTreeCommandEnabled(c, ImageOf(kind))) {
             commands.push_back(c);
         }

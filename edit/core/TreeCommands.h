@@ -3,6 +3,7 @@
 // writes the DOM back into the text and rebuilds the tree.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +34,24 @@ enum class TreeCommand : int {
     DeleteAttribute = 32806,
     DeleteTextNode = 32807,
     AddTextNode = 32808,
+};
+
+// All fourteen, elements' first, then attributes' and texts'.
+inline constexpr std::array<TreeCommand, 14> kTreeCommands{
+    TreeCommand::AddAttribute,
+    TreeCommand::AddChildElement,
+    TreeCommand::AddTextNode,
+    TreeCommand::RenameElement,
+    TreeCommand::DeleteElementAndChildren,
+    TreeCommand::DeleteElementOnly,
+    TreeCommand::DuplicateElementSubTree,
+    TreeCommand::ElementToAttribute,
+    TreeCommand::ChangeAttributeName,
+    TreeCommand::ChangeAttributeValue,
+    TreeCommand::DeleteAttribute,
+    TreeCommand::AttributeToElement,
+    TreeCommand::ChangeTextValue,
+    TreeCommand::DeleteTextNode,
 };
 
 // The command line's names: "add-attribute", "rename-element", ...

@@ -19,21 +19,6 @@ using TC = TreeCommand;
 
 namespace {
 
-const TC kAll[] = {TC::AddAttribute,
-                   TC::AddChildElement,
-                   TC::AddTextNode,
-                   TC::RenameElement,
-                   TC::DeleteElementAndChildren,
-                   TC::DeleteElementOnly,
-                   TC::ElementToAttribute,
-                   TC::DuplicateElementSubTree,
-                   TC::ChangeAttributeName,
-                   TC::ChangeAttributeValue,
-                   TC::DeleteAttribute,
-                   TC::AttributeToElement,
-                   TC::ChangeTextValue,
-                   TC::DeleteTextNode};
-
 // Documents in a layout of their own, with nested matches, namespaces,
 // mixed content and elements that hold only text.
 const char* const kDocuments[] = {
@@ -171,7 +156,7 @@ CommandOutcome RunOn(Editor& e, const std::string& expression, TC command,
 // node in turn gives, one change in the text, one refresh.
 TEST(MatchCommands, EachCommandEqualsRunningItOnEachNodeInTurn) {
     int compared = 0, failed = 0, changed = 0;
-    for (TC command : kAll) {
+    for (TC command : kTreeCommands) {
         for (const std::string text : kDocuments) {
             for (const std::string expression : ExpressionsFor(command)) {
                 const XPathQuery query{expression, kTable};
@@ -226,7 +211,7 @@ TEST(MatchCommands, TheOccurrenceListAsAnExpressionEqualsAllOccurrences) {
         const char* expression;
     };
     std::vector<Case> cases;
-    for (TC command : kAll) {
+    for (TC command : kTreeCommands) {
         switch (KindOf(command)) {
             case XPathNodeKind::Attribute:
                 cases.push_back({command, "0.0.0", "/*//a/@id"});
@@ -398,7 +383,7 @@ TEST(MatchCommands, CommandsAndQuestionsByKind) {
     EXPECT_EQ(MatchConfirmation(TC::DeleteTextNode, 1000000), "Delete 1,000,000 text nodes?");
     EXPECT_EQ(MatchConfirmation(TC::ChangeAttributeValue, 12),
               "Change the value of 12 attributes?");
-    for (TC command : kAll) {
+    for (TC command : kTreeCommands) {
         std::string q = MatchConfirmation(command, 2);
         EXPECT_TRUE(q.ends_with("?")) << q;
         EXPECT_NE(q.find(" 2 "), std::string::npos) << q;

@@ -45,26 +45,11 @@ void PrintTo(const Snapshot& s, std::ostream* os) {
         << " updates=" << s.updates;
 }
 
-const TC kAll[] = {TC::AddAttribute,
-                   TC::AddChildElement,
-                   TC::AddTextNode,
-                   TC::RenameElement,
-                   TC::DeleteElementAndChildren,
-                   TC::DeleteElementOnly,
-                   TC::ElementToAttribute,
-                   TC::DuplicateElementSubTree,
-                   TC::ChangeAttributeName,
-                   TC::ChangeAttributeValue,
-                   TC::DeleteAttribute,
-                   TC::AttributeToElement,
-                   TC::ChangeTextValue,
-                   TC::DeleteTextNode};
-
 }  // namespace
 
 TEST(TreeCommands, NumbersAndNamesFindTheCommand) {
     std::vector<std::string_view> seen;
-    for (TC c : kAll) {
+    for (TC c : kTreeCommands) {
         std::string_view name = TreeCommandName(c);
         EXPECT_EQ(TreeCommandFromName(name), c) << name;
         EXPECT_EQ(TreeCommandFromName(std::to_string(int(c))), c) << int(c);
@@ -79,7 +64,7 @@ TEST(TreeCommands, NumbersAndNamesFindTheCommand) {
 }
 
 TEST(TreeCommands, EnablingFollowsTheSelectedImage) {
-    for (TC c : kAll) {
+    for (TC c : kTreeCommands) {
         bool attribute = c == TC::ChangeAttributeName || c == TC::ChangeAttributeValue ||
                          c == TC::DeleteAttribute || c == TC::AttributeToElement;
         bool text = c == TC::ChangeTextValue || c == TC::DeleteTextNode;
@@ -524,7 +509,7 @@ TEST(TreeCommands, OnAHollowDomAsOnAWholeOne) {
     // The window keeps no DOM of a text without a DTD: a command reads the
     // text whole first, and its result's items are built as it is read.
     const std::string text = "<r><a x=\"1\">t<b/></a><a x=\"2\"/><c>u</c></r>";
-    for (TC command : kAll) {
+    for (TC command : kTreeCommands) {
         SCOPED_TRACE(TreeCommandName(command));
         const char* item =
             command == TC::ChangeAttributeName || command == TC::ChangeAttributeValue ||
