@@ -5,8 +5,10 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <tuple>
 
 #include "db/ui/EditListCtrl.h"
+#include "db/ui/OkCancel.h"
 
 namespace quorrel {
 
@@ -19,14 +21,9 @@ CAttrElemDlg::CAttrElemDlg(std::vector<std::string>& columnNames, QWidget* paren
     m_listCtrl = new CEditListCtrl(this);
     m_listCtrl->setObjectName(QStringLiteral("list1001"));
     m_listCtrl->setMinimumSize(45 + 138 + 24, 180);
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
-    m_ok->setObjectName(QStringLiteral("okButton"));
-    m_ok->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setAutoDefault(false);
-    connect(m_ok, &QPushButton::clicked, this, &CAttrElemDlg::accept);
-    connect(m_cancel, &QPushButton::clicked, this, &CAttrElemDlg::reject);
+    const OkCancel okCancel = MakeOkCancel(this);
+    m_ok = okCancel.ok;
+    m_cancel = okCancel.cancel;
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "db/ui/OkCancel.h"
 #include "doc/core/MessageSink.h"
 
 namespace quorrel {
@@ -36,14 +37,9 @@ CDataSourceDlg::CDataSourceDlg(MessageSink& sink, QWidget* parent) : QDialog(par
     m_maxRows = NewEdit(this, 1006, 11);
     m_maxRows->setFixedWidth(m_maxRows->fontMetrics().horizontalAdvance(QStringLiteral("000000")) +
                              12);
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
-    m_ok->setObjectName(QStringLiteral("okButton"));
-    m_ok->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelButton"));
-    m_cancel->setAutoDefault(false);
-    connect(m_ok, &QPushButton::clicked, this, &CDataSourceDlg::accept);
-    connect(m_cancel, &QPushButton::clicked, this, &CDataSourceDlg::reject);
+    const OkCancel okCancel = MakeOkCancel(this);
+    m_ok = okCancel.ok;
+    m_cancel = okCancel.cancel;
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("DSN (Data Source):"), this), 0, 0);
