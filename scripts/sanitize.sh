@@ -22,7 +22,7 @@ cmake -S "$repo_root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 mapfile -t gui_tests < <(ninja -C "$build_dir" -t targets all |
 	sed -n 's/^\(gui_[A-Za-z0-9_]*Test\): .*/\1/p' | sort -u)
 cmake --build "$build_dir" -j"$(nproc)" --target quorrel_tests quorrel_db_tests quorrel-cli \
-	quorrel-test-httpd quorrel-sample-db "${gui_tests[@]}"
+	quorrel-test-httpd quorrel-sample-db quorrel_no_tmpfile "${gui_tests[@]}"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0:strict_string_checks=1
 # The system corpus test takes every 8th file here: the sanitizers make it slow.
