@@ -121,14 +121,34 @@ OdbcReturn COdbcQuery::Connect(std::string_view dsn, std::string_view user,
     }
     m_hdbc.SetConnected();
     // A query must not change the data source, whatever follows its SELECT:
-    // read-only where the driver knows that, and always inside a transaction
-    // that is rolled back when the connection goes.
+    // read-only where the driver or the server knows that, and always inside
+    // a transaction that is rolled back when the connection goes.
     SQLSetConnectOption(m_hdbc.Get(), SQL_ACCESS_MODE, SQL_MODE_READ_ONLY);
+    MakeSessionReadOnly();
     rc = SQLSetConnectOption(m_hdbc.Get(), SQL_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF);
     if (!SQL_SUCCEEDED(rc)) {
         return rc;  // no statement then: ExecDirect reports why
     }
     return SQLAllocStmt(m_hdbc.Get(), m_hstmt.Out());
+}
+
+// A COMMIT in the query would end the transaction that is rolled back, and
+// PostgreSQL's driver takes the read-only mode as a hint only: there the
+// session's transactions are made read-only, before autocommit is turned
+// off so that the setting is not rolled back with the first transaction.
+void COdbcQuery::MakeSessionReadOnly() {
+    char name[64] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(
+            SQLGetInfo(m_hdbc.Get(), SQL_DBMS_NAME, name, SQLSMALLINT(sizeof name), &length)) ||
+        std::string_view(name) != "PostgreSQL") {
+        return;
+    }
+    OdbcHandle statement(OdbcHandle::Kind::Statement);
+    if (SQL_SUCCEEDED(SQLAllocStmt(m_hdbc.Get(), statement.Out()))) {
+        std::string set = "SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY";
+        SQLExecDirect(statement.Get(), Sql(set), SQLINTEGER(set.size()));
+    }
 }
 
 OdbcReturn COdbcQuery::ExecDirect(std::string_view statement) {

@@ -103,6 +103,7 @@ private:
     };
 
     OdbcReturn Connect(std::string_view dsn, std::string_view user, std::string_view password);
+    void MakeSessionReadOnly();
     const ColumnDescription& Describe(int column);
 
     MessageSink& m_sink;

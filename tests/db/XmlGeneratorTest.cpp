@@ -274,7 +274,10 @@ TEST_P(XmlGeneratorTest, CollectColumnNames) {
 TEST_P(XmlGeneratorTest, AQueryChangesNothing) {
     std::vector<std::string> writers{
         "SELECT 1 AS one; DELETE FROM guarded",
-        "SELECT id FROM guarded; DELETE FROM guarded; SELECT 1 AS one"};
+        "SELECT id FROM guarded; DELETE FROM guarded; SELECT 1 AS one",
+        // A COMMIT ends the transaction that is rolled back at the end.
+        "SELECT 1 AS one; COMMIT; DELETE FROM guarded",
+        "SELECT 1 AS one; END; DELETE FROM guarded; SELECT 1 AS one"};
     if (GetParam().server) {
         writers.push_back("SELECT empty_guarded() AS n");
     }
