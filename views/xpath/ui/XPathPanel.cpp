@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QTableWidget>
 
+#include "doc/core/Disposal.h"
 #include "doc/core/Doc.h"
 #include "framework/ui/UserInterface.h"
 #include "views/source/ui/DView.h"
@@ -243,11 +244,23 @@ bool CXPathPanel::OnWholeDom(const QString& what, WholeDomWork fn, bool cancella
         doc.ParseText(*own, text);
         return *own;
     };
+    // What a hollow DOM (or none) lacked, the one parsed here has: the
+    // document keeps that one. A stale whole DOM (not the text's) is not
+    // replaced: what made it may still need it as it is.
+    auto keep = [](std::unique_ptr<XmlDocument>& kept, std::unique_ptr<XmlDocument>& own) {
+        if (own && (!kept || kept->hollow())) {
+            DisposeOf(std::move(kept));
+            kept = std::move(own);
+        }
+        DisposeOf(std::move(own));  // freed apart, not on the window's thread
+    };
     if (!WorkApart()) {
         std::unique_ptr<XmlDocument> own;
         XmlDocument& dom = whole(m_doc.HasDom() ? &m_doc.Dom() : nullptr, m_doc.Text(), own);
         CBackgroundWork::Continuation then = fn(dom, m_doc.Text());
-        own.reset();
+        std::unique_ptr<XmlDocument> kept = m_doc.TakeDom();
+        keep(kept, own);
+        m_doc.SetDom(std::move(kept));
         then();
         return true;
     }
@@ -257,10 +270,10 @@ bool CXPathPanel::OnWholeDom(const QString& what, WholeDomWork fn, bool cancella
     SetEvaluating(true, cancellable);
     const bool started = m_frame.Work().Start(
         what,
-        [this, holder, text, whole, fn]() -> CBackgroundWork::Continuation {
+        [this, holder, text, whole, keep, fn]() -> CBackgroundWork::Continuation {
             std::unique_ptr<XmlDocument> own;
             CBackgroundWork::Continuation then = fn(whole(holder->get(), text, own), text);
-            own.reset();  // freed here, not on the window's thread
+            keep(*holder, own);
             return [this, holder, then] {
                 m_doc.SetDom(std::move(*holder));
                 SetEvaluating(false, false);

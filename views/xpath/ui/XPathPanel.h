@@ -86,9 +86,11 @@ protected:
 
 private:
     // Runs fn on a DOM of the whole text: the document's when it holds the
-    // whole text, else one parsed for it; on a large document as a job of
-    // the window's runner, the DOM handed to it and back. fn gives what to
-    // do on the window's thread. False when other work holds the runner.
+    // whole text, else one parsed for it, which the document then keeps in
+    // place of a hollow DOM (or none), so that the next run parses nothing.
+    // On a large document as a job of the window's runner, the DOM handed to
+    // it and back. fn only reads the DOM, and gives what to do on the
+    // window's thread. False when other work holds the runner.
     using WholeDomWork =
         std::function<CBackgroundWork::Continuation(XmlDocument& dom, std::string_view text)>;
     bool OnWholeDom(const QString& what, WholeDomWork fn, bool cancellable);
