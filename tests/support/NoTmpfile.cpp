@@ -34,38 +34,43 @@ bool Refused(int flags) {
     return true;
 }
 
-mode_t ModeOf(int flags, va_list args) {
-    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? mode_t(va_arg(args, int)) : 0;
+// The call the C library would have had.
+template <class Fn, class... Args>
+int Forward(const char* name, int flags, Args... args) {
+    if (Refused(flags)) {
+        return -1;
+    }
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name))(args...);
 }
 
 }  // namespace
 
-#define QUORREL_OPEN(name)                                                      \
-    extern "C" int name(const char* path, int flags, ...) {                     \
-        va_list args;                                                           \
-        va_start(args, flags);                                                  \
-        const mode_t mode = ModeOf(flags, args);                                \
-        va_end(args);                                                           \
-        if (Refused(flags)) {                                                   \
-            return -1;                                                          \
-        }                                                                       \
-        static OpenFn real = reinterpret_cast<OpenFn>(dlsym(RTLD_NEXT, #name)); \
-        return real(path, flags, mode);                                         \
-    }
-#define QUORREL_OPENAT(name)                                                        \
-    extern "C" int name(int dir, const char* path, int flags, ...) {                \
-        va_list args;                                                               \
-        va_start(args, flags);                                                      \
-        const mode_t mode = ModeOf(flags, args);                                    \
-        va_end(args);                                                               \
-        if (Refused(flags)) {                                                       \
-            return -1;                                                              \
-        }                                                                           \
-        static OpenAtFn real = reinterpret_cast<OpenAtFn>(dlsym(RTLD_NEXT, #name)); \
-        return real(dir, path, flags, mode);                                        \
+// The mode argument, present only with O_CREAT or O_TMPFILE.
+#define QUORREL_MODE_ARGUMENT(flags, mode)        \
+    mode_t mode = 0;                              \
+    if (((flags) & (O_CREAT | O_TMPFILE)) != 0) { \
+        va_list args;                             \
+        va_start(args, flags);                    \
+        mode = mode_t(va_arg(args, int));         \
+        va_end(args);                             \
     }
 
-QUORREL_OPEN(open)
-QUORREL_OPEN(open64)
-QUORREL_OPENAT(openat)
-QUORREL_OPENAT(openat64)
+extern "C" int open(const char* path, int flags, ...) {
+    QUORREL_MODE_ARGUMENT(flags, mode);
+    return Forward<OpenFn>("open", flags, path, flags, mode);
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+    QUORREL_MODE_ARGUMENT(flags, mode);
+    return Forward<OpenFn>("open64", flags, path, flags, mode);
+}
+
+extern "C" int openat(int dir, const char* path, int flags, ...) {
+    QUORREL_MODE_ARGUMENT(flags, mode);
+    return Forward<OpenAtFn>("openat", flags, dir, path, flags, mode);
+}
+
+extern "C" int openat64(int dir, const char* path, int flags, ...) {
+    QUORREL_MODE_ARGUMENT(flags, mode);
+    return Forward<OpenAtFn>("openat64", flags, dir, path, flags, mode);
+}
